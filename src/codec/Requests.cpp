@@ -1,0 +1,87 @@
+#include "Requests.h"
+
+#include "Conversions.h"
+#include "Errors.h"
+#include "Number.h"
+#include "Prompter.h"
+
+namespace tarvo {
+
+FixedRequest fixedRequest(const QString& name, const QString& address, const QString& query, bool firstView)
+{
+    const bool first100 = name == fn::ReadBuffer100 || (name == fn::ReadBuffer && firstView);
+    const bool second110 = name == fn::ReadBuffer110 || (name == fn::ReadBuffer && !firstView);
+    if (name == fn::ReadInput)
+        return {addressPlusOneField(address) + QStringLiteral("0200000010"), 6};
+    if (first100)
+        return {addressPlusOneField(address) + QStringLiteral("0401000006"), 16};
+    if (second110)
+        return {addressPlusOneField(address) + QStringLiteral("0401100006"), 16};
+    if (name == fn::SendQuery) {
+        const QString a = addressPlusOneField(address);
+        if (query.size() > 2)
+            throw RequestRefused(QStringLiteral("Query code \"%1\" is longer than two hexadecimal digits").arg(query));
+        for (const QChar c : query) {
+            if (!isHexDigit(c))
+                throw RequestRefused(QStringLiteral("Query code holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
+        }
+        return {a + QStringLiteral("18") + Pad2(query), 0};
+    }
+    return {};
+}
+
+std::optional<CommandLine> commandLine(const QString& line, const RequestSettings& s, Prompter* prompter)
+{
+    if (line.startsWith(QLatin1Char('\\')) || line.startsWith(QLatin1Char('/')))
+        return std::nullopt;
+    QString text;
+    for (const QChar c : line.toUpper()) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('/'))
+            break;
+        if (c == QLatin1Char(' ') || c == QLatin1Char(','))
+            continue;
+        text += c;
+    }
+    if (text.isEmpty())
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (!isHexDigit(c))
+            throw RequestRefused(QStringLiteral("Command holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
+    }
+
+    if (s.protocol == Protocol::Bioscrypt) {
+        if (text[0] != QLatin1Char('0')) {
+            Prompter& p = prompter ? *prompter : defaultPrompter();
+            p.message(QStringLiteral("Tarvo"), QStringLiteral("Wrong Protocol command. The First letter of the command must be 0"),
+                      Prompter::Icon::Critical);
+        } else {
+            text[0] = QLatin1Char(static_cast<char>('0' + (s.ackReq ? 1 : 0) + (s.respReq ? 2 : 0)));
+        }
+    }
+
+    QString body;
+    int key = 0;
+    if (s.encrypt) {
+        const QString keyDigits = s.password.left(2);
+        for (const QChar c : keyDigits) {
+            if (!isHexDigit(c))
+                throw RequestRefused(QStringLiteral("Pass phrase holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
+        }
+        key = static_cast<int>(HexToDec(keyDigits));
+    }
+    for (qsizetype k = 0; k + 1 < text.size(); k += 2) {
+        const QString pair = text.mid(k, 2);
+        if (!s.encrypt)
+            body += pair;
+        else
+            body += QStringLiteral("%1").arg(static_cast<int>(HexToDec(pair)) ^ key, 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return CommandLine{text, body};
+}
+
+QString commandRequestText(const CommandLine& line, const RequestSettings& settings, Prompter* prompter)
+{
+    return protocolPrefix(line.body, line.commandText, settings, prompter);
+}
+
+} // namespace tarvo

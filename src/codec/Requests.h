@@ -1,0 +1,51 @@
+#pragma once
+
+#include "Framing.h"
+
+#include <QString>
+#include <optional>
+
+namespace tarvo {
+
+class Prompter;
+
+namespace fn {
+inline const QString ReadInput = QStringLiteral("ReadInput");
+inline const QString ReadBuffer = QStringLiteral("ReadBuffer");
+inline const QString ReadBuffer100 = QStringLiteral("ReadBuffer100");
+inline const QString ReadBuffer110 = QStringLiteral("ReadBuffer110");
+inline const QString SendCommand = QStringLiteral("SendCommand");
+inline const QString SendQuery = QStringLiteral("SendQuery");
+inline const QString Waiting = QStringLiteral("Waiting");
+} // namespace fn
+
+// A request before framing, and how many received bytes the serial buffer must exceed for the reply
+// wait to end early.
+struct FixedRequest {
+    QString text;
+    int threshold = 0;
+};
+
+// The request of ReadInput, the ReadBuffer kinds and SendQuery for one slot. ReadBuffer gives its
+// first form while firstView is true and its second form otherwise. Any other name gives the empty
+// request. The address goes out plus 1 in one byte: one that does not fit is refused, as is a query
+// code that is not one or two hexadecimal digits.
+FixedRequest fixedRequest(const QString& functionName, const QString& address, const QString& query, bool firstView);
+
+// One line of the command text: the command text (upper case, blanks and commas dropped, cut at a
+// comment) and the body that goes out (odd final digit dropped, combined with the pass phrase's first
+// byte when encrypting).
+struct CommandLine {
+    QString commandText;
+    QString body;
+};
+
+// nullopt for a comment line or a line with no command. Under Bioscrypt the first digit carries the
+// request flags; a command not starting with "0" gets a warning through the prompter and goes out
+// unchanged. A character that is not a hexadecimal digit is refused.
+std::optional<CommandLine> commandLine(const QString& line, const RequestSettings& settings, Prompter* prompter = nullptr);
+
+// The text that goes to framing for a command line: its protocol prefix and body.
+QString commandRequestText(const CommandLine& line, const RequestSettings& settings, Prompter* prompter = nullptr);
+
+} // namespace tarvo
