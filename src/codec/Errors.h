@@ -34,11 +34,18 @@ inline TarvoError overflow() { return {kOverflow, QStringLiteral("Overflow")}; }
 inline TarvoError typeMismatch() { return {kTypeMismatch, QStringLiteral("Type mismatch")}; }
 } // namespace error
 
+// A failure whose description is written for the operator ("Time Out Delay is not a number"), shown
+// as it stands where the exchange reports its errors.
+class OperatorError : public TarvoError {
+public:
+    explicit OperatorError(const QString& text) : TarvoError(0, text) {}
+};
+
 // A request that would put something on the wire other than what the operator typed. It is refused
 // before anything is sent; the text is meant for the slot's reply box.
-class RequestRefused : public TarvoError {
+class RequestRefused : public OperatorError {
 public:
-    explicit RequestRefused(const QString& text) : TarvoError(0, text) {}
+    using OperatorError::OperatorError;
 };
 
 } // namespace tarvo

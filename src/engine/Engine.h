@@ -1,0 +1,59 @@
+#pragma once
+
+#include "Exchange.h"
+
+#include <QString>
+#include <cstdint>
+
+namespace tarvo {
+
+class Clock;
+class ConsoleModel;
+class EventPump;
+class Link;
+class Prompter;
+class ReplyHook;
+
+// One exchange with one controller slot: the request of the chosen function, framed for the chosen
+// protocol, sent up to three times, the reply awaited, settled, read, shown and checked. Every field is
+// read from the console at the moment it is used, and every wait processes window events, so that
+// Stop and edits made during a wait take effect at once.
+class Engine {
+public:
+    Engine(ConsoleModel& model, Link& link, Clock& clock, EventPump& pump, Prompter& prompter);
+
+    void setReplyHook(ReplyHook* hook) { m_hook = hook; }
+    void setObserver(ExchangeObserver* observer) { m_observer = observer; }
+
+    // True when the call ran its course (a reply or the no-answer text shown, a reply-less send, the
+    // command lines used up); false when Stop was seen in a wait, the link then being closed already.
+    // Errors (a field that is not a number, a refused request) leave as OperatorError with a text for
+    // the operator; the link then stays open and the caller decides.
+    bool Envoi(QString& functionName, int16_t& slot);
+
+    // Name of the command work file, in the working directory.
+    static QString commandFileName();
+
+private:
+    enum class Outcome { Done, NoAnswer, Stopped, NextRequest };
+    struct Call;
+
+    Outcome exchange(Call& call, const QString& frame, int threshold);
+    Outcome listen(Call& call);
+    Outcome settle(Call& call, bool bioscryptSecondMessage);
+    Outcome showReply(Call& call, double t0, bool paced);
+    bool stopRequested() const;
+    int32_t milliseconds(const QString& field, const QString& label) const;
+    void pumpUntil(double deadline);
+    int16_t pendingCount(bool listening);
+
+    ConsoleModel& m_model;
+    Link& m_link;
+    Clock& m_clock;
+    EventPump& m_pump;
+    Prompter& m_prompter;
+    ReplyHook* m_hook = nullptr;
+    ExchangeObserver* m_observer = nullptr;
+};
+
+} // namespace tarvo

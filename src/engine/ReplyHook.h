@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace tarvo {
+
+// Sees every reply the exchange reads, right after it became byte-list text and before it is shown.
+// The memory read implements it; outside a memory read it does nothing.
+class ReplyHook {
+public:
+    virtual ~ReplyHook() = default;
+    virtual void onReply(QString& text, int16_t& slot) = 0;
+};
+
+} // namespace tarvo

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "Clock.h"
+#include "ConsoleModel.h"
+#include "EventPump.h"
+#include "Link.h"
+
+#include <QList>
+#include <functional>
+#include <map>
+
+namespace tarvo::test {
+
+// A clock that moves only when the fake pump moves it.
+class FakeClock final : public Clock {
+public:
+    double now() const override { return t; }
+    double t = 0;
+};
+
+// Processes "events" scheduled at fake times: each call advances the clock by the time the caller was
+// prepared to sleep (at least 1 ms), stopping early at the next scheduled event, and runs what is due.
+class FakePump final : public EventPump {
+public:
+    explicit FakePump(FakeClock& clock) : m_clock(clock) {}
+    void at(double time, std::function<void()> action) { m_events.emplace(time, std::move(action)); }
+    void processEvents(int maxWaitMs) override
+    {
+        ++passes;
+        double next = m_clock.t + std::max(maxWaitMs, 1) / 1000.0;
+        if (!m_events.empty() && m_events.begin()->first < next)
+            next = std::max(m_clock.t, m_events.begin()->first);
+        m_clock.t = next;
+        while (!m_events.empty() && m_events.begin()->first <= m_clock.t + 1e-12) {
+            auto action = std::move(m_events.begin()->second);
+            m_events.erase(m_events.begin());
+            action();
+        }
+    }
+    int passes = 0;
+
+private:
+    FakeClock& m_clock;
+    std::multimap<double, std::function<void()>> m_events;
+};
+
+// A link whose far end is a script: onWrite sees every frame written and may schedule replies.
+class FakeLink final : public Link {
+public:
+    FakeLink(ConsoleModel& model, FakeClock& clock, FakePump& pump) : m_model(model), m_clock(clock), m_pump(pump) {}
+
+    // Bytes that arrive from the controller after `delay` seconds.
+    void reply(double delay, const QByteArray& bytes)
+    {
+        m_pump.at(m_clock.t + delay, [this, bytes] { arrive(bytes); });
+    }
+    void arrive(const QByteArray& bytes)
+    {
+        rx += bytes;
+        if (!m_model.serialLink())
+            m_model.TcpArrivalCount = static_cast<int32_t>(rx.size());
+    }
+
+    void Connect() override { ++connects; }
+    void Disconnect() override { ++disconnects; }
+    void SetBaudRate(const QString& speed) override { speeds.append(speed); }
+    void WriteData(const QByteArray& data) override
+    {
+        writes.append(data);
+        writeTimes.append(m_clock.t);
+        if (!m_model.serialLink())
+            m_model.TcpArrivalCount = 0;
+        if (onWrite)
+            onWrite(data);
+    }
+    QByteArray ReadData() override
+    {
+        readTimes.append(m_clock.t);
+        const qsizetype n = m_model.serialLink() ? rx.size() : std::min<qsizetype>(rx.size(), m_model.TcpArrivalCount);
+        const QByteArray out = rx.left(n);
+        rx.remove(0, n);
+        return out;
+    }
+    void CleanReceivedBuffer() override
+    {
+        if (!m_model.serialLink())
+            rx.clear();
+    }
+    int16_t ReceivedBufferCount() override { return m_model.serialLink() ? static_cast<int16_t>(rx.size()) : 0; }
+
+    std::function<void(const QByteArray&)> onWrite;
+    QByteArray rx;
+    QList<QByteArray> writes;
+    QList<double> writeTimes;
+    QList<double> readTimes;
+    QStringList speeds;
+    int connects = 0;
+    int disconnects = 0;
+
+private:
+    ConsoleModel& m_model;
+    FakeClock& m_clock;
+    FakePump& m_pump;
+};
+
+} // namespace tarvo::test
