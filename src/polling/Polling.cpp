@@ -1,0 +1,170 @@
+#include "Polling.h"
+
+#include "ConsoleModel.h"
+#include "Engine.h"
+#include "Errors.h"
+#include "EventPump.h"
+#include "Link.h"
+#include "Requests.h"
+#include "Trace.h"
+
+#include <array>
+
+namespace tarvo {
+
+namespace {
+const QString kSend = QStringLiteral("CmdSend");
+const QString kStart = QStringLiteral("CmdStart");
+const QString kFunction = QStringLiteral("TxtFunction");
+const QString kQuery = QStringLiteral("Query");
+const QString kTab = QStringLiteral("SSTab1");
+
+QString slotField(const char* base, int slot) { return ConsoleModel::slotName(QString::fromLatin1(base), slot); }
+
+// Marks a cycle as running for as long as it is in scope, whichever way the cycle ends.
+class RunningScope {
+public:
+    RunningScope(bool& flag, std::function<void()> onEnd) : m_flag(flag), m_onEnd(std::move(onEnd)) { m_flag = true; }
+    ~RunningScope()
+    {
+        m_flag = false;
+        if (m_onEnd)
+            m_onEnd();
+    }
+    RunningScope(const RunningScope&) = delete;
+    RunningScope& operator=(const RunningScope&) = delete;
+
+private:
+    bool& m_flag;
+    std::function<void()> m_onEnd;
+};
+} // namespace
+
+Polling::Polling(ConsoleModel& model, Link& link, Engine& engine, EventPump& pump, Trace& trace)
+    : m_model(model), m_link(link), m_engine(engine), m_pump(pump), m_trace(trace)
+{
+}
+
+std::optional<QString> Polling::functionForIndex(int index)
+{
+    static const std::array<QString, 7> names = {fn::ReadInput,   fn::ReadBuffer, fn::ReadBuffer100, fn::ReadBuffer110,
+                                                 fn::SendCommand, fn::SendQuery,  fn::Waiting};
+    if (index < 0 || index >= static_cast<int>(names.size()))
+        return std::nullopt;
+    return names[static_cast<size_t>(index)];
+}
+
+void Polling::setCurrentFunction()
+{
+    // With no item selected the previous name stays.
+    if (const auto name = functionForIndex(m_model.listIndex(kFunction)))
+        m_model.currentFunction = *name;
+}
+
+void Polling::reportError(int slot, const QString& description)
+{
+    // The operator sees what went wrong where the reply would have been.
+    m_model.setText(slotField("Reponse", slot), QStringLiteral("ERROR: ") + description);
+    m_trace.write(QStringLiteral("Envoi:: Error : ") + description);
+    m_link.Disconnect();
+}
+
+void Polling::CmdSend_Click()
+{
+    if (m_running)
+        return;
+    RunningScope running(m_running, onCycleEnded);
+    m_link.SetBaudRate(m_model.text(QStringLiteral("COMSpeed")));
+    m_model.setEnabled(kSend, false);
+    m_model.setEnabled(kStart, false);
+    m_model.setListIndex(kTab, ConsoleModel::kPageGeneral);
+    m_model.StopRequested = false;
+    for (int16_t& slot = m_model.currentSlot = 0; slot < ConsoleModel::kSlots; ++slot) {
+        if (!m_model.slotSelected(slot))
+            continue;
+        m_trace.write(QStringLiteral("Connceting to network: ") + QString::number(slot));
+        m_link.Connect();
+        setCurrentFunction();
+        try {
+            if (!m_engine.Envoi(m_model.currentFunction, slot))
+                return; // stopped: the link is closed and Stop has restored the buttons
+        } catch (const TarvoError& e) {
+            reportError(slot, e.description());
+            continue; // the next slot is served all the same
+        } catch (const std::exception& e) {
+            reportError(slot, QString::fromLocal8Bit(e.what()));
+            continue;
+        }
+        m_link.Disconnect();
+    }
+    m_model.setEnabled(kStart, true);
+    m_model.setEnabled(kSend, true);
+}
+
+void Polling::CmdStart_Click()
+{
+    if (m_running)
+        return;
+    RunningScope running(m_running, onCycleEnded);
+    m_model.setListIndex(kTab, ConsoleModel::kPageGeneral);
+    for (int i = 0; i < ConsoleModel::kSlots; ++i)
+        m_model.setEnabled(slotField("Address", i), false);
+    m_model.StopRequested = false;
+    m_model.setEnabled(kStart, false);
+    m_model.setEnabled(kSend, false);
+    m_model.setEnabled(kFunction, false);
+    m_model.setEnabled(kQuery, false);
+    m_link.SetBaudRate(m_model.text(QStringLiteral("COMSpeed")));
+    m_link.Connect();
+    for (;;) {
+        bool exchanged = false;
+        for (int16_t& slot = m_model.currentSlot = 0; slot < ConsoleModel::kSlots; ++slot) {
+            if (!m_model.slotSelected(slot))
+                continue;
+            setCurrentFunction();
+            exchanged = true;
+            try {
+                if (!m_engine.Envoi(m_model.currentFunction, slot))
+                    return;
+            } catch (const std::exception& e) {
+                const auto* tarvoError = dynamic_cast<const TarvoError*>(&e);
+                reportError(slot, tarvoError ? tarvoError->description() : QString::fromLocal8Bit(e.what()));
+                // Polling ends with the console usable again; the error stays in view.
+                restoreControls();
+                return;
+            }
+        }
+        // Between passes the operator's clicks run. A pass without any exchange sleeps briefly in the
+        // event loop instead of spinning.
+        m_pump.processEvents(exchanged ? 0 : 10);
+        if (m_model.StopRequested) {
+            m_link.Disconnect();
+            return;
+        }
+    }
+}
+
+void Polling::restoreControls()
+{
+    m_model.setEnabled(kStart, true);
+    m_model.setEnabled(kSend, true);
+    m_model.setEnabled(kFunction, true);
+    m_model.setEnabled(kQuery, true);
+    for (int i = 0; i < ConsoleModel::kSlots; ++i) {
+        m_model.setEnabled(slotField("Address", i), true);
+        m_model.setEnabled(slotField("CheckAdr", i), true);
+    }
+}
+
+void Polling::CmdStop_Click()
+{
+    m_model.setListIndex(kTab, ConsoleModel::kPageDefinition);
+    m_model.StopRequested = true;
+    restoreControls();
+    for (int i = 0; i < ConsoleModel::kSlots; ++i) {
+        m_model.setText(slotField("Reponse", i), QString());
+        m_model.setText(slotField("Reponse1", i), QString());
+    }
+}
+
+} // namespace tarvo

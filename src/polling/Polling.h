@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace tarvo {
+
+class ConsoleModel;
+class Engine;
+class EventPump;
+class Link;
+class Trace;
+
+// Send One Time, Start and Stop: how exchanges are started, once per selected slot or in endless
+// passes until stopped. Only one cycle runs at a time; every entry point checks it.
+class Polling {
+public:
+    Polling(ConsoleModel& model, Link& link, Engine& engine, EventPump& pump, Trace& trace);
+
+    void CmdSend_Click();
+    void CmdStart_Click();
+    void CmdStop_Click();
+
+    bool cycleRunning() const { return m_running; }
+    // Runs whenever a cycle has ended, however it ended.
+    std::function<void()> onCycleEnded;
+
+    // The function name of a TxtFunction list index; nothing for "no item selected".
+    static std::optional<QString> functionForIndex(int index);
+
+private:
+    void setCurrentFunction();
+    void reportError(int slot, const QString& description);
+    void restoreControls();
+
+    ConsoleModel& m_model;
+    Link& m_link;
+    Engine& m_engine;
+    EventPump& m_pump;
+    Trace& m_trace;
+    bool m_running = false;
+};
+
+} // namespace tarvo

@@ -1,0 +1,200 @@
+#include "Engine.h"
+#include "FakeLink.h"
+#include "FakePrompter.h"
+#include "Polling.h"
+#include "Trace.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+struct Rig {
+    Rig()
+    {
+        model.choose("OptNone");
+        model.setText("TimeOutDelay", "100");
+        for (int i = 0; i < ConsoleModel::kSlots; ++i)
+            model.setText(ConsoleModel::slotName("Address", i), QString::number(i));
+        // Every request is answered at once with seven bytes.
+        link.onWrite = [this](const QByteArray& frame) { link.reply(0.005, frame.left(1) + QByteArray(6, '\x11')); };
+    }
+    void tick(int slot, bool on) { model.setCheck(ConsoleModel::slotName("CheckAdr", slot), on ? 1 : 0); }
+    QString reply(int slot) const { return model.text(ConsoleModel::slotName("Reponse", slot)); }
+    // The first byte of each frame written is the slot's address plus 1.
+    QList<int> servedSlots() const
+    {
+        QList<int> served;
+        for (const QByteArray& w : link.writes)
+            served.append(static_cast<unsigned char>(w[0]) - 1);
+        return served;
+    }
+
+    ConsoleModel model;
+    FakeClock clock;
+    FakePump pump{clock};
+    FakeLink link{model, clock, pump};
+    FakePrompter prompter;
+    MemoryTrace trace;
+    Engine engine{model, link, clock, pump, prompter};
+    Polling polling{model, link, engine, pump, trace};
+};
+} // namespace
+
+class TestPolling : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QDir::setCurrent(m_dir.path()); }
+
+    void sendWithoutSlots()
+    {
+        Rig r;
+        r.model.setListIndex("SSTab1", 1);
+        r.polling.CmdSend_Click();
+        QVERIFY(r.trace.lines.isEmpty());
+        QCOMPARE(r.link.connects, 0);
+        QCOMPARE(r.model.listIndex("SSTab1"), 0);
+        QVERIFY(r.model.enabled("CmdSend"));
+        QVERIFY(r.model.enabled("CmdStart"));
+        QVERIFY(!r.polling.cycleRunning());
+    }
+
+    void sendServesSelectedSlots()
+    {
+        Rig r;
+        r.tick(3, true);
+        r.tick(7, true);
+        r.model.setCheck("CheckAdr_9", 2); // only the value 1 selects
+        QStringList enabledDuring;
+        r.link.onWrite = [&](const QByteArray& frame) {
+            enabledDuring.append(QStringLiteral("%1%2").arg(r.model.enabled("CmdSend")).arg(r.model.enabled("CmdStart")));
+            r.link.reply(0.005, frame.left(1) + QByteArray(6, '\x11'));
+        };
+        r.polling.CmdSend_Click();
+        QCOMPARE(r.trace.lines, (QStringList{"Connceting to network: 3", "Connceting to network: 7"}));
+        QCOMPARE(r.servedSlots(), (QList<int>{3, 7}));
+        QCOMPARE(r.link.connects, 2);
+        QCOMPARE(r.link.disconnects, 2);
+        QCOMPARE(r.link.speeds, QStringList{"38400"});
+        QCOMPARE(enabledDuring, (QStringList{"00", "00"}));
+        QVERIFY(r.model.enabled("CmdSend"));
+        QCOMPARE(r.model.currentFunction, QStringLiteral("ReadInput"));
+        QVERIFY(r.reply(3).startsWith("04 11"));
+    }
+
+    void stopDuringSend()
+    {
+        Rig r;
+        r.tick(3, true);
+        r.tick(7, true);
+        r.link.onWrite = {}; // nobody answers
+        r.pump.at(0.05, [&] { r.polling.CmdStop_Click(); });
+        r.model.setText("Reponse1_20", "old");
+        r.polling.CmdSend_Click();
+        QCOMPARE(r.servedSlots(), QList<int>{3});
+        QCOMPARE(r.link.disconnects, 1); // by the exchange, when it saw Stop
+        QVERIFY(r.model.enabled("CmdSend"));
+        QVERIFY(r.model.enabled("CmdStart"));
+        QCOMPARE(r.model.listIndex("SSTab1"), 1);
+        QCOMPARE(r.model.text("Reponse1_20"), QString());
+    }
+
+    void pollingPassesUntilStop()
+    {
+        Rig r;
+        r.tick(2, true);
+        r.tick(7, true);
+        bool sawDisabled = false;
+        r.pump.at(0.5, [&] {
+            sawDisabled = !r.model.enabled("Address_4") && !r.model.enabled("TxtFunction") && !r.model.enabled("Query")
+                          && r.model.enabled("CheckAdr_4");
+            r.tick(7, false); // taken into account from the next time a pass reaches it
+        });
+        r.pump.at(1.0, [&] { r.polling.CmdStop_Click(); });
+        r.polling.CmdStart_Click();
+        QVERIFY(sawDisabled);
+        QCOMPARE(r.link.connects, 1);
+        QCOMPARE(r.link.disconnects, 1);
+        const QList<int> served = r.servedSlots();
+        QVERIFY(served.count(2) > served.count(7));
+        QVERIFY(served.count(7) >= 1);
+        QVERIFY(r.model.enabled("Address_4"));
+        QVERIFY(!r.polling.cycleRunning());
+    }
+
+    void pollingWithoutSlotsStopsAtEndOfPass()
+    {
+        Rig r;
+        r.pump.at(0.2, [&] { r.polling.CmdStop_Click(); });
+        r.polling.CmdStart_Click();
+        QCOMPARE(r.link.connects, 1);
+        QCOMPARE(r.link.disconnects, 1);
+        QVERIFY(r.link.writes.isEmpty());
+        QVERIFY(r.pump.passes < 100); // passes without exchanges sleep instead of spinning
+    }
+
+    void sendReportsAnErrorAndGoesOn()
+    {
+        Rig r;
+        r.tick(3, true);
+        r.tick(7, true);
+        r.model.setText("Address_3", "abc");
+        r.polling.CmdSend_Click();
+        QCOMPARE(r.reply(3), QStringLiteral("ERROR: Address \"abc\" is not a number"));
+        QVERIFY(r.trace.lines.contains("Envoi:: Error : Address \"abc\" is not a number"));
+        QCOMPARE(r.servedSlots(), QList<int>{7});
+        QCOMPARE(r.link.disconnects, 2);
+        QVERIFY(r.model.enabled("CmdSend"));
+        QVERIFY(r.model.enabled("CmdStart"));
+    }
+
+    void pollingErrorRestoresTheConsole()
+    {
+        Rig r;
+        r.tick(1, true);
+        r.pump.at(0.3, [&] { r.model.setText("TimeOutDelay", "soon"); });
+        r.polling.CmdStart_Click();
+        QCOMPARE(r.reply(1), QStringLiteral("ERROR: Time Out Delay is not a number"));
+        QCOMPARE(r.link.disconnects, 1);
+        for (const char* name : {"CmdSend", "CmdStart", "TxtFunction", "Query", "Address_1"})
+            QVERIFY2(r.model.enabled(name), name);
+        QVERIFY(!r.polling.cycleRunning());
+    }
+
+    void noSecondCycleInsideTheFirst()
+    {
+        Rig r;
+        r.tick(0, true);
+        int nestedWrites = -1;
+        r.pump.at(0.001, [&] {
+            const qsizetype before = r.link.writes.size();
+            r.polling.CmdSend_Click(); // e.g. from the command line while a send runs
+            r.polling.CmdStart_Click();
+            nestedWrites = static_cast<int>(r.link.writes.size() - before);
+        });
+        r.polling.CmdSend_Click();
+        QCOMPARE(nestedWrites, 0);
+        QCOMPARE(r.link.writes.size(), 1);
+    }
+
+    void noFunctionSelectedKeepsThePrevious()
+    {
+        Rig r;
+        r.tick(0, true);
+        r.model.setListIndex("TxtFunction", 5);
+        r.polling.CmdSend_Click();
+        QCOMPARE(r.model.currentFunction, QStringLiteral("SendQuery"));
+        r.model.setListIndex("TxtFunction", -1);
+        r.polling.CmdSend_Click();
+        QCOMPARE(r.model.currentFunction, QStringLiteral("SendQuery"));
+        QCOMPARE(r.link.writes.last(), QByteArray::fromHex("011801"));
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+QTEST_APPLESS_MAIN(TestPolling)
+#include "tst_polling.moc"
