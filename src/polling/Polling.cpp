@@ -18,16 +18,26 @@ const QString kStart = QStringLiteral("CmdStart");
 const QString kFunction = QStringLiteral("TxtFunction");
 const QString kQuery = QStringLiteral("Query");
 const QString kTab = QStringLiteral("SSTab1");
+const QString kReadMemory = QStringLiteral("CmdReadMemory");
 
 QString slotField(const char* base, int slot) { return ConsoleModel::slotName(QString::fromLatin1(base), slot); }
 
-// Marks a cycle as running for as long as it is in scope, whichever way the cycle ends.
+// Marks a cycle as running for as long as it is in scope, whichever way the cycle ends. A memory
+// read is refused meanwhile; one that drives this cycle itself keeps its button until it is done.
 class RunningScope {
 public:
-    RunningScope(bool& flag, std::function<void()> onEnd) : m_flag(flag), m_onEnd(std::move(onEnd)) { m_flag = true; }
+    RunningScope(ConsoleModel& model, bool& flag, const std::function<void()>& onEnd)
+        : m_model(model), m_flag(flag), m_onEnd(onEnd)
+    {
+        m_flag = true;
+        m_model.setEnabled(kReadMemory, false);
+    }
     ~RunningScope()
     {
         m_flag = false;
+        const auto& mem = m_model.memory;
+        if (!mem.MemEpromOn && !mem.MemRomOn && !mem.MemDumpOn)
+            m_model.setEnabled(kReadMemory, true);
         if (m_onEnd)
             m_onEnd();
     }
@@ -35,8 +45,9 @@ public:
     RunningScope& operator=(const RunningScope&) = delete;
 
 private:
+    ConsoleModel& m_model;
     bool& m_flag;
-    std::function<void()> m_onEnd;
+    const std::function<void()>& m_onEnd;
 };
 } // namespace
 
@@ -73,7 +84,7 @@ void Polling::CmdSend_Click()
 {
     if (m_running)
         return;
-    RunningScope running(m_running, onCycleEnded);
+    RunningScope running(m_model, m_running, onCycleEnded);
     m_link.SetBaudRate(m_model.text(QStringLiteral("COMSpeed")));
     m_model.setEnabled(kSend, false);
     m_model.setEnabled(kStart, false);
@@ -105,7 +116,7 @@ void Polling::CmdStart_Click()
 {
     if (m_running)
         return;
-    RunningScope running(m_running, onCycleEnded);
+    RunningScope running(m_model, m_running, onCycleEnded);
     m_model.setListIndex(kTab, ConsoleModel::kPageGeneral);
     for (int i = 0; i < ConsoleModel::kSlots; ++i)
         m_model.setEnabled(slotField("Address", i), false);

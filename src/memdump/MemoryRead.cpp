@@ -1,0 +1,260 @@
+#include "MemoryRead.h"
+
+#include "ConsoleModel.h"
+#include "Conversions.h"
+#include "Errors.h"
+#include "Number.h"
+#include "Polling.h"
+#include "Prompter.h"
+#include "Trace.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <cmath>
+
+namespace tarvo {
+
+namespace {
+const QString kReadButton = QStringLiteral("CmdReadMemory");
+const QString kCrLf = QStringLiteral("\r\n");
+constexpr int kMaxRequestBytes = 200;
+
+std::optional<int32_t> wholeNumber(const QString& text)
+{
+    try {
+        return toInt32(text);
+    } catch (const TarvoError&) {
+        return std::nullopt;
+    }
+}
+
+QString requestLine(const QString& page, const QString& address, int64_t length)
+{
+    return QStringLiteral("72 ") + ZeroPad(page, 2) + QLatin1Char(' ') + ZeroPad(address, 4) + QLatin1Char(' ')
+           + ZeroPad(HexOf(static_cast<double>(length)), 2);
+}
+
+bool startDesktopViewer(const QString& path)
+{
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    return !opener.isEmpty() && QProcess::startDetached(opener, {path});
+}
+} // namespace
+
+namespace memdump {
+
+QString dumpFileName() { return QStringLiteral("Memory.mem"); }
+QString partFileName(int slot) { return QStringLiteral("Memory%1.mem").arg(slot); }
+
+std::optional<QString> panelProblem(const QString& page, const QString& address, const QString& records,
+                                    const QString& recordSize)
+{
+    if (page.size() > 2)
+        return QStringLiteral("Page number can be maximum 2 digits");
+    if (address.size() > 4)
+        return QStringLiteral("Memory address can be maximum 4 hex digits");
+    const auto n = wholeNumber(records);
+    if (!n || *n <= 0)
+        return QStringLiteral("Number of records can not be 0 ");
+    const auto size = wholeNumber(recordSize);
+    if (!size || *size <= 0)
+        return QStringLiteral("Record size can not be 0 ");
+    // One request carries at most 200 bytes and must hold at least one whole record.
+    if (*size > kMaxRequestBytes)
+        return QStringLiteral("Record size can be maximum 200");
+    return std::nullopt;
+}
+
+QString memoryRequests(const QString& page, const QString& address, int32_t records, int32_t recordSize)
+{
+    const int64_t total = static_cast<int64_t>(records) * recordSize;
+    if (total < kMaxRequestBytes)
+        return requestLine(page, address, total);
+    const int32_t per = kMaxRequestBytes / recordSize;
+    const int32_t bytes = per * recordSize;
+    const double first = HexToDec(address);
+    const int32_t full = records / per;
+    QString cmd;
+    for (int32_t k = 0; k < full; ++k)
+        cmd += requestLine(page, HexOf(first + static_cast<double>(k) * bytes), bytes) + kCrLf;
+    if (static_cast<int64_t>(full) * per < records)
+        cmd += requestLine(page, HexOf(first + static_cast<double>(full) * bytes),
+                           static_cast<int64_t>(records - full * per) * recordSize)
+               + kCrLf;
+    return cmd;
+}
+
+std::optional<QString> epromText(const QString& t)
+{
+    if (t.size() < 38)
+        return std::nullopt;
+    return t.mid(15, 2) + QLatin1Char('/') + t.mid(18, 2) + QLatin1Char('/') + t.mid(21, 2)
+           + QStringLiteral(" CHECKSUM:") + t.mid(24, 2) + t.mid(27, 2);
+}
+
+std::optional<QString> romText(const QString& t)
+{
+    if (t.size() < 47)
+        return std::nullopt;
+    return t.mid(9, 5) + t.mid(15, 2) + t.mid(18, 2) + t.mid(21, 8) + t.mid(30, 2) + t.mid(33, 2) + t.mid(36, 2);
+}
+
+QStringList recordLines(const QString& replyText, const QString& page, double firstAddress, int32_t recordSize,
+                        int32_t count)
+{
+    QStringList lines;
+    if (replyText.size() < 20 || recordSize <= 0)
+        return lines;
+    // The reply without its first four and last three bytes: a space and two digits per data byte.
+    const QString data = replyText.mid(11, replyText.size() - 20);
+    const double last = std::nearbyint(static_cast<double>(data.size()) / 3 / recordSize - 1);
+    const qsizetype width = 3 * static_cast<qsizetype>(recordSize);
+    for (int64_t r = 0; r <= static_cast<int64_t>(last); ++r) {
+        const int64_t number = count + r;
+        lines.append(QLatin1Char('#') + ZeroPad(QString::number(number + 1), 3) + QStringLiteral(" (")
+                     + ZeroPad(page, 2) + QLatin1Char('/')
+                     + ZeroPad(HexOf(firstAddress + static_cast<double>(number) * recordSize), 4) + QStringLiteral("): ")
+                     + data.mid(static_cast<qsizetype>(r) * width, width));
+    }
+    return lines;
+}
+
+} // namespace memdump
+
+MemoryRead::MemoryRead(ConsoleModel& model, Polling& polling, Prompter& prompter, Trace& trace)
+    : m_model(model), m_polling(polling), m_prompter(prompter), m_trace(trace)
+{
+    openViewer = startDesktopViewer;
+}
+
+void MemoryRead::onReply(QString& text, int16_t& slot)
+{
+    auto& mem = m_model.memory;
+    if (slot < 0 || slot >= ConsoleModel::kSlots)
+        return;
+    if (mem.MemDumpOn)
+        WriteMemoryRecord(text, slot);
+    if (mem.MemEpromOn) {
+        if (const auto eprom = memdump::epromText(text))
+            mem.MemEprom[static_cast<size_t>(slot)] = *eprom;
+    }
+    if (mem.MemRomOn) {
+        if (const auto rom = memdump::romText(text))
+            mem.MemRom[static_cast<size_t>(slot)] = *rom;
+    }
+}
+
+void MemoryRead::WriteMemoryRecord(const QString& text, int16_t slot)
+{
+    try {
+        if (text.size() < 20 || slot < 0 || slot >= ConsoleModel::kSlots)
+            return;
+        const int32_t size = toInt32(m_model.text(QStringLiteral("MemRecordSize")));
+        auto& count = m_model.memory.MemRecordCount[static_cast<size_t>(slot)];
+        const QStringList lines = memdump::recordLines(text, m_model.text(QStringLiteral("MemPage")),
+                                                       HexToDec(m_model.text(QStringLiteral("MemAddress"))), size, count);
+        if (lines.isEmpty())
+            return;
+        QFile part(memdump::partFileName(slot));
+        if (!part.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            m_trace.write(QStringLiteral("WriteMemoryRecord:: Error : ") + part.errorString());
+            return;
+        }
+        part.write((lines.join(kCrLf) + kCrLf).toLatin1());
+        count += static_cast<int32_t>(lines.size());
+    } catch (const TarvoError& e) {
+        m_trace.write(QStringLiteral("WriteMemoryRecord:: Error : ") + e.description());
+    }
+}
+
+void MemoryRead::CmdReadMemory_Click()
+{
+    // A read is three sends in a row: it never starts inside another cycle.
+    if (m_reading || m_polling.cycleRunning())
+        return;
+    const QString page = m_model.text(QStringLiteral("MemPage"));
+    const QString address = m_model.text(QStringLiteral("MemAddress"));
+    const QString recordsText = m_model.text(QStringLiteral("MemRecordNumber"));
+    const QString sizeText = m_model.text(QStringLiteral("MemRecordSize"));
+    if (const auto problem = memdump::panelProblem(page, address, recordsText, sizeText)) {
+        m_prompter.message(QStringLiteral("Tarvo"), *problem, Prompter::Icon::None);
+        return;
+    }
+
+    m_reading = true;
+    m_model.setEnabled(kReadButton, false);
+    auto& mem = m_model.memory;
+
+    // Only the files this read writes are removed; any other .mem file of the user stays.
+    QFile::remove(memdump::dumpFileName());
+    for (int slot = 0; slot < ConsoleModel::kSlots; ++slot)
+        QFile::remove(memdump::partFileName(slot));
+    for (int slot = 0; slot < ConsoleModel::kSlots; ++slot) {
+        mem.MemRecordCount[static_cast<size_t>(slot)] = 0;
+        mem.MemEprom[static_cast<size_t>(slot)].clear();
+    }
+
+    mem.MemEpromOn = true;
+    m_model.setText(QStringLiteral("Cmd"), QStringLiteral("73"));
+    m_polling.CmdSend_Click();
+    mem.MemEpromOn = false;
+
+    mem.MemRomOn = true;
+    m_model.setText(QStringLiteral("Cmd"), QStringLiteral("71"));
+    m_polling.CmdSend_Click();
+    mem.MemRomOn = false;
+
+    mem.MemDumpOn = true;
+    m_model.setText(QStringLiteral("Cmd"), QString());
+    try {
+        // The panel may have been edited during the first two phases: convert it again.
+        const int32_t records = toInt32(m_model.text(QStringLiteral("MemRecordNumber")));
+        const int32_t size = toInt32(m_model.text(QStringLiteral("MemRecordSize")));
+        if (records > 0 && size > 0 && size <= kMaxRequestBytes)
+            m_model.setText(QStringLiteral("Cmd"),
+                            memdump::memoryRequests(m_model.text(QStringLiteral("MemPage")),
+                                                    m_model.text(QStringLiteral("MemAddress")), records, size));
+    } catch (const TarvoError& e) {
+        m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + e.description());
+    }
+    m_polling.CmdSend_Click();
+
+    mergeDump();
+    if (!m_model.Silent && openViewer && !openViewer(memdump::dumpFileName()))
+        m_trace.write(QStringLiteral("CmdReadMemory:: no text viewer could be started; the dump is in ")
+                      + memdump::dumpFileName());
+    mem.MemDumpOn = false;
+    m_reading = false;
+    m_model.setEnabled(kReadButton, true);
+}
+
+void MemoryRead::mergeDump()
+{
+    const auto& mem = m_model.memory;
+    QByteArray out;
+    const QByteArray stars = QByteArray(84, '*') + "\r\n";
+    for (int slot = 0; slot < ConsoleModel::kSlots; ++slot) {
+        QFile part(memdump::partFileName(slot));
+        if (!part.exists() || !part.open(QIODevice::ReadOnly))
+            continue;
+        out += stars;
+        out += (QStringLiteral(" CTR#%1  Address:").arg(slot + 1) + m_model.address(slot) + QStringLiteral("  EPROM:")
+                + mem.MemEprom[static_cast<size_t>(slot)] + QStringLiteral("  ROM:") + mem.MemRom[static_cast<size_t>(slot)]
+                + kCrLf)
+                   .toLatin1();
+        out += stars;
+        out += "\r\n";
+        QByteArray body = part.readAll();
+        if (!body.isEmpty() && !body.endsWith('\n'))
+            body += "\r\n";
+        out += body;
+        out += "\r\n\r\n";
+    }
+    QSaveFile dump(memdump::dumpFileName());
+    if (!dump.open(QIODevice::WriteOnly) || dump.write(out) != out.size() || !dump.commit())
+        m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + dump.errorString());
+}
+
+} // namespace tarvo

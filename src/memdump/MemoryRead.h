@@ -1,0 +1,61 @@
+#pragma once
+
+#include "ReplyHook.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+namespace tarvo {
+
+class ConsoleModel;
+class Polling;
+class Prompter;
+class Trace;
+
+namespace memdump {
+// The message of the first panel value that cannot be used, or nothing when the panel is fine.
+std::optional<QString> panelProblem(const QString& page, const QString& address, const QString& records,
+                                    const QString& recordSize);
+// The memory requests for the panel's range: one line when the whole range fits one request (address
+// as typed, no line end), otherwise one line per request of whole records, each ended by CR LF.
+QString memoryRequests(const QString& page, const QString& address, int32_t records, int32_t recordSize);
+// Identification texts cut from the replies to "73" and "71"; nothing when the reply is too short.
+std::optional<QString> epromText(const QString& replyText);
+std::optional<QString> romText(const QString& replyText);
+// The record lines of one reply to a memory request: numbered on from `count`, with addresses from
+// `firstAddress` on. Empty for a reply too short to carry data.
+QStringList recordLines(const QString& replyText, const QString& page, double firstAddress, int32_t recordSize,
+                        int32_t count);
+// The files a read writes, and only those: the dump and the part file of each slot.
+QString dumpFileName();
+QString partFileName(int slot);
+} // namespace memdump
+
+// The memory read: three sends with "73", "71" and the memory requests, whose replies this object
+// collects (it is the exchange's reply hook) into one part file per slot, merged at the end into the
+// dump file.
+class MemoryRead final : public ReplyHook {
+public:
+    MemoryRead(ConsoleModel& model, Polling& polling, Prompter& prompter, Trace& trace);
+
+    void CmdReadMemory_Click();
+    void WriteMemoryRecord(const QString& text, int16_t slot);
+    void onReply(QString& text, int16_t& slot) override;
+
+    // Shows the finished dump; by default the desktop's handler for text files, without waiting.
+    // Returns false when no viewer could be started.
+    std::function<bool(const QString& path)> openViewer;
+
+private:
+    void mergeDump();
+
+    ConsoleModel& m_model;
+    Polling& m_polling;
+    Prompter& m_prompter;
+    Trace& m_trace;
+    bool m_reading = false;
+};
+
+} // namespace tarvo

@@ -1,0 +1,258 @@
+#include "Conversions.h"
+#include "Crc.h"
+#include "Engine.h"
+#include "FakeLink.h"
+#include "FakePrompter.h"
+#include "MemoryRead.h"
+#include "Polling.h"
+#include "Trace.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+QString replyText(int n, int first = 1)
+{
+    QByteArray bytes(n, '\0');
+    for (int i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>(first + i);
+    return ByteArrayToHex(bytes, false);
+}
+
+QByteArray withCrc(const QByteArray& head)
+{
+    return head + QByteArray::fromHex(CrcCcitt(QString::fromLatin1(head.toHex())).toLatin1()) + '\x04';
+}
+
+// A Protocol 4 controller as far as the memory read needs one: "73", "71" and "72 pp aaaa ll".
+// Memory byte at address a is (a + controller) mod 256.
+QByteArray controllerReply(const QByteArray& frame)
+{
+    if (frame.size() < 4 || frame[0] != '\x40')
+        return {};
+    const auto address = static_cast<unsigned char>(frame[1]);
+    const QByteArray body = frame.mid(3, static_cast<unsigned char>(frame[2]));
+    if (body == QByteArray::fromHex("73"))
+        return withCrc(QByteArray::fromHex("4000087300") + QByteArray::fromHex("091207AB12CD"));
+    if (body == QByteArray::fromHex("71"))
+        return withCrc(QByteArray::fromHex("40000D71") + QByteArray::fromHex("5254313233342D30392D4142"));
+    if (body.size() == 5 && body[0] == '\x72') {
+        const int start = (static_cast<unsigned char>(body[2]) << 8) | static_cast<unsigned char>(body[3]);
+        const int length = static_cast<unsigned char>(body[4]);
+        QByteArray head = QByteArray::fromHex("4000") + char(length + 1) + '\x72';
+        for (int i = 0; i < length; ++i)
+            head += static_cast<char>((start + i + address) & 0xFF);
+        return withCrc(head);
+    }
+    return {};
+}
+
+struct Rig {
+    Rig()
+    {
+        model.setText("Address_0", "5");
+        model.setText("Address_2", "9");
+        model.setListIndex("TxtFunction", 4); // Send command
+        model.setText("TimeOutDelay", "100");
+        link.onWrite = [this](const QByteArray& frame) {
+            const QByteArray reply = controllerReply(frame);
+            if (!reply.isEmpty())
+                link.reply(0.005, reply);
+        };
+        engine.setReplyHook(&read);
+        read.openViewer = [this](const QString& path) {
+            viewed.append(path);
+            return true;
+        };
+    }
+    void tick(int slot) { model.setCheck(ConsoleModel::slotName("CheckAdr", slot), 1); }
+
+    ConsoleModel model;
+    FakeClock clock;
+    FakePump pump{clock};
+    FakeLink link{model, clock, pump};
+    FakePrompter prompter;
+    MemoryTrace trace;
+    Engine engine{model, link, clock, pump, prompter};
+    Polling polling{model, link, engine, pump, trace};
+    MemoryRead read{model, polling, prompter, trace};
+    QStringList viewed;
+};
+
+QByteArray fileContent(const QString& name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void touch(const QString& name)
+{
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("user data\r\n");
+}
+} // namespace
+
+class TestMemoryDump : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QDir::setCurrent(m_dir->path());
+    }
+
+    void requestLines_data()
+    {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("cmd");
+        QTest::newRow("defaults") << 99 << 12
+                                  << "72 01 1E2C C0\r\n72 01 1EEC C0\r\n72 01 1FAC C0\r\n72 01 206C C0\r\n"
+                                     "72 01 212C C0\r\n72 01 21EC C0\r\n72 01 22AC 24\r\n";
+        QTest::newRow("10 of 12: one line as typed") << 10 << 12 << "72 01 1e2c 78";
+        QTest::newRow("16 of 12") << 16 << 12 << "72 01 1e2c C0";
+        QTest::newRow("17 of 12") << 17 << 12 << "72 01 1E2C C0\r\n72 01 1EEC 0C\r\n";
+        QTest::newRow("one byte") << 1 << 1 << "72 01 1e2c 01";
+        QTest::newRow("200 of 1") << 200 << 1 << "72 01 1E2C C8\r\n";
+    }
+    void requestLines()
+    {
+        QFETCH(int, records);
+        QFETCH(int, size);
+        QFETCH(QString, cmd);
+        QCOMPARE(memdump::memoryRequests("01", "1e2c", records, size), cmd);
+    }
+
+    void panelChecks_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("records");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("page of three") << "001" << "1e2c" << "99" << "12" << "Page number can be maximum 2 digits";
+        QTest::newRow("address of five") << "01" << "1e2c0" << "99" << "12" << "Memory address can be maximum 4 hex digits";
+        QTest::newRow("no records") << "01" << "1e2c" << "0" << "12" << "Number of records can not be 0 ";
+        QTest::newRow("negative records") << "01" << "1e2c" << "-3" << "12" << "Number of records can not be 0 ";
+        QTest::newRow("empty records") << "01" << "1e2c" << "" << "12" << "Number of records can not be 0 ";
+        QTest::newRow("letters") << "01" << "1e2c" << "many" << "12" << "Number of records can not be 0 ";
+        QTest::newRow("size 0") << "01" << "1e2c" << "99" << "0" << "Record size can not be 0 ";
+        QTest::newRow("size 0.4 rounds to 0") << "01" << "1e2c" << "99" << "0.4" << "Record size can not be 0 ";
+        QTest::newRow("size 201") << "01" << "1e2c" << "99" << "201" << "Record size can be maximum 200";
+    }
+    void panelChecks()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, address);
+        QFETCH(QString, records);
+        QFETCH(QString, size);
+        QFETCH(QString, message);
+        Rig r;
+        r.tick(0);
+        r.model.setText("MemPage", page);
+        r.model.setText("MemAddress", address);
+        r.model.setText("MemRecordNumber", records);
+        r.model.setText("MemRecordSize", size);
+        touch("Memory.mem");
+        touch("Memory3.mem");
+        r.read.CmdReadMemory_Click();
+        QCOMPARE(r.prompter.shown.size(), 1);
+        QCOMPARE(r.prompter.shown[0].text, message);
+        QCOMPARE(r.prompter.shown[0].title, QStringLiteral("Tarvo"));
+        QVERIFY(r.link.writes.isEmpty());
+        QCOMPARE(fileContent("Memory.mem"), QByteArray("user data\r\n"));
+        QCOMPARE(fileContent("Memory3.mem"), QByteArray("user data\r\n"));
+    }
+
+    void recordLines()
+    {
+        // 199 bytes: 4 leading, 16 records of 12, 3 trailing.
+        const QString reply = replyText(199);
+        const QStringList first = memdump::recordLines(reply, "01", 0x1E2C, 12, 0);
+        QCOMPARE(first.size(), 16);
+        QCOMPARE(first[0], QStringLiteral("#001 (01/1E2C):  05 06 07 08 09 0A 0B 0C 0D 0E 0F 10"));
+        QCOMPARE(first[15].left(16), QStringLiteral("#016 (01/1EE0): "));
+        const QStringList second = memdump::recordLines(reply, "01", 0x1E2C, 12, 16);
+        QCOMPARE(second[0].left(16), QStringLiteral("#017 (01/1EEC): "));
+        QVERIFY(memdump::recordLines(replyText(6), "01", 0, 12, 0).isEmpty());
+        QCOMPARE(memdump::recordLines(replyText(10), "1", 0, 3, 999).first().left(15), QStringLiteral("#1000 (01/0BB5)"));
+        // A trailing part record gets its own line only when it is more than about half a record.
+        QCOMPARE(memdump::recordLines(replyText(7 + 12 + 7), "01", 0, 12, 0).size(), 2);
+        QCOMPARE(memdump::recordLines(replyText(7 + 12 + 5), "01", 0, 12, 0).size(), 1);
+    }
+
+    void identificationTexts()
+    {
+        QCOMPARE(memdump::epromText(replyText(13)), std::optional<QString>("06/07/08 CHECKSUM:090A"));
+        QCOMPARE(memdump::epromText(replyText(12)), std::nullopt);
+        QCOMPARE(memdump::romText(replyText(16)), std::optional<QString>("04 05060708 09 0A0B0C0D"));
+        QCOMPARE(memdump::romText(replyText(15)), std::nullopt);
+    }
+
+    void readTwoControllers()
+    {
+        Rig r;
+        r.tick(0);
+        r.tick(2);
+        touch("keep.mem");
+        touch("Memory7.mem"); // left by an earlier read: removed
+        r.read.CmdReadMemory_Click();
+
+        const QList<QByteArray> dump = fileContent("Memory.mem").split('\n');
+        const QByteArray stars = QByteArray(84, '*') + '\r';
+        QCOMPARE(dump[0], stars);
+        QCOMPARE(dump[1], QByteArray(" CTR#1  Address:5  EPROM:09/12/07 CHECKSUM:AB12  ROM:71 52543132 33 342D3039\r"));
+        QCOMPARE(dump[2], stars);
+        QCOMPARE(dump[3], QByteArray("\r"));
+        QCOMPARE(dump[4].left(20), QByteArray("#001 (01/1E2C):  31 "));
+        QCOMPARE(dump[102].left(5), QByteArray("#099 "));
+        QCOMPARE(dump[103], QByteArray("\r"));
+        QCOMPARE(dump[104], QByteArray("\r"));
+        QCOMPARE(dump[105], stars);
+        QVERIFY(dump[106].startsWith(" CTR#3  Address:9  EPROM:"));
+        QCOMPARE(dump.size(), 2 * 105 + 1);
+        QCOMPARE(fileContent("keep.mem"), QByteArray("user data\r\n"));
+        QVERIFY(!QFile::exists("Memory7.mem"));
+        QCOMPARE(r.viewed, QStringList{"Memory.mem"});
+        QVERIFY(r.model.enabled("CmdReadMemory"));
+        QVERIFY(!r.model.memory.MemDumpOn);
+        QCOMPARE(r.model.memory.MemRecordCount[0], 99);
+    }
+
+    void readWithoutSlotsLeavesAnEmptyDump()
+    {
+        Rig r;
+        r.model.Silent = true;
+        r.read.CmdReadMemory_Click();
+        QCOMPARE(fileContent("Memory.mem"), QByteArray());
+        QVERIFY(r.viewed.isEmpty());
+    }
+
+    void readRefusedWhileACycleRuns()
+    {
+        Rig r;
+        r.tick(0);
+        r.model.setListIndex("TxtFunction", 0);
+        bool enabledDuring = true;
+        r.pump.at(0.001, [&] {
+            enabledDuring = r.model.enabled("CmdReadMemory");
+            r.read.CmdReadMemory_Click();
+        });
+        r.polling.CmdSend_Click();
+        QVERIFY(!enabledDuring);
+        QVERIFY(!QFile::exists("Memory.mem"));
+        QCOMPARE(r.link.writes.size(), 3); // only the ReadInput attempts of the send itself
+        QVERIFY(r.model.enabled("CmdReadMemory"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_APPLESS_MAIN(TestMemoryDump)
+#include "tst_memdump.moc"
