@@ -94,6 +94,7 @@ public:
     bool serialLink() const { return selected(QStringLiteral("OpCOM")); }
 
     // Window-level variables.
+    QString title = QStringLiteral("Tarvo"); // the window's title; startup adds the version
     QString currentFunction;
     int16_t currentSlot = 0;
     bool StopRequested = false;

@@ -6,11 +6,11 @@
 #include "Number.h"
 #include "Polling.h"
 #include "Prompter.h"
+#include "SafeFile.h"
 #include "Trace.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <cmath>
 
@@ -169,18 +169,18 @@ void MemoryRead::WriteMemoryRecord(const QString& text, int16_t slot)
     }
 }
 
-void MemoryRead::CmdReadMemory_Click()
+bool MemoryRead::CmdReadMemory_Click()
 {
     // A read is three sends in a row: it never starts inside another cycle.
     if (m_reading || m_polling.cycleRunning())
-        return;
+        return false;
     const QString page = m_model.text(QStringLiteral("MemPage"));
     const QString address = m_model.text(QStringLiteral("MemAddress"));
     const QString recordsText = m_model.text(QStringLiteral("MemRecordNumber"));
     const QString sizeText = m_model.text(QStringLiteral("MemRecordSize"));
     if (const auto problem = memdump::panelProblem(page, address, recordsText, sizeText)) {
         m_prompter.message(QStringLiteral("Tarvo"), *problem, Prompter::Icon::None);
-        return;
+        return false;
     }
 
     m_reading = true;
@@ -228,6 +228,7 @@ void MemoryRead::CmdReadMemory_Click()
     mem.MemDumpOn = false;
     m_reading = false;
     m_model.setEnabled(kReadButton, true);
+    return true;
 }
 
 void MemoryRead::mergeDump()
@@ -252,9 +253,9 @@ void MemoryRead::mergeDump()
         out += body;
         out += "\r\n\r\n";
     }
-    QSaveFile dump(memdump::dumpFileName());
-    if (!dump.open(QIODevice::WriteOnly) || dump.write(out) != out.size() || !dump.commit())
-        m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + dump.errorString());
+    QString error;
+    if (!writeFileAtomically(memdump::dumpFileName(), out, &error))
+        m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + error);
 }
 
 } // namespace tarvo

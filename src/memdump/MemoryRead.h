@@ -40,7 +40,8 @@ class MemoryRead final : public ReplyHook {
 public:
     MemoryRead(ConsoleModel& model, Polling& polling, Prompter& prompter, Trace& trace);
 
-    void CmdReadMemory_Click();
+    // False when the read did not run (a cycle was running, or the panel check failed).
+    bool CmdReadMemory_Click();
     void WriteMemoryRecord(const QString& text, int16_t slot);
     void onReply(QString& text, int16_t& slot) override;
 

@@ -1,0 +1,174 @@
+#include "ConfigFile.h"
+
+#include "ConsoleModel.h"
+#include "Number.h"
+#include "SafeFile.h"
+
+#include <QFile>
+#include <QList>
+#include <cmath>
+#include <optional>
+
+namespace tarvo::config {
+
+namespace {
+
+enum class Kind { Text, Number, Truth, Ignored };
+
+struct Entry {
+    Kind kind;
+    QString field; // empty for the ignored lines
+};
+
+constexpr int kFirstBlockLines = 44;
+
+QString slotField(const char* base, int slot) { return ConsoleModel::slotName(QString::fromLatin1(base), slot); }
+
+// The file's lines in order. The layout is fixed: each line's position says which field it holds.
+const QList<Entry>& entries()
+{
+    static const QList<Entry> table = [] {
+        QList<Entry> t;
+        for (int i = 0; i < 8; ++i) {
+            t.append({Kind::Text, slotField("Address", i)});
+            t.append(i == 0 ? Entry{Kind::Text, QStringLiteral("ComPort")} : Entry{Kind::Ignored, QString()});
+            t.append({Kind::Number, slotField("CheckAdr", i)});
+        }
+        t.append({Kind::Number, slotField("CheckAdr", 0)});
+        t.append({Kind::Number, QStringLiteral("TxtFunction")});
+        t.append({Kind::Text, QStringLiteral("Scan")});
+        t.append({Kind::Text, QStringLiteral("TimeOutDelay")});
+        t.append({Kind::Text, QStringLiteral("WaitingDelay")});
+        t.append({Kind::Truth, QStringLiteral("Protocol4")});
+        t.append({Kind::Truth, QStringLiteral("Modbus")});
+        t.append({Kind::Truth, QStringLiteral("decrypt")});
+        t.append({Kind::Truth, QStringLiteral("Encrypt")});
+        t.append({Kind::Text, QStringLiteral("Password")});
+        t.append({Kind::Number, QStringLiteral("TxtFunction")});
+        t.append({Kind::Text, QStringLiteral("Query")});
+        t.append({Kind::Text, QStringLiteral("COMSpeed")});
+        t.append({Kind::Truth, QStringLiteral("OptNone")});
+        t.append({Kind::Truth, QStringLiteral("ProtocolAA")});
+        t.append({Kind::Truth, QStringLiteral("OptBioscrypt")});
+        t.append({Kind::Number, QStringLiteral("ckAck")});
+        t.append({Kind::Number, QStringLiteral("ckRes")});
+        t.append({Kind::Text, QStringLiteral("txtProtocol")});
+        t.append({Kind::Truth, QStringLiteral("Protocol4Plus")});
+        for (int i = 8; i < ConsoleModel::kSlots; ++i) {
+            t.append({Kind::Text, slotField("Address", i)});
+            t.append({Kind::Number, slotField("CheckAdr", i)});
+        }
+        t.append({Kind::Text, QStringLiteral("IP")});
+        t.append({Kind::Text, QStringLiteral("Port")});
+        t.append({Kind::Truth, QStringLiteral("OpCOM")});
+        t.append({Kind::Text, QStringLiteral("MemPage")});
+        t.append({Kind::Text, QStringLiteral("MemAddress")});
+        t.append({Kind::Text, QStringLiteral("MemRecordNumber")});
+        t.append({Kind::Text, QStringLiteral("MemRecordSize")});
+        Q_ASSERT(t.size() == 99);
+        return t;
+    }();
+    return table;
+}
+
+// Numbers carry a blank where a plus sign would stand, and one after: " 1 ", "-1 ".
+QString numberEntry(int value) { return (value < 0 ? QString() : QStringLiteral(" ")) + QString::number(value) + QLatin1Char(' '); }
+
+int fieldNumber(const ConsoleModel& model, const QString& name)
+{
+    return model.field(name).kind == ConsoleModel::Kind::List ? model.listIndex(name) : model.check(name);
+}
+
+std::optional<bool> truthValue(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (t.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
+        return false;
+    if (const auto n = parseNumber(t))
+        return *n != 0;
+    return std::nullopt;
+}
+
+// Applies one line to its field; false when the value does not convert or the field refuses it.
+bool apply(ConsoleModel& model, const Entry& entry, const QString& line)
+{
+    switch (entry.kind) {
+    case Kind::Ignored:
+        return true;
+    case Kind::Text:
+        model.setText(entry.field, line);
+        return true;
+    case Kind::Number: {
+        const auto n = parseNumber(line);
+        if (!n)
+            return false;
+        const double whole = std::nearbyint(*n);
+        if (model.field(entry.field).kind == ConsoleModel::Kind::List)
+            return whole >= -1 && whole <= INT_MAX && model.setListIndex(entry.field, static_cast<int>(whole));
+        if (whole < 0 || whole > 2) // unticked, ticked, or greyed
+            return false;
+        model.setCheck(entry.field, static_cast<int>(whole));
+        return true;
+    }
+    case Kind::Truth: {
+        const auto on = truthValue(line);
+        if (!on)
+            return false;
+        model.setSelected(entry.field, *on);
+        if (entry.field == QLatin1String("OpCOM"))
+            model.setSelected(QStringLiteral("OpTCP"), !*on);
+        return true;
+    }
+    }
+    return false;
+}
+
+} // namespace
+
+QString configFileName() { return QStringLiteral("Tarvo.cfg"); }
+
+bool SaveConfig(const ConsoleModel& model, const QString& path)
+{
+    QString text;
+    for (const Entry& e : entries()) {
+        switch (e.kind) {
+        case Kind::Ignored:
+            break;
+        case Kind::Text:
+            text += model.text(e.field);
+            break;
+        case Kind::Number:
+            text += numberEntry(fieldNumber(model, e.field));
+            break;
+        case Kind::Truth:
+            text += model.selected(e.field) ? QStringLiteral("True") : QStringLiteral("False");
+            break;
+        }
+        text += QStringLiteral("\r\n");
+    }
+    return writeFileAtomically(path, text.toLatin1(), nullptr, 0600);
+}
+
+void ReadConfig(ConsoleModel& model, const QString& path)
+{
+    for (int i = 8; i < ConsoleModel::kSlots; ++i)
+        model.setText(slotField("Address", i), QString::number(i));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QList<Entry>& table = entries();
+    for (int index = 0; index < table.size(); ++index) {
+        if (file.atEnd())
+            return;
+        QByteArray raw = file.readLine();
+        while (raw.endsWith('\n') || raw.endsWith('\r'))
+            raw.chop(1);
+        const bool applied = apply(model, table[index], QString::fromLatin1(raw));
+        if (!applied && index >= kFirstBlockLines)
+            return; // a bad value in the second block ends the reading there
+    }
+}
+
+} // namespace tarvo::config

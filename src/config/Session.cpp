@@ -1,0 +1,193 @@
+#include "Session.h"
+
+#include "ConfigFile.h"
+#include "ConsoleModel.h"
+#include "Errors.h"
+#include "Link.h"
+#include "MemoryRead.h"
+#include "Number.h"
+#include "Polling.h"
+
+#include <QFile>
+#include <cmath>
+
+namespace tarvo {
+
+namespace cli {
+
+QStringList tokenize(const QString& text)
+{
+    QStringList tokens;
+    QString token;
+    for (const QChar c : text + QStringLiteral(" -")) {
+        if (c == QLatin1Char('-') || c == QLatin1Char(' ') || c == QLatin1Char('\t')) {
+            if (token.contains(QLatin1Char('=')))
+                tokens.append(token);
+            token.clear();
+        } else {
+            token += c;
+        }
+    }
+    return tokens;
+}
+
+namespace {
+QString keyOf(const QString& token) { return token.left(token.indexOf(QLatin1Char('='))).toLower(); }
+} // namespace
+
+bool isMemoryReadJob(const QString& text)
+{
+    bool page = false;
+    for (const QString& token : tokenize(text)) {
+        const QString key = keyOf(token);
+        if (key == QLatin1String("cmd"))
+            return false;
+        page = page || key == QLatin1String("page");
+    }
+    return page;
+}
+
+QString usage()
+{
+    return QStringLiteral(
+        "Usage: tarvo [key=value ...]\n"
+        "Switches fill the console's fields (separated by blanks, tabs or hyphens; keys in any case):\n"
+        "  com=N              serial link on COM<N>\n"
+        "  speed=BPS          serial speed\n"
+        "  tcp=HOST           TCP link to HOST\n"
+        "  port=N             TCP port\n"
+        "  timeoutdelay=MS    reply time-out\n"
+        "  waitingdelay=MS    receive buffer scanning delay\n"
+        "  controlleraddress=A  address A in slot #1, the only slot selected\n"
+        "  cmd=HEX            send HEX once with the console's function and protocol; the console stays open\n"
+        "  page=P firstaddress=HEX records=N recordsize=N outputfile=NAME\n"
+        "                     read controller memory unattended into NAME, then exit\n"
+        "  silent=1           do not open the dump in a text viewer\n"
+        "Exit status of a memory read: 0 when the dump was written under the output name; 1 otherwise,\n"
+        "with the reason on standard error (the dump then stays in Memory.mem).\n"
+        "  --help, -h, /?     this text        --version   the version\n");
+}
+
+} // namespace cli
+
+Session::Session(ConsoleModel& model, Link& link, Polling& polling, MemoryRead& memoryRead)
+    : m_model(model), m_link(link), m_polling(polling), m_memoryRead(memoryRead)
+{
+}
+
+Session::LoadResult Session::Form_Load(const QString& argumentText)
+{
+    config::ReadConfig(m_model);
+    m_model.CommandLine = argumentText + QLatin1Char(' ');
+    const LoadResult parsed = ParseCommandLine();
+    m_model.CommandLine.clear();
+    if (parsed.endProgram)
+        return parsed;
+    m_model.title += QStringLiteral("  Version ") + version();
+    m_model.UpdateLinkOptions();
+    return parsed;
+}
+
+void Session::Form_Unload()
+{
+    try {
+        m_link.Disconnect();
+    } catch (...) {
+    }
+    if (m_model.check(QStringLiteral("Check1")) == 1)
+        config::SaveConfig(m_model);
+}
+
+Session::LoadResult Session::ParseCommandLine()
+{
+    m_model.setCheck(QStringLiteral("Check1"), m_model.CommandLine.trimmed().isEmpty() ? 1 : 0);
+
+    bool send = false;
+    bool read = false;
+    QString outputFile;
+    QString failure;
+    for (const QString& token : cli::tokenize(m_model.CommandLine)) {
+        const qsizetype eq = token.indexOf(QLatin1Char('='));
+        const QString key = token.left(eq).toLower();
+        const QString value = token.mid(eq + 1);
+        if (key == QLatin1String("com")) {
+            m_model.setText(QStringLiteral("ComPort"), QStringLiteral("COM") + value);
+            m_model.choose(QStringLiteral("OpCOM"));
+        } else if (key == QLatin1String("speed")) {
+            m_model.setText(QStringLiteral("COMSpeed"), value);
+        } else if (key == QLatin1String("tcp")) {
+            m_model.setText(QStringLiteral("IP"), value);
+            m_model.choose(QStringLiteral("OpTCP"));
+        } else if (key == QLatin1String("port")) {
+            m_model.setText(QStringLiteral("Port"), value);
+        } else if (key == QLatin1String("timeoutdelay")) {
+            m_model.setText(QStringLiteral("TimeOutDelay"), value);
+        } else if (key == QLatin1String("waitingdelay")) {
+            m_model.setText(QStringLiteral("WaitingDelay"), value);
+        } else if (key == QLatin1String("controlleraddress")) {
+            for (int i = 1; i < ConsoleModel::kSlots; ++i)
+                m_model.setCheck(ConsoleModel::slotName(QStringLiteral("CheckAdr"), i), 0);
+            m_model.setCheck(QStringLiteral("CheckAdr_0"), 1);
+            m_model.setText(QStringLiteral("Address_0"), value);
+        } else if (key == QLatin1String("page")) {
+            m_model.setText(QStringLiteral("MemPage"), value);
+            read = true;
+        } else if (key == QLatin1String("firstaddress")) {
+            m_model.setText(QStringLiteral("MemAddress"), value);
+        } else if (key == QLatin1String("records")) {
+            m_model.setText(QStringLiteral("MemRecordNumber"), value);
+        } else if (key == QLatin1String("recordsize")) {
+            m_model.setText(QStringLiteral("MemRecordSize"), value);
+        } else if (key == QLatin1String("cmd")) {
+            m_model.setText(QStringLiteral("Cmd"), value);
+            send = true;
+        } else if (key == QLatin1String("outputfile")) {
+            outputFile = value;
+        } else if (key == QLatin1String("silent")) {
+            const auto n = parseNumber(value);
+            const double whole = n ? std::nearbyint(*n) : 0;
+            if (!n || whole < -32768 || whole > 32767) {
+                failure = QStringLiteral("silent=%1 is not a number; the switches after it were not applied").arg(value);
+                break;
+            }
+            m_model.Silent = whole == 1;
+        }
+    }
+
+    LoadResult result;
+    if (!failure.isEmpty()) {
+        if (read) { // a memory-read job that cannot run still ends the program
+            result.endProgram = true;
+            result.exitCode = 1;
+            result.reason = failure;
+        }
+        return result;
+    }
+    if (send) {
+        m_polling.CmdSend_Click();
+        return result;
+    }
+    if (!read)
+        return result;
+
+    result.endProgram = true;
+    result.exitCode = 1;
+    if (!m_memoryRead.CmdReadMemory_Click()) {
+        result.reason = QStringLiteral("the memory read did not run (see the message above)");
+        return result;
+    }
+    const QString dump = memdump::dumpFileName();
+    if (outputFile.isEmpty())
+        result.reason = QStringLiteral("no outputfile given; the dump is in %1").arg(dump);
+    else if (QFile::exists(outputFile))
+        result.reason = QStringLiteral("%1 already exists and is left as it is; the dump is in %2").arg(outputFile, dump);
+    else if (!QFile::exists(dump))
+        result.reason = QStringLiteral("the memory read wrote no %1").arg(dump);
+    else if (!QFile::rename(dump, outputFile))
+        result.reason = QStringLiteral("cannot rename %1 to %2; the dump is in %1").arg(dump, outputFile);
+    else
+        result.exitCode = 0;
+    return result;
+}
+
+} // namespace tarvo

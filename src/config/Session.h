@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace tarvo {
+
+class ConsoleModel;
+class Link;
+class MemoryRead;
+class Polling;
+
+namespace cli {
+// Cuts the argument text into tokens at hyphens, blanks and tabs. A token without "=" is dropped on
+// its own, so it never swallows the switch after it.
+QStringList tokenize(const QString& text);
+// True when the argument text asks for an unattended memory read ("page" without "cmd"), which
+// needs no window at all.
+bool isMemoryReadJob(const QString& text);
+// The help text for --help, -h and /?.
+QString usage();
+} // namespace cli
+
+// The program's life cycle around the console: filling it from the settings file and the command
+// line at start, the unattended jobs, and disconnecting and saving at close.
+class Session {
+public:
+    Session(ConsoleModel& model, Link& link, Polling& polling, MemoryRead& memoryRead);
+
+    struct LoadResult {
+        bool endProgram = false; // an unattended memory read ran: the program ends now
+        int exitCode = 0;
+        QString reason; // one line for standard error when exitCode is not 0
+    };
+
+    // Settings file, command line (which may run a send, or a memory read that ends the program),
+    // version in the title, link rule.
+    LoadResult Form_Load(const QString& argumentText);
+    // Disconnect, and save the settings when "Save Config on exit" is ticked. Never fails.
+    void Form_Unload();
+
+    LoadResult ParseCommandLine();
+
+    static QString version() { return QStringLiteral("2.1.4"); }
+
+private:
+    ConsoleModel& m_model;
+    Link& m_link;
+    Polling& m_polling;
+    MemoryRead& m_memoryRead;
+};
+
+} // namespace tarvo

@@ -1,0 +1,393 @@
+#include "ConfigFile.h"
+#include "ConsoleModel.h"
+#include "Crc.h"
+#include "Engine.h"
+#include "FakeLink.h"
+#include "FakePrompter.h"
+#include "MemoryRead.h"
+#include "Polling.h"
+#include "Session.h"
+#include "Trace.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+QByteArray readAll(const QString& name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& name, const QByteArray& bytes)
+{
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// The lines of a file saved from a fresh console, for editing one line in a test.
+QList<QByteArray> defaultLines()
+{
+    ConsoleModel m;
+    m.setListIndex("TxtFunction", 4); // Send command, which the memory read needs
+    config::SaveConfig(m, "base.cfg");
+    QList<QByteArray> lines = readAll("base.cfg").split('\n');
+    lines.removeLast(); // after the last CR LF
+    for (QByteArray& l : lines)
+        l.chop(1);
+    return lines;
+}
+
+QByteArray joinLines(const QList<QByteArray>& lines)
+{
+    QByteArray out;
+    for (const QByteArray& l : lines)
+        out += l + "\r\n";
+    return out;
+}
+
+// Everything the unattended jobs need, over a fake controller that answers the memory commands.
+struct Rig {
+    Rig()
+    {
+        link.onWrite = [this](const QByteArray& frame) {
+            QByteArray head = QByteArray::fromHex("4000") + char(17) + '\x72' + QByteArray(16, '\x2A');
+            if (frame.size() > 3 && frame[3] == '\x72')
+                link.reply(0.005, head + QByteArray::fromHex(CrcCcitt(QString::fromLatin1(head.toHex())).toLatin1()) + '\x04');
+        };
+        engine.setReplyHook(&read);
+        read.openViewer = [](const QString&) { return true; };
+    }
+    Session::LoadResult load(const QString& args) { return session.Form_Load(args); }
+
+    ConsoleModel model;
+    FakeClock clock;
+    FakePump pump{clock};
+    FakeLink link{model, clock, pump};
+    FakePrompter prompter;
+    MemoryTrace trace;
+    Engine engine{model, link, clock, pump, prompter};
+    Polling polling{model, link, engine, pump, trace};
+    MemoryRead read{model, polling, prompter, trace};
+    Session session{model, link, polling, read};
+};
+} // namespace
+
+class TestConfig : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QDir::setCurrent(m_dir->path());
+    }
+
+    void saveThenReadRestoresEverything()
+    {
+        ConsoleModel a;
+        for (int i = 0; i < ConsoleModel::kSlots; ++i) {
+            a.setText(ConsoleModel::slotName("Address", i), QString::number(100 + i));
+            a.setCheck(ConsoleModel::slotName("CheckAdr", i), i % 3 == 0 ? 1 : 0);
+        }
+        const QStringList texts = {"ComPort", "Scan", "TimeOutDelay", "WaitingDelay", "Password", "Query", "txtProtocol",
+                                   "IP", "Port", "MemPage", "MemAddress", "MemRecordNumber", "MemRecordSize"};
+        for (const QString& t : texts)
+            a.setText(t, t + "-x");
+        a.choose("OptBioscrypt");
+        a.choose("Encrypt");
+        a.choose("OpTCP");
+        a.setText("COMSpeed", "57600");
+        a.setCheck("ckAck", 1);
+        a.setListIndex("TxtFunction", 5);
+        QVERIFY(config::SaveConfig(a));
+
+        ConsoleModel b;
+        config::ReadConfig(b);
+        for (int i = 0; i < ConsoleModel::kSlots; ++i) {
+            QCOMPARE(b.address(i), a.address(i));
+            QCOMPARE(b.slotSelected(i), a.slotSelected(i));
+        }
+        for (const QString& t : texts)
+            QCOMPARE(b.text(t), a.text(t));
+        QCOMPARE(b.text("COMSpeed"), QStringLiteral("57600"));
+        QVERIFY(b.selected("OptBioscrypt"));
+        QVERIFY(!b.selected("Protocol4"));
+        QVERIFY(b.selected("Encrypt"));
+        QVERIFY(b.enabled("Password"));
+        QVERIFY(b.selected("OpTCP"));
+        QVERIFY(!b.selected("OpCOM"));
+        QVERIFY(b.enabled("ckAck"));
+        QCOMPARE(b.check("ckAck"), 1);
+        QCOMPARE(b.listIndex("TxtFunction"), 5);
+    }
+
+    void fileFormat()
+    {
+        ConsoleModel m;
+        m.setCheck("CheckAdr_0", 1);
+        m.setListIndex("TxtFunction", -1);
+        QVERIFY(config::SaveConfig(m));
+        const QByteArray bytes = readAll("Tarvo.cfg");
+        QVERIFY(bytes.endsWith("\r\n"));
+        const QList<QByteArray> lines = bytes.split('\n');
+        QCOMPARE(lines.size(), 100);
+        QCOMPARE(lines[1], QByteArray("COM1\r"));
+        QCOMPARE(lines[2], QByteArray(" 1 \r"));
+        QCOMPARE(lines[4], QByteArray("\r")); // lines 5, 8, ... 23 are empty
+        QCOMPARE(lines[22], QByteArray("\r"));
+        QCOMPARE(lines[24], QByteArray(" 1 \r"));
+        QCOMPARE(lines[25], QByteArray("-1 \r"));
+        QCOMPARE(lines[29], QByteArray("True\r"));
+        QCOMPARE(lines[30], QByteArray("False\r"));
+        QCOMPARE(lines[45], QByteArray(" 0 \r"));
+        QCOMPARE(lines[92], QByteArray("127.0.0.1\r"));
+        QCOMPARE(lines[98], QByteArray("12\r"));
+        QCOMPARE(QFile::permissions("Tarvo.cfg") & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner only
+    }
+
+    void readingEdgeCases_data()
+    {
+        QTest::addColumn<int>("line");   // 1-based line to replace, 0 for none
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("keep");   // lines kept (the file is cut after them)
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("44 lines: IP default") << 0 << QByteArray() << 44 << "IP" << "127.0.0.1";
+        QTest::newRow("44 lines: slot 20 address") << 0 << QByteArray() << 44 << "Address_20" << "20";
+        QTest::newRow("bad first-block value skipped") << 9 << QByteArray("abc") << 99 << "CheckAdr_2" << "keep";
+        QTest::newRow("later first-block lines still read") << 9 << QByteArray("abc") << 99 << "MemPage" << "07";
+        QTest::newRow("bad second-block value stops") << 66 << QByteArray("abc") << 99 << "MemPage" << "01";
+        QTest::newRow("before it still read") << 66 << QByteArray("abc") << 99 << "Address_18" << "saved";
+        QTest::newRow("line 25 wins over line 3") << 25 << QByteArray(" 0 ") << 99 << "CheckAdr_0" << "0";
+        QTest::newRow("line 35 wins over line 26") << 26 << QByteArray(" 2 ") << 99 << "TxtFunction" << "5";
+        QTest::newRow("index beyond the list skipped") << 35 << QByteArray(" 9 ") << 99 << "TxtFunction" << "2";
+        QTest::newRow("Modbus then stored speed") << 31 << QByteArray("True") << 99 << "COMSpeed" << "38400";
+        QTest::newRow("OpCOM False selects TCP") << 95 << QByteArray("False") << 99 << "OpTCP" << "True";
+        QTest::newRow("truth in any case") << 95 << QByteArray("fAlSe") << 99 << "OpTCP" << "True";
+        QTest::newRow("ignored line text") << 5 << QByteArray("junk") << 99 << "CheckAdr_1" << "0";
+    }
+    void readingEdgeCases()
+    {
+        QFETCH(int, line);
+        QFETCH(QByteArray, value);
+        QFETCH(int, keep);
+        QFETCH(QString, field);
+        QFETCH(QString, expected);
+        ConsoleModel saved;
+        saved.setText("MemPage", "07");
+        saved.setText("Address_18", "saved");
+        saved.setCheck("CheckAdr_2", 1);
+        saved.setListIndex("TxtFunction", 2);
+        saved.setText("IP", "10.1.1.1");
+        config::SaveConfig(saved, "full.cfg");
+        QList<QByteArray> lines = readAll("full.cfg").split('\n');
+        lines.removeLast();
+        for (QByteArray& l : lines)
+            l.chop(1);
+        if (line == 26)
+            lines[34] = " 5 ";
+        if (line > 0)
+            lines[line - 1] = value;
+        writeFile("Tarvo.cfg", joinLines(lines.mid(0, keep)));
+
+        ConsoleModel m;
+        m.setCheck("CheckAdr_2", 0);
+        config::ReadConfig(m);
+        const ConsoleModel::Field& f = m.field(field);
+        QString actual;
+        if (f.kind == ConsoleModel::Kind::Option)
+            actual = m.selected(field) ? "True" : "False";
+        else if (f.kind == ConsoleModel::Kind::Check)
+            actual = QString::number(m.check(field));
+        else if (f.kind == ConsoleModel::Kind::List)
+            actual = QString::number(m.listIndex(field));
+        else
+            actual = m.text(field);
+        if (expected == "keep") // the entry was skipped: the field keeps what it held
+            expected = "0";
+        QCOMPARE(actual, expected);
+    }
+
+    void missingFileKeepsDefaults()
+    {
+        ConsoleModel m;
+        config::ReadConfig(m);
+        QCOMPARE(m.address(8), QStringLiteral("8"));
+        QCOMPARE(m.address(31), QStringLiteral("31"));
+        QCOMPARE(m.address(0), QString());
+        QVERIFY(m.selected("Protocol4"));
+    }
+
+    // A write that fails half-way (here: the file size limit) leaves the old file whole.
+    void failedSaveKeepsTheOldFile()
+    {
+        writeFile("Tarvo.cfg", "old settings\r\n");
+        ConsoleModel m;
+        struct rlimit old {};
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit small = old;
+        small.rlim_cur = 64;
+        auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool saved = config::SaveConfig(m);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(!saved);
+        QCOMPARE(readAll("Tarvo.cfg"), QByteArray("old settings\r\n"));
+        QCOMPARE(QDir().entryList(QDir::Files), QStringList{"Tarvo.cfg"}); // no temporary left behind
+    }
+
+    void tokenizer_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("tokens");
+        QTest::newRow("hyphens") << "-com=2 -speed=9600" << QStringList{"com=2", "speed=9600"};
+        QTest::newRow("blanks") << "com=2 speed=9600" << QStringList{"com=2", "speed=9600"};
+        QTest::newRow("glued") << "-com=2-speed=9600" << QStringList{"com=2", "speed=9600"};
+        QTest::newRow("tabs and runs") << "\tcom=2 \t --speed=9600  " << QStringList{"com=2", "speed=9600"};
+        QTest::newRow("= in value") << "cmd=01=02" << QStringList{"cmd=01=02"};
+        QTest::newRow("token without = dropped alone") << "x -com=2" << QStringList{"com=2"};
+        QTest::newRow("hyphen cuts a value") << "tcp=10.0.0-1" << QStringList{"tcp=10.0.0"};
+        QTest::newRow("quotes kept") << "outputfile=\"a.mem\"" << QStringList{"outputfile=\"a.mem\""};
+        QTest::newRow("empty") << "" << QStringList{};
+    }
+    void tokenizer()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, tokens);
+        QCOMPARE(cli::tokenize(text), tokens);
+    }
+
+    void switches_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("COM=3") << "-COM=3" << "ComPort" << "COM3";
+        QTest::newRow("COM selects serial") << "tcp=h -COM=3" << "OpCOM" << "True";
+        QTest::newRow("com=COM3") << "com=COM3" << "ComPort" << "COMCOM3";
+        QTest::newRow("tcp") << "tcp=10.0.0.9" << "IP" << "10.0.0.9";
+        QTest::newRow("tcp selects TCP") << "tcp=10.0.0.9" << "OpTCP" << "True";
+        QTest::newRow("tcp link rule ran") << "tcp=10.0.0.9" << "enabled:IP" << "True";
+        QTest::newRow("repeated key") << "speed=4800 speed=19200" << "COMSpeed" << "19200";
+        QTest::newRow("port") << "port=502" << "Port" << "502";
+        QTest::newRow("delays") << "timeoutdelay=300 waitingdelay=20" << "WaitingDelay" << "20";
+        QTest::newRow("controller address") << "controlleraddress=17" << "Address_0" << "17";
+        QTest::newRow("only slot 0") << "controlleraddress=17" << "CheckAdr_5" << "0";
+        QTest::newRow("slot 0 ticked") << "controlleraddress=17" << "CheckAdr_0" << "1";
+        QTest::newRow("no arguments") << "" << "Check1" << "1";
+        QTest::newRow("blanks only") << "   " << "Check1" << "1";
+        QTest::newRow("one letter") << "x" << "Check1" << "0";
+        QTest::newRow("silent=1") << "silent=1" << "Silent" << "1";
+        QTest::newRow("silent=2") << "silent=2" << "Silent" << "0";
+        QTest::newRow("silent=0.6 rounds") << "silent=0.6" << "Silent" << "1";
+        QTest::newRow("bad silent stops the scan") << "silent=abc speed=4800" << "COMSpeed" << "38400";
+        QTest::newRow("unknown key ignored") << "colour=red speed=4800" << "COMSpeed" << "4800";
+    }
+    void switches()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, field);
+        QFETCH(QString, expected);
+        Rig r;
+        r.model.setCheck("CheckAdr_5", 1);
+        const auto result = r.load(args);
+        QVERIFY(!result.endProgram);
+        QString actual;
+        if (field == "Silent")
+            actual = QString::number(r.model.Silent);
+        else if (field.startsWith("enabled:"))
+            actual = r.model.enabled(field.mid(8)) ? "True" : "False";
+        else if (r.model.field(field).kind == ConsoleModel::Kind::Option)
+            actual = r.model.selected(field) ? "True" : "False";
+        else if (r.model.field(field).kind == ConsoleModel::Kind::Check)
+            actual = QString::number(r.model.check(field));
+        else
+            actual = r.model.text(field);
+        QCOMPARE(actual, expected);
+        QVERIFY(r.link.writes.isEmpty());
+        QCOMPARE(r.model.title, QStringLiteral("Tarvo  Version 2.1.4"));
+    }
+
+    void sendJobLeavesTheConsoleOpen()
+    {
+        Rig r;
+        r.model.choose("OptNone");
+        r.model.setListIndex("TxtFunction", 4);
+        const auto result = r.load("controlleraddress=3 cmd=0102 page=01 outputfile=x.mem");
+        QVERIFY(!result.endProgram);
+        QCOMPARE(r.link.writes.first(), QByteArray::fromHex("0102"));
+        QVERIFY(!QFile::exists("x.mem"));
+        QVERIFY(!QFile::exists("Memory.mem"));
+    }
+
+    void memoryReadJob_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<bool>("outputExists");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("dumpInOutput");
+        QTest::addColumn<bool>("dumpInMemoryMem");
+        QTest::newRow("documented call") << "controlleraddress=5 page=01 firstaddress=1e2c records=4 recordsize=4 outputfile=dump.mem silent=1"
+                                         << false << 0 << true << false;
+        QTest::newRow("no outputfile") << "controlleraddress=5 page=01 records=4 recordsize=4 silent=1" << false << 1 << false << true;
+        QTest::newRow("output exists") << "controlleraddress=5 page=01 records=4 recordsize=4 outputfile=dump.mem silent=1"
+                                       << true << 1 << false << true;
+        QTest::newRow("panel check fails") << "controlleraddress=5 page=001 outputfile=dump.mem silent=1" << false << 1 << false << false;
+        QTest::newRow("bad switch after page") << "controlleraddress=5 page=01 silent=x outputfile=dump.mem" << false << 1 << false << false;
+    }
+    void memoryReadJob()
+    {
+        QFETCH(QString, args);
+        QFETCH(bool, outputExists);
+        QFETCH(int, exitCode);
+        QFETCH(bool, dumpInOutput);
+        QFETCH(bool, dumpInMemoryMem);
+        writeFile("Tarvo.cfg", joinLines(defaultLines()));
+        const QByteArray cfg = readAll("Tarvo.cfg");
+        if (outputExists)
+            writeFile("dump.mem", "keep me");
+        Rig r;
+        const auto result = r.load(args);
+        QVERIFY(result.endProgram);
+        QCOMPARE(result.exitCode, exitCode);
+        QCOMPARE(result.reason.isEmpty(), exitCode == 0);
+        if (outputExists)
+            QCOMPARE(readAll("dump.mem"), QByteArray("keep me"));
+        if (dumpInOutput)
+            QVERIFY(readAll("dump.mem").contains(" CTR#1  Address:5"));
+        QCOMPARE(QFile::exists("Memory.mem"), dumpInMemoryMem);
+        QCOMPARE(r.model.title, QStringLiteral("Tarvo")); // the job ends before the title is set
+        r.session.Form_Unload();
+        QCOMPARE(readAll("Tarvo.cfg"), cfg); // a start with arguments does not save
+    }
+
+    void closingSavesOnlyWithoutArguments()
+    {
+        Rig r;
+        r.load("");
+        r.model.setText("Port", "777");
+        r.session.Form_Unload();
+        QVERIFY(readAll("Tarvo.cfg").contains("\r\n777\r\n"));
+        QCOMPARE(r.link.disconnects, 1);
+
+        Rig withArgs;
+        withArgs.load("speed=9600");
+        withArgs.model.setText("Port", "888");
+        withArgs.session.Form_Unload();
+        QVERIFY(!readAll("Tarvo.cfg").contains("888"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_APPLESS_MAIN(TestConfig)
+#include "tst_config.moc"
