@@ -90,8 +90,7 @@ void openCommandFile(ConsoleModel& model, FileDialogs& dialogs, Prompter& prompt
     if (const auto text = readCommandFile(model.lastFileName, &error))
         model.setText(kCmd, *text);
     else
-        prompter.message(QStringLiteral("Tarvo"),
-                         QStringLiteral("Cannot read %1: %2").arg(model.lastFileName, error),
+        prompter.message(QStringLiteral("Tarvo"), QStringLiteral("Cannot read %1: %2").arg(model.lastFileName, error),
                          Prompter::Icon::Critical);
 }
 
@@ -102,8 +101,7 @@ void saveCommandFile(ConsoleModel& model, FileDialogs& dialogs, Prompter& prompt
         return;
     QString error;
     if (!writeCommandFile(model.lastFileName, model.text(kCmd), &error))
-        prompter.message(QStringLiteral("Tarvo"),
-                         QStringLiteral("Cannot write %1: %2").arg(model.lastFileName, error),
+        prompter.message(QStringLiteral("Tarvo"), QStringLiteral("Cannot write %1: %2").arg(model.lastFileName, error),
                          Prompter::Icon::Critical);
 }
 

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopedValueRollback>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -29,7 +30,10 @@ namespace tarvo {
 
 namespace {
 
-QString slot(const char* base, int i) { return ConsoleModel::slotName(QLatin1String(base), i); }
+QString slot(const char* base, int i)
+{
+    return ConsoleModel::slotName(QLatin1String(base), i);
+}
 
 // Cmd and the reply boxes keep CR LF between lines, as the files and the wire know them; the editor
 // works with LF alone.
@@ -53,7 +57,10 @@ QString editorText(const QPlainTextEdit* edit)
     return text;
 }
 
-QFont replyFont() { return QFontDatabase::systemFont(QFontDatabase::FixedFont); }
+QFont replyFont()
+{
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
 
 // A reply box tall enough for two lines of hex, so 32 of them scroll comfortably.
 int replyBoxHeight(const QPlainTextEdit* edit)
@@ -110,7 +117,11 @@ ConsoleWindow::ConsoleWindow(ConsoleModel& model, FileDialogs* dialogs, QWidget*
         drawValue(it.key());
         drawState(it.key());
     }
-    resize(1200, 760);
+    // Roomy where the screen allows, never larger than what is free of panels.
+    QSize size(1200, 760);
+    if (const QScreen* s = screen())
+        size = size.boundedTo(s->availableGeometry().size() * 0.95);
+    resize(size);
 }
 
 ConsoleWindow::~ConsoleWindow()
@@ -183,15 +194,14 @@ QWidget* ConsoleWindow::buildGeneralPage()
     auto* page = new QWidget(this);
     auto* columns = new QHBoxLayout(page);
 
-    QScrollArea* results =
-        buildSlotArea(QStringLiteral("Custom2"), QStringLiteral("MyPic2"), QStringLiteral("VScroll2"),
-                      [this](QGridLayout* grid, int i) {
-                          QLabel* number = label(slot("Label14", i));
-                          number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                          grid->addWidget(number, i, 0);
-                          grid->addWidget(textBox(slot("Reponse", i), true), i, 1);
-                          grid->addWidget(textBox(slot("Reponse1", i), true), i, 2);
-                      });
+    QScrollArea* results = buildSlotArea(QStringLiteral("Custom2"), QStringLiteral("MyPic2"),
+                                         QStringLiteral("VScroll2"), [this](QGridLayout* grid, int i) {
+                                             QLabel* number = label(slot("Label14", i));
+                                             number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                                             grid->addWidget(number, i, 0);
+                                             grid->addWidget(textBox(slot("Reponse", i), true), i, 1);
+                                             grid->addWidget(textBox(slot("Reponse1", i), true), i, 2);
+                                         });
     auto* grid = qobject_cast<QGridLayout*>(results->widget()->layout());
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(2, 2);
@@ -278,11 +288,11 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     // Middle: the 32 controller addresses.
     QGroupBox* addresses = frame(QStringLiteral("Frame5"));
     auto* addressLayout = new QVBoxLayout(addresses);
-    QScrollArea* addressArea = buildSlotArea(QStringLiteral("Custom"), QStringLiteral("MyPic"), QStringLiteral("VScroll1"),
-                                       [this](QGridLayout* grid, int i) {
-                                           grid->addWidget(checkBox(slot("CheckAdr", i)), i, 0);
-                                           grid->addWidget(lineEdit(slot("Address", i)), i, 1);
-                                       });
+    QScrollArea* addressArea = buildSlotArea(QStringLiteral("Custom"), QStringLiteral("MyPic"),
+                                             QStringLiteral("VScroll1"), [this](QGridLayout* grid, int i) {
+                                                 grid->addWidget(checkBox(slot("CheckAdr", i)), i, 0);
+                                                 grid->addWidget(lineEdit(slot("Address", i)), i, 1);
+                                             });
     addressLayout->addWidget(addressArea);
     columns->addWidget(addresses, 3);
 
@@ -520,9 +530,15 @@ void ConsoleWindow::showTranslation(const QString& hex)
     m_translate->activateWindow();
 }
 
-void ConsoleWindow::openCommandFile() { tarvo::openCommandFile(m_model, *m_dialogs, defaultPrompter()); }
+void ConsoleWindow::openCommandFile()
+{
+    tarvo::openCommandFile(m_model, *m_dialogs, defaultPrompter());
+}
 
-void ConsoleWindow::saveCommandFile() { tarvo::saveCommandFile(m_model, *m_dialogs, defaultPrompter()); }
+void ConsoleWindow::saveCommandFile()
+{
+    tarvo::saveCommandFile(m_model, *m_dialogs, defaultPrompter());
+}
 
 void ConsoleWindow::closeEvent(QCloseEvent* event)
 {

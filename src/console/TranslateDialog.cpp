@@ -55,11 +55,20 @@ TranslateDialog::TranslateDialog(QWidget* parent) : QDialog(parent)
     resize(520, sizeHint().height());
 }
 
-QString TranslateDialog::hexText() const { return m_hex->text(); }
+QString TranslateDialog::hexText() const
+{
+    return m_hex->text();
+}
 
-void TranslateDialog::setHexText(const QString& text) { m_hex->setText(text); }
+void TranslateDialog::setHexText(const QString& text)
+{
+    m_hex->setText(text);
+}
 
-QString TranslateDialog::asciiText() const { return m_ascii->text(); }
+QString TranslateDialog::asciiText() const
+{
+    return m_ascii->text();
+}
 
 void TranslateDialog::translate()
 {

@@ -155,7 +155,8 @@ private slots:
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QString>("qt");
         QTest::newRow("command files") << kCommandFileFilter << "Command Files (*.txt);;All Files (*)";
-        QTest::newRow("description without patterns") << "Text|*.txt" << "Text (*.txt)";
+        QTest::newRow("description without patterns") << "Text|*.txt"
+                                                      << "Text (*.txt)";
     }
     void qtFilter()
     {

@@ -215,8 +215,8 @@ private slots:
 
         for (const char* on : {"OpCOM", "Protocol4", "decrypt", "Check1"})
             QVERIFY2(c.find<QAbstractButton>(QLatin1String(on))->isChecked(), on);
-        for (const char* off : {"OpTCP", "Modbus", "Protocol4Plus", "ProtocolAA", "OptBioscrypt", "OptNone",
-                                "Encrypt", "ckAck", "ckRes", "Check2"})
+        for (const char* off : {"OpTCP", "Modbus", "Protocol4Plus", "ProtocolAA", "OptBioscrypt", "OptNone", "Encrypt",
+                                "ckAck", "ckRes", "Check2"})
             QVERIFY2(!c.find<QAbstractButton>(QLatin1String(off))->isChecked(), off);
         for (int i = 0; i < ConsoleModel::kSlots; ++i)
             QVERIFY(!c.find<QCheckBox>(ConsoleModel::slotName(QStringLiteral("CheckAdr"), i))->isChecked());
@@ -234,11 +234,21 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("text");
-        QTest::newRow("text box") << "TimeOutDelay" << "0" << "15000";
-        QTest::newRow("slot address") << "Address_5" << "123" << "123";
-        QTest::newRow("port drop-down") << "ComPort" << "0" << "COM10";
-        QTest::newRow("speed drop-down") << "COMSpeed" << "00" << "3840000";
-        QTest::newRow("memory panel") << "MemAddress" << "f" << "1e2cf";
+        QTest::newRow("text box") << "TimeOutDelay"
+                                  << "0"
+                                  << "15000";
+        QTest::newRow("slot address") << "Address_5"
+                                      << "123"
+                                      << "123";
+        QTest::newRow("port drop-down") << "ComPort"
+                                        << "0"
+                                        << "COM10";
+        QTest::newRow("speed drop-down") << "COMSpeed"
+                                         << "00"
+                                         << "3840000";
+        QTest::newRow("memory panel") << "MemAddress"
+                                      << "f"
+                                      << "1e2cf";
     }
     void typingReachesModel()
     {
@@ -365,8 +375,10 @@ private slots:
         QTest::addColumn<int>("page");
         QTest::addColumn<QString>("bar");
         QTest::addColumn<QString>("lastRow");
-        QTest::newRow("results") << 0 << "VScroll2" << "Reponse_31";
-        QTest::newRow("addresses") << 1 << "VScroll1" << "Address_31";
+        QTest::newRow("results") << 0 << "VScroll2"
+                                 << "Reponse_31";
+        QTest::newRow("addresses") << 1 << "VScroll1"
+                                   << "Address_31";
     }
     void everyRowReachableByScrolling()
     {
@@ -471,8 +483,7 @@ private slots:
         c.find<QPushButton>(QStringLiteral("CmdOpen"))->click();
         QCOMPARE(shown(c.find(QStringLiteral("Cmd"))), QStringLiteral("A\nB"));
         QCOMPARE(c.model.lastFileName, c.dialogs.answer);
-        QCOMPARE(c.dialogs.filters,
-                 QStringList(2, QStringLiteral("Command Files (*.txt)|*.txt| All Files |*.*")));
+        QCOMPARE(c.dialogs.filters, QStringList(2, QStringLiteral("Command Files (*.txt)|*.txt| All Files |*.*")));
     }
 
     void closeHandlerCanKeepWindowOpen()
