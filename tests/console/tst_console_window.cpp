@@ -1,0 +1,508 @@
+#include "ConsoleModel.h"
+#include "ConsoleWindow.h"
+#include "FakeFileDialogs.h"
+#include "TranslateDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tarvo;
+
+namespace {
+
+// The text a widget shows, whatever its kind: caption, title, or value.
+QString shown(const QWidget* w)
+{
+    if (auto* l = qobject_cast<const QLabel*>(w))
+        return l->text();
+    if (auto* b = qobject_cast<const QAbstractButton*>(w))
+        return b->text();
+    if (auto* g = qobject_cast<const QGroupBox*>(w))
+        return g->title();
+    if (auto* e = qobject_cast<const QLineEdit*>(w))
+        return e->text();
+    if (auto* c = qobject_cast<const QComboBox*>(w))
+        return c->currentText();
+    if (auto* p = qobject_cast<const QPlainTextEdit*>(w))
+        return p->toPlainText();
+    return QStringLiteral("<no text: %1>").arg(QLatin1String(w->metaObject()->className()));
+}
+
+QStringList itemsOf(const QComboBox* c)
+{
+    QStringList items;
+    for (int i = 0; i < c->count(); ++i)
+        items.append(c->itemText(i));
+    return items;
+}
+
+struct Console {
+    ConsoleModel model;
+    test::FakeFileDialogs dialogs;
+    ConsoleWindow window{model, &dialogs};
+
+    template <class T = QWidget> T* find(const QString& name)
+    {
+        T* w = window.findChild<T*>(name);
+        if (!w)
+            qWarning("no widget %s", qPrintable(name));
+        return w;
+    }
+    void showAt1280x800()
+    {
+        window.resize(1280, 800);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
+};
+
+} // namespace
+
+class TestConsoleWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void title()
+    {
+        Console c;
+        QCOMPARE(c.window.windowTitle(), QStringLiteral("Tarvo"));
+    }
+
+    // Written out here rather than read from the model, so a typo on either side shows.
+    void captionsAndDefaults_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        const char* rows[][2] = {
+            {"Label3", "Function"},
+            {"CmdSend", "Send One Time"},
+            {"CmdStart", "Start"},
+            {"CmdStop", "Stop"},
+            {"Check2", "Show Read Memory Options "},
+            {"Label8", "CRC Error !!! (Proto4)"},
+            {"LblEcho", "Echo !!!"},
+            {"Label14_0", "#1"},
+            {"Label14_31", "#32"},
+            {"Reponse_0", ""},
+            {"Reponse1_31", ""},
+            {"Frame2", "  Received String  "},
+            {"Answer1", ""},
+            {"Answer", ""},
+            {"Scan", "1"},
+            {"Label5", "Scan rate if func 02, 04 or 24 "},
+            {"Label6", "msec."},
+            {"Query", "01"},
+            {"Label4", "Query Code if func 24"},
+            {"OpCOM", "COM Port:"},
+            {"OpTCP", "TCP"},
+            {"ComPort", "COM1"},
+            {"COMSpeed", "38400"},
+            {"Label12", "Speed:"},
+            {"IP", "127.0.0.1"},
+            {"Port", "1001"},
+            {"Label13", "Port:"},
+            {"TimeOutDelay", "1500"},
+            {"Label7", "Time Out Delay :"},
+            {"Label10", "Msec."},
+            {"WaitingDelay", "50"},
+            {"Label1", "Receive Buffer Scanning Delay :"},
+            {"Label9", "Msec."},
+            {"Frame1", "  Command to send  "},
+            {"Cmd", ""},
+            {"CmdOpen", "Open"},
+            {"CmdSave", "Save"},
+            {"Frame5", "Controller Address (00-65535)"},
+            {"CheckAdr_0", "#1"},
+            {"CheckAdr_31", "#32"},
+            {"Address_0", ""},
+            {"Address_31", ""},
+            {"Modbus", "Modbus"},
+            {"Protocol4", "Protocol 4"},
+            {"Protocol4Plus", "Protocol 4+"},
+            {"ProtocolAA", "Customer Protocol"},
+            {"OptBioscrypt", "Bioscrypt"},
+            {"OptNone", "None"},
+            {"ckAck", "Ack Req"},
+            {"ckRes", "Resp Req"},
+            {"txtProtocol", "AA"},
+            {"Encrypt", "Encrypt"},
+            {"decrypt", "Decrypt"},
+            {"Password", ""},
+            {"Check1", "Save Config on exit"},
+            {"Label11", "TimeOut c'est le temps maximal d'attente, si on ne recoit rien.                            "
+                        "Le Receive Buffer Scanning Delay c'est le temps qu'on attend pour voir si il n'y a rien de "
+                        "nouveau sur la ligne, si le in buffer est identique a lui meme ou bien si il augmente.  "},
+            {"MemPage", "01"},
+            {"Label2", "Page Number "},
+            {"MemAddress", "1e2c"},
+            {"Label15", "First Address "},
+            {"MemRecordNumber", "99"},
+            {"Label16", "Number of records"},
+            {"MemRecordSize", "12"},
+            {"Label17", "Record size"},
+            {"CmdReadMemory", "READ"},
+        };
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
+    }
+    void captionsAndDefaults()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        Console c;
+        QWidget* w = c.find(name);
+        QVERIFY(w);
+        QCOMPARE(shown(w), text);
+    }
+
+    // Every field of the model, all 32 rows of each slot array included, has its widget and caption.
+    void everyFieldIsDrawnUnderItsName()
+    {
+        Console c;
+        for (const QString& name : c.model.fieldNames()) {
+            QWidget* w = c.find(name);
+            QVERIFY2(w, qPrintable(name));
+            QCOMPARE(c.window.fieldWidget(name), w);
+            const ConsoleModel::Field& f = c.model.field(name);
+            if (!f.caption.isEmpty())
+                QCOMPARE(shown(w), f.caption);
+        }
+    }
+
+    void lists_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("TxtFunction") << "TxtFunction"
+                                     << QStringList{"Read Input (02)",       "Read Buffer 100/110 (04)",
+                                                    "Read Buffer 100 (04) ", "Read Buffer 110 (04) ",
+                                                    "Send command",          "Send Query (24)",
+                                                    "Waiting for messages!"};
+        QTest::newRow("ComPort") << "ComPort" << QStringList{"COM1", "COM2", "COM3", "COM4", "COM5"};
+        QTest::newRow("COMSpeed") << "COMSpeed" << QStringList{"4800", "9600", "19200", "38400", "57600", "115200"};
+    }
+    void lists()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, items);
+        Console c;
+        QCOMPARE(itemsOf(c.find<QComboBox>(name)), items);
+    }
+
+    void tabsAndDefaultStates()
+    {
+        Console c;
+        auto* tabs = c.find<QTabWidget>(QStringLiteral("SSTab1"));
+        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->tabText(0), QStringLiteral("   General"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("   Definition"));
+        QCOMPARE(tabs->currentIndex(), 0);
+        QVERIFY(c.find<QComboBox>(QStringLiteral("ComPort"))->isEditable());
+        QVERIFY(c.find<QComboBox>(QStringLiteral("COMSpeed"))->isEditable());
+        QVERIFY(!c.find<QComboBox>(QStringLiteral("TxtFunction"))->isEditable());
+
+        for (const char* on : {"OpCOM", "Protocol4", "decrypt", "Check1"})
+            QVERIFY2(c.find<QAbstractButton>(QLatin1String(on))->isChecked(), on);
+        for (const char* off : {"OpTCP", "Modbus", "Protocol4Plus", "ProtocolAA", "OptBioscrypt", "OptNone", "Encrypt",
+                                "ckAck", "ckRes", "Check2"})
+            QVERIFY2(!c.find<QAbstractButton>(QLatin1String(off))->isChecked(), off);
+        for (int i = 0; i < ConsoleModel::kSlots; ++i)
+            QVERIFY(!c.find<QCheckBox>(ConsoleModel::slotName(QStringLiteral("CheckAdr"), i))->isChecked());
+
+        for (const char* disabled : {"Password", "IP", "Port", "ckAck", "ckRes", "txtProtocol"})
+            QVERIFY2(!c.find(QLatin1String(disabled))->isEnabled(), disabled);
+        for (const char* hidden : {"Label8", "LblEcho", "Picture1"})
+            QVERIFY2(c.find(QLatin1String(hidden))->isHidden(), hidden);
+        QVERIFY(c.find<QPushButton>(QStringLiteral("CmdSend"))->isDefault());
+    }
+
+    // Each keystroke reaches the model at once, not when the field loses focus.
+    void typingReachesModel_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("text box") << "TimeOutDelay"
+                                  << "0"
+                                  << "15000";
+        QTest::newRow("slot address") << "Address_5"
+                                      << "123"
+                                      << "123";
+        QTest::newRow("port drop-down") << "ComPort"
+                                        << "0"
+                                        << "COM10";
+        QTest::newRow("speed drop-down") << "COMSpeed"
+                                         << "00"
+                                         << "3840000";
+        QTest::newRow("memory panel") << "MemAddress"
+                                      << "f"
+                                      << "1e2cf";
+    }
+    void typingReachesModel()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, keys);
+        QFETCH(QString, text);
+        Console c;
+        QWidget* w = c.find(name);
+        if (auto* combo = qobject_cast<QComboBox*>(w))
+            w = combo->lineEdit();
+        QSignalSpy spy(&c.model, &ConsoleModel::valueChanged);
+        QTest::keyClicks(w, keys);
+        QCOMPARE(c.model.text(name), text);
+        QCOMPARE(spy.count(), keys.size());
+        // Typing adds nothing to the drop-down's list.
+        if (auto* combo = qobject_cast<QComboBox*>(c.find(name)))
+            QCOMPARE(itemsOf(combo), c.model.listItems(name));
+    }
+
+    // The model's answer to an edit is not written back into the box: the cursor stays where the
+    // operator types.
+    void typingInTheMiddleKeepsTheCursor()
+    {
+        Console c;
+        auto* edit = c.find<QLineEdit>(QStringLiteral("TimeOutDelay"));
+        edit->setCursorPosition(0);
+        QTest::keyClicks(edit, QStringLiteral("98"));
+        QCOMPARE(c.model.text(QStringLiteral("TimeOutDelay")), QStringLiteral("981500"));
+        QCOMPARE(edit->cursorPosition(), 2);
+    }
+
+    void commandLinesAreCrLfInModel()
+    {
+        Console c;
+        auto* cmd = c.find<QPlainTextEdit>(QStringLiteral("Cmd"));
+        QTest::keyClicks(cmd, QStringLiteral("A"));
+        QTest::keyClick(cmd, Qt::Key_Return);
+        QTest::keyClicks(cmd, QStringLiteral("B\u00a0C"));
+        QCOMPARE(c.model.text(QStringLiteral("Cmd")), QStringLiteral("A\r\nB\u00a0C"));
+
+        c.model.setText(QStringLiteral("Cmd"), QStringLiteral("X\r\nY"));
+        QCOMPARE(cmd->toPlainText(), QStringLiteral("X\nY"));
+    }
+
+    void clicksAndChoicesReachModel()
+    {
+        Console c;
+        QTest::mouseClick(c.find(QStringLiteral("CheckAdr_3")), Qt::LeftButton);
+        QVERIFY(c.model.slotSelected(3));
+
+        // The rule runs in the model and its outcome comes back to the widgets.
+        c.find<QRadioButton>(QStringLiteral("OptBioscrypt"))->click();
+        QVERIFY(c.model.selected(QStringLiteral("OptBioscrypt")));
+        QVERIFY(!c.model.selected(QStringLiteral("Protocol4")));
+        QVERIFY(c.find(QStringLiteral("ckAck"))->isEnabled());
+        QVERIFY(!c.find(QStringLiteral("txtProtocol"))->isEnabled());
+
+        c.find<QRadioButton>(QStringLiteral("OpTCP"))->click();
+        QVERIFY(c.model.selected(QStringLiteral("OpTCP")));
+        QVERIFY(c.find(QStringLiteral("IP"))->isEnabled());
+        QVERIFY(!c.find(QStringLiteral("ComPort"))->isEnabled());
+
+        c.find<QCheckBox>(QStringLiteral("Check2"))->click();
+        QCOMPARE(c.model.check(QStringLiteral("Check2")), 1);
+        QVERIFY(!c.find(QStringLiteral("Picture1"))->isHidden());
+
+        c.find<QComboBox>(QStringLiteral("TxtFunction"))->setCurrentIndex(4);
+        QCOMPARE(c.model.listIndex(QStringLiteral("TxtFunction")), 4);
+        c.find<QComboBox>(QStringLiteral("COMSpeed"))->setCurrentIndex(5);
+        QCOMPARE(c.model.text(QStringLiteral("COMSpeed")), QStringLiteral("115200"));
+        c.find<QTabWidget>(QStringLiteral("SSTab1"))->setCurrentIndex(1);
+        QCOMPARE(c.model.listIndex(QStringLiteral("SSTab1")), 1);
+    }
+
+    void modelChangesReachWidgets()
+    {
+        Console c;
+        c.model.setText(QStringLiteral("TimeOutDelay"), QStringLiteral("2000"));
+        QCOMPARE(shown(c.find(QStringLiteral("TimeOutDelay"))), QStringLiteral("2000"));
+        c.model.setText(QStringLiteral("Reponse_3"), QStringLiteral("01 02 "));
+        QCOMPARE(shown(c.find(QStringLiteral("Reponse_3"))), QStringLiteral("01 02 "));
+
+        c.model.choose(QStringLiteral("Modbus"));
+        QVERIFY(c.find<QRadioButton>(QStringLiteral("Modbus"))->isChecked());
+        QVERIFY(!c.find<QRadioButton>(QStringLiteral("Protocol4"))->isChecked());
+        QCOMPARE(shown(c.find(QStringLiteral("COMSpeed"))), QStringLiteral("9600"));
+        // The model may leave a group with no option chosen; the widgets follow.
+        c.model.setSelected(QStringLiteral("Modbus"), false);
+        QVERIFY(!c.find<QRadioButton>(QStringLiteral("Modbus"))->isChecked());
+
+        c.model.setCheck(QStringLiteral("CheckAdr_31"), 1);
+        QVERIFY(c.find<QCheckBox>(QStringLiteral("CheckAdr_31"))->isChecked());
+        c.model.setCheck(QStringLiteral("Check2"), 1);
+        QVERIFY(!c.find(QStringLiteral("Picture1"))->isHidden());
+        c.model.setCheck(QStringLiteral("Check2"), 0);
+        QVERIFY(c.find(QStringLiteral("Picture1"))->isHidden());
+
+        c.model.setEnabled(QStringLiteral("CmdSend"), false);
+        QVERIFY(!c.find(QStringLiteral("CmdSend"))->isEnabled());
+        c.model.setVisible(QStringLiteral("Label8"), true);
+        QVERIFY(!c.find(QStringLiteral("Label8"))->isHidden());
+
+        c.model.setListIndex(QStringLiteral("SSTab1"), 1);
+        QCOMPARE(c.find<QTabWidget>(QStringLiteral("SSTab1"))->currentIndex(), 1);
+        c.model.setListIndex(QStringLiteral("TxtFunction"), 5);
+        QCOMPARE(c.find<QComboBox>(QStringLiteral("TxtFunction"))->currentIndex(), 5);
+    }
+
+    // A refreshed port list must not replace the port the operator typed.
+    void refreshedPortListKeepsText()
+    {
+        Console c;
+        c.model.setText(QStringLiteral("ComPort"), QStringLiteral("/dev/ttyUSB3"));
+        const QStringList ports{"COM1", "COM2", "/dev/ttyUSB0"};
+        c.model.setListItems(QStringLiteral("ComPort"), ports);
+        auto* combo = c.find<QComboBox>(QStringLiteral("ComPort"));
+        QCOMPARE(itemsOf(combo), ports);
+        QCOMPARE(combo->currentText(), QStringLiteral("/dev/ttyUSB3"));
+        QCOMPARE(c.model.text(QStringLiteral("ComPort")), QStringLiteral("/dev/ttyUSB3"));
+    }
+
+    void everyRowReachableByScrolling_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("bar");
+        QTest::addColumn<QString>("lastRow");
+        QTest::newRow("results") << 0 << "VScroll2"
+                                 << "Reponse_31";
+        QTest::newRow("addresses") << 1 << "VScroll1"
+                                   << "Address_31";
+    }
+    void everyRowReachableByScrolling()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, bar);
+        QFETCH(QString, lastRow);
+        Console c;
+        c.model.setListIndex(QStringLiteral("SSTab1"), page);
+        c.showAt1280x800();
+        auto* scroll = c.find<QScrollBar>(bar);
+        QVERIFY(scroll);
+        auto* area = qobject_cast<QScrollArea*>(scroll->parentWidget()->parentWidget());
+        QVERIFY(area);
+        QWidget* row = c.find(lastRow);
+        auto inView = [&] {
+            const QRect r(row->mapTo(area->viewport(), QPoint(0, 0)), row->size());
+            return area->viewport()->rect().contains(r);
+        };
+        QVERIFY(!inView());
+        scroll->setValue(scroll->maximum());
+        QVERIFY(inView());
+    }
+
+    void returnSendsOutsideTheCommandEditor()
+    {
+        Console c;
+        c.showAt1280x800();
+        QSignalSpy send(&c.window, &ConsoleWindow::sendClicked);
+        QTest::keyClick(c.find(QStringLiteral("Scan")), Qt::Key_Return);
+        QTRY_COMPARE(send.count(), 1);
+
+        c.model.setListIndex(QStringLiteral("SSTab1"), 1);
+        QTest::keyClick(c.find(QStringLiteral("Cmd")), Qt::Key_Return);
+        QCOMPARE(c.model.text(QStringLiteral("Cmd")), QStringLiteral("\r\n"));
+        QTest::keyClick(c.find(QStringLiteral("CmdOpen")), Qt::Key_Return); // presses Open, not Send
+        QCOMPARE(c.dialogs.filters.size(), 1);
+        QTest::qWait(300);
+        QCOMPARE(send.count(), 1);
+    }
+
+    void buttonsAreSignals_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QByteArray>("signal");
+        QTest::newRow("Send One Time") << "CmdSend" << QByteArray(SIGNAL(sendClicked()));
+        QTest::newRow("Start") << "CmdStart" << QByteArray(SIGNAL(startClicked()));
+        QTest::newRow("Stop") << "CmdStop" << QByteArray(SIGNAL(stopClicked()));
+        QTest::newRow("READ") << "CmdReadMemory" << QByteArray(SIGNAL(readMemoryClicked()));
+    }
+    void buttonsAreSignals()
+    {
+        QFETCH(QString, button);
+        QFETCH(QByteArray, signal);
+        Console c;
+        QSignalSpy spy(&c.window, signal.constData());
+        c.find<QPushButton>(button)->click();
+        QCOMPARE(spy.count(), 1);
+    }
+
+    void doubleClickOnReplyTranslates()
+    {
+        Console c;
+        c.showAt1280x800();
+        c.model.setText(QStringLiteral("Reponse_3"), QStringLiteral("41 42 43 "));
+        QTest::mouseDClick(c.find<QPlainTextEdit>(QStringLiteral("Reponse_3"))->viewport(), Qt::LeftButton);
+
+        TranslateDialog* dialog = c.window.translateDialog();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!dialog->isModal());
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("TARVO"));
+        for (const auto& [name, caption] : {std::pair{"Label1", "Hex"}, std::pair{"Label2", "ASCII"},
+                                            std::pair{"Command2", "Translate"}, std::pair{"Command1", "Exit"}})
+            QCOMPARE(shown(dialog->findChild<QWidget*>(QLatin1String(name))), QLatin1String(caption));
+        QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("Text1"))->text(), QStringLiteral("41 42 43 "));
+        QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("Text2"))->text(), QStringLiteral("ABC"));
+
+        // The operator edits the hex and translates again.
+        auto* text1 = dialog->findChild<QLineEdit*>(QStringLiteral("Text1"));
+        text1->clear();
+        QTest::keyClicks(text1, QStringLiteral("4a 4B"));
+        dialog->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+        QCOMPARE(dialog->asciiText(), QStringLiteral("JK"));
+
+        // Exit discards the dialog; the next opening starts from what was double-clicked, here nothing.
+        dialog->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        QTRY_VERIFY(!c.window.translateDialog());
+        QTest::mouseDClick(c.find<QPlainTextEdit>(QStringLiteral("Reponse_0"))->viewport(), Qt::LeftButton);
+        QVERIFY(c.window.translateDialog());
+        QCOMPARE(c.window.translateDialog()->hexText(), QString());
+        QCOMPARE(c.window.translateDialog()->asciiText(), QString());
+    }
+
+    void openAndSaveButtonsUseTheDialogs()
+    {
+        QTemporaryDir dir;
+        Console c;
+        c.dialogs.answer = dir.filePath(QStringLiteral("cmd.txt"));
+        c.model.setText(QStringLiteral("Cmd"), QStringLiteral("A\r\nB"));
+        c.find<QPushButton>(QStringLiteral("CmdSave"))->click();
+        c.model.setText(QStringLiteral("Cmd"), QString());
+        c.find<QPushButton>(QStringLiteral("CmdOpen"))->click();
+        QCOMPARE(shown(c.find(QStringLiteral("Cmd"))), QStringLiteral("A\nB"));
+        QCOMPARE(c.model.lastFileName, c.dialogs.answer);
+        QCOMPARE(c.dialogs.filters, QStringList(2, QStringLiteral("Command Files (*.txt)|*.txt| All Files |*.*")));
+    }
+
+    void closeHandlerCanKeepWindowOpen()
+    {
+        Console c;
+        c.showAt1280x800();
+        bool allow = false;
+        int asked = 0;
+        c.window.setCloseHandler([&] {
+            ++asked;
+            return allow;
+        });
+        QVERIFY(!c.window.close());
+        QVERIFY(c.window.isVisible());
+        allow = true;
+        QVERIFY(c.window.close());
+        QCOMPARE(asked, 2);
+    }
+};
+
+QTEST_MAIN(TestConsoleWindow)
+#include "tst_console_window.moc"
