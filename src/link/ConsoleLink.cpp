@@ -152,8 +152,10 @@ void ConsoleLink::Disconnect()
     guarded("Disconnect", [this] {
         if (m_model.serialLink()) {
             // Closing a port that is not open is harmless (shutdown does it), so it is no failure.
-            if (m_serial.isOpen())
+            if (m_serial.isOpen()) {
+                m_serial.flush(); // a frame still queued leaves before the port goes
                 m_serial.close();
+            }
             m_received.clear();
             return;
         }
