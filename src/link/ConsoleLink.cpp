@@ -25,9 +25,15 @@ constexpr int kConnectTickMs = 10;
 // Slack above the frame's own transmission time when making sure a frame has left.
 constexpr int kWriteSlackMs = 5;
 
-QString field(const char* name) { return QString::fromLatin1(name); }
+QString field(const char* name)
+{
+    return QString::fromLatin1(name);
+}
 
-TarvoError serialFailure(const QSerialPort& port) { return {static_cast<int>(port.error()), port.errorString()}; }
+TarvoError serialFailure(const QSerialPort& port)
+{
+    return {static_cast<int>(port.error()), port.errorString()};
+}
 
 // Milliseconds that `bytes` take on a line of `baud` bit/s with start bit, 8 data bits and 2 stop bits.
 int frameMilliseconds(qint64 bytes, qint32 baud)

@@ -44,7 +44,8 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(m_listener, 0) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            ::listen(m_listener, 0) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             return;
         port = ntohs(address.sin_port);
         for (int i = 0; i < 4; ++i) {
@@ -102,10 +103,12 @@ struct ServedRig : LinkRig {
     QByteArray received(qsizetype count)
     {
         QByteArray got;
-        const bool complete = QTest::qWaitFor([&] {
-            got += peer->readAll();
-            return got.size() >= count;
-        }, 3000);
+        const bool complete = QTest::qWaitFor(
+            [&] {
+                got += peer->readAll();
+                return got.size() >= count;
+            },
+            3000);
         Q_UNUSED(complete); // the caller compares what came
         return got;
     }
@@ -166,11 +169,14 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<int>("passes");
         const QStringList toPort = kConnectLines.mid(0, 2);
-        QTest::newRow("port not a number") << "http" << "200" << (toPort + QStringList{"Connect:: Error : Type mismatch"}) << 0;
+        QTest::newRow("port not a number") << "http"
+                                           << "200" << (toPort + QStringList{"Connect:: Error : Type mismatch"}) << 0;
         QTest::newRow("port beyond 65535")
-            << "65536" << "200" << (toPort + QStringList{"Connect:: Error : Invalid procedure call or argument"}) << 0;
+            << "65536"
+            << "200" << (toPort + QStringList{"Connect:: Error : Invalid procedure call or argument"}) << 0;
         QTest::newRow("delay not a number: one pass")
-            << "1" << "soon" << (kConnectLines + QStringList{"Connect:: Error : Type mismatch"}) << 1;
+            << "1"
+            << "soon" << (kConnectLines + QStringList{"Connect:: Error : Type mismatch"}) << 1;
     }
     void connectFailures()
     {
@@ -225,7 +231,7 @@ private slots:
 
         QVERIFY(rig.serve("ABCDEFG", 7));
         QCOMPARE(rig.link.ReceivedBufferCount(), int16_t(0)); // never counted on TCP
-        QVERIFY(rig.serve("HIJ", 10)); // the count is what the socket holds, not the last piece
+        QVERIFY(rig.serve("HIJ", 10));                        // the count is what the socket holds, not the last piece
 
         // A read takes at most TcpArrivalCount bytes; the rest waits for the next read.
         rig.model.TcpArrivalCount = 4;
@@ -247,7 +253,7 @@ private slots:
         LinkRig rig;
         rig.model.choose("OpTCP");
         rig.model.TcpArrivalCount = 5;
-        rig.link.WriteData("lost"); // nothing is connected
+        rig.link.WriteData("lost");             // nothing is connected
         QCOMPARE(rig.model.TcpArrivalCount, 0); // reset even though the send failed
         rig.model.TcpArrivalCount = 5;
         QCOMPARE(rig.link.ReadData(), QByteArray());
