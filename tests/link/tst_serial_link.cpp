@@ -1,0 +1,372 @@
+#include "LinkRig.h"
+
+#include <QDeadlineTimer>
+#include <QTest>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+
+// A virtual cable: the link opens the terminal end, the test holds the controlling end. The line
+// settings the link makes on its end can be read back through ours.
+class PtyPair {
+public:
+    PtyPair()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0)
+            terminalPath = QString::fromLocal8Bit(::ptsname(m_master));
+        if (m_master >= 0)
+            ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    }
+    ~PtyPair()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool ok() const { return m_master >= 0 && !terminalPath.isEmpty(); }
+
+    termios lineSettings() const
+    {
+        termios t{};
+        ::tcgetattr(m_master, &t);
+        return t;
+    }
+
+    bool send(const QByteArray& bytes) { return ::write(m_master, bytes.constData(), bytes.size()) == bytes.size(); }
+
+    // What the link sent, once `count` bytes are there or after a generous deadline.
+    QByteArray receive(qsizetype count)
+    {
+        QByteArray got;
+        QDeadlineTimer deadline(3000);
+        while (got.size() < count && !deadline.hasExpired()) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            char buffer[256];
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n > 0)
+                got.append(buffer, n);
+        }
+        return got;
+    }
+
+    QString terminalPath;
+
+private:
+    int m_master = -1;
+};
+
+// Polls the count without ever running the event loop, as the exchange's first look after a write
+// may do, until `atLeast` bytes are counted or a generous deadline passes.
+int16_t countWithoutEvents(Link& link, int atLeast)
+{
+    QDeadlineTimer deadline(3000);
+    int16_t count = link.ReceivedBufferCount();
+    while (count < atLeast && !deadline.hasExpired()) {
+        QThread::msleep(2);
+        count = link.ReceivedBufferCount();
+    }
+    return count;
+}
+
+struct CableEnd {
+    PtyPair pty;
+};
+
+// The link with a virtual cable on its ComPort; the cable is made first and outlives the link.
+struct CableRig : CableEnd, LinkRig {
+    CableRig() { model.setText("ComPort", pty.terminalPath); }
+};
+
+const QStringList kOpened{"Preparing COM conncetion ", "Connecting COM "};
+
+} // namespace
+
+class TestSerialLink : public QObject {
+    Q_OBJECT
+private slots:
+    void lineSettings_data()
+    {
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<speed_t>("expected");
+        QTest::addColumn<bool>("whileOpen");
+        QTest::newRow("9600 kept until the port opens") << "9600" << speed_t(B9600) << false;
+        QTest::newRow("38400 kept until the port opens") << "38400" << speed_t(B38400) << false;
+        QTest::newRow("115200 applied to the open port") << "115200" << speed_t(B115200) << true;
+        QTest::newRow("4800 applied to the open port") << "4800" << speed_t(B4800) << true;
+    }
+    void lineSettings()
+    {
+        QFETCH(QString, speed);
+        QFETCH(speed_t, expected);
+        QFETCH(bool, whileOpen);
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        if (!whileOpen)
+            rig.link.SetBaudRate(speed);
+        rig.link.Connect();
+        if (whileOpen)
+            rig.link.SetBaudRate(speed);
+        QCOMPARE(rig.trace.lines, kOpened);
+
+        const termios t = rig.pty.lineSettings();
+        QCOMPARE(::cfgetospeed(&t), expected);
+        QCOMPARE(::cfgetispeed(&t), expected);
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QVERIFY(!(t.c_cflag & PARENB));
+        QVERIFY(t.c_cflag & CSTOPB);
+        rig.link.Disconnect();
+    }
+
+    void refusedSpeedKeepsTheOldOne_data()
+    {
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("not a number") << "fast"
+                                      << "SetBaudRate:: Error : Type mismatch";
+        QTest::newRow("zero") << "0"
+                              << "SetBaudRate:: Error : Invalid procedure call or argument";
+        QTest::newRow("negative") << "-9600"
+                                  << "SetBaudRate:: Error : Invalid procedure call or argument";
+    }
+    void refusedSpeedKeepsTheOldOne()
+    {
+        QFETCH(QString, speed);
+        QFETCH(QString, line);
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.link.SetBaudRate("19200");
+        rig.link.SetBaudRate(speed); // refused while closed: the open port still gets 19200
+        rig.link.Connect();
+        rig.link.SetBaudRate(speed); // refused while open
+        QCOMPARE(rig.trace.lines, QStringList() << line << kOpened << line);
+        const termios t = rig.pty.lineSettings();
+        QCOMPARE(::cfgetospeed(&t), speed_t(B19200));
+    }
+
+    void setBaudRateOnTcpDoesNothing()
+    {
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.link.SetBaudRate("9600");
+        rig.link.Connect();
+        rig.model.choose("OpTCP");
+        rig.link.SetBaudRate("115200");
+        rig.link.SetBaudRate("not a speed");
+        QCOMPARE(rig.trace.lines, kOpened);
+        const termios t = rig.pty.lineSettings();
+        QCOMPARE(::cfgetospeed(&t), speed_t(B9600));
+    }
+
+    void bytesWrittenArrive()
+    {
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.link.Connect();
+        // Every byte value passes unchanged: no line-end translation, no flow-control characters eaten.
+        QByteArray frame;
+        for (int b = 0; b < 256; ++b)
+            frame.append(static_cast<char>(b));
+        rig.link.WriteData(frame);
+        QCOMPARE(rig.pty.receive(frame.size()), frame);
+        QCOMPARE(rig.trace.lines, kOpened);
+    }
+
+    void lateByteIsCountedAndReadFirst()
+    {
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.link.Connect();
+
+        // A late reply to an earlier request; the event loop never runs in this test, so the link has
+        // to look at the port itself to see it.
+        QVERIFY(rig.pty.send(QByteArray("\xAA", 1)));
+        QCOMPARE(countWithoutEvents(rig.link, 1), int16_t(1));
+
+        const QByteArray request("\x01\x02\x03", 3);
+        rig.link.WriteData(request);
+        rig.link.CleanReceivedBuffer();
+        QCOMPARE(rig.link.ReceivedBufferCount(), int16_t(1)); // the clean keeps it
+        QCOMPARE(rig.pty.receive(request.size()), request);
+
+        QVERIFY(rig.pty.send(QByteArray("\x01\x82", 2)));
+        QCOMPARE(countWithoutEvents(rig.link, 3), int16_t(3));
+        QCOMPARE(rig.link.ReadData(), QByteArray("\xAA\x01\x82", 3));
+        QCOMPARE(rig.link.ReceivedBufferCount(), int16_t(0));
+        QCOMPARE(rig.link.ReadData(), QByteArray());
+        QCOMPARE(rig.trace.lines, kOpened);
+    }
+
+    void bytesDeliveredByTheEventLoopAreKept()
+    {
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.link.Connect();
+        QVERIFY(rig.pty.send("first "));
+        // Let the event loop take the bytes out of the port before the link looks, then send more.
+        QTest::qWait(50);
+        QVERIFY(rig.pty.send("second"));
+        QCOMPARE(countWithoutEvents(rig.link, 12), int16_t(12));
+        QCOMPARE(rig.link.ReadData(), QByteArray("first second"));
+    }
+
+    void portNumberRule_data()
+    {
+        QTest::addColumn<QString>("comPort");
+        QTest::addColumn<QString>("device");
+        QTest::newRow("COM1") << "COM1"
+                              << "/dev/ttyS0";
+        QTest::newRow("COM3") << "COM3"
+                              << "/dev/ttyS2";
+        QTest::newRow("only the fourth character counts") << "COM34"
+                                                          << "/dev/ttyS2";
+        QTest::newRow("a path as it stands") << "/dev/ttyUSB0"
+                                             << "/dev/ttyUSB0";
+    }
+    void portNumberRule()
+    {
+        QFETCH(QString, comPort);
+        QFETCH(QString, device);
+        qunsetenv("TARVO_COM1"); // the machine's own overrides would hide the default names
+        qunsetenv("TARVO_COM3");
+        QCOMPARE(ConsoleLink::serialDevice(comPort), device);
+    }
+
+    void com12OpensTheDeviceOfPort1()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        qputenv("TARVO_COM1", pty.terminalPath.toLocal8Bit());
+        LinkRig rig;
+        rig.model.setText("ComPort", "COM12");
+        rig.link.Connect();
+        qunsetenv("TARVO_COM1");
+        QCOMPARE(rig.trace.lines, kOpened);
+        rig.link.WriteData("hello");
+        QCOMPARE(pty.receive(5), QByteArray("hello"));
+    }
+
+    void connectFailures_data()
+    {
+        QTest::addColumn<QString>("comPort");
+        QTest::addColumn<QStringList>("lines");
+        const QString prepare = "Preparing COM conncetion ";
+        QTest::newRow("too short") << "CO" << QStringList{prepare, "Connect:: Error : Type mismatch"};
+        QTest::newRow("fourth character not a digit")
+            << "COMX" << QStringList{prepare, "Connect:: Error : Type mismatch"};
+        QTest::newRow("blank fourth character") << "COM 1" << QStringList{prepare, "Connect:: Error : Type mismatch"};
+        QTest::newRow("port 0") << "COM0" << QStringList{prepare, "Connect:: Error : Invalid port number"};
+        QTest::newRow("no such device") << "/dev/tarvo-no-such-port"
+                                        << QStringList{prepare, "Connecting COM ", "Connect:: Error : "};
+    }
+    void connectFailures()
+    {
+        QFETCH(QString, comPort);
+        QFETCH(QStringList, lines);
+        LinkRig rig;
+        rig.model.setText("ComPort", comPort);
+        rig.link.Connect();
+        QCOMPARE(rig.trace.lines.size(), lines.size());
+        for (int i = 0; i < lines.size() - 1; ++i)
+            QCOMPARE(rig.trace.lines[i], lines[i]);
+        // The system's own description follows the prefix.
+        QVERIFY2(rig.trace.lines.last().startsWith(lines.last()), qPrintable(rig.trace.lines.last()));
+        QVERIFY(rig.trace.lines.last().size() > QStringLiteral("Connect:: Error : ").size());
+
+        // The port stayed closed.
+        rig.trace.lines.clear();
+        QCOMPARE(rig.link.ReadData(), QByteArray());
+        QCOMPARE(rig.trace.lines, QStringList{"ReadData:: Error : Device is not open"});
+    }
+
+    void closedPortOperations()
+    {
+        LinkRig rig;
+        rig.link.Disconnect(); // shutdown without a connect: closing nothing is no failure
+        QCOMPARE(rig.link.ReadData(), QByteArray());
+        rig.link.WriteData("x");
+        QCOMPARE(rig.link.ReceivedBufferCount(), int16_t(0));
+        rig.link.CleanReceivedBuffer();
+        QCOMPARE(rig.trace.lines,
+                 (QStringList{"ReadData:: Error : Device is not open", "WriteData:: Error : Device is not open",
+                              "ReceivedBufferCount:: Error : Device is not open"}));
+    }
+
+    void secondConnectKeepsThePortOpen()
+    {
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.link.Connect();
+        QVERIFY(rig.pty.send("kept"));
+        QCOMPARE(countWithoutEvents(rig.link, 4), int16_t(4));
+        rig.model.setText("ComPort", "/dev/tarvo-no-such-port");
+        rig.link.Connect();
+        QCOMPARE(rig.trace.lines.size(), 5);
+        QVERIFY(rig.trace.lines.last().startsWith("Connect:: Error : "));
+        // Still the same port, with what it had received.
+        QCOMPARE(rig.link.ReadData(), QByteArray("kept"));
+        rig.link.WriteData("ok");
+        QCOMPARE(rig.pty.receive(2), QByteArray("ok"));
+    }
+
+    void disconnectClosesAndForgets()
+    {
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.link.Connect();
+        QVERIFY(rig.pty.send("stale"));
+        QCOMPARE(countWithoutEvents(rig.link, 5), int16_t(5));
+        rig.link.Disconnect();
+        rig.link.Connect();
+        // A new session does not start with the last one's bytes.
+        QCOMPARE(rig.link.ReceivedBufferCount(), int16_t(0));
+        QCOMPARE(rig.trace.lines, kOpened + kOpened);
+    }
+
+    void countClampsInsteadOfWrapping()
+    {
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.link.Connect();
+        // More bytes than a 16-bit count holds, sent in pieces the terminal's input queue can take.
+        const QByteArray chunk(1024, 'z');
+        int16_t count = 0;
+        for (int sent = 0; sent < 40; ++sent) {
+            QVERIFY(rig.pty.send(chunk));
+            count = countWithoutEvents(rig.link, std::min(32767, (sent + 1) * 1024));
+        }
+        QCOMPARE(count, int16_t(32767));
+        // Nothing lost beyond the count: the last pieces may still be on their way through the terminal.
+        QByteArray all;
+        QDeadlineTimer deadline(3000);
+        while (all.size() < 40 * 1024 && !deadline.hasExpired()) {
+            all += rig.link.ReadData();
+            QThread::msleep(2);
+        }
+        QCOMPARE(all, QByteArray(40 * 1024, 'z'));
+    }
+
+    void comPortChoices()
+    {
+        const QStringList choices = ConsoleLink::comPortChoices();
+        QCOMPARE(choices.mid(0, 5), (QStringList{"COM1", "COM2", "COM3", "COM4", "COM5"}));
+        for (const QString& port : choices.mid(5))
+            QVERIFY2(port.startsWith('/'), qPrintable(port));
+    }
+};
+
+QTEST_MAIN(TestSerialLink)
+#include "tst_serial_link.moc"
