@@ -1,21 +1,194 @@
+// The program's wiring: which application object, which seams, which buttons call what. Everything
+// with behaviour lives in the libraries.
+
+#include "Clock.h"
+#include "ConsoleLink.h"
 #include "ConsoleModel.h"
 #include "ConsoleWindow.h"
+#include "Engine.h"
+#include "EventPump.h"
+#include "MemoryRead.h"
+#include "Polling.h"
 #include "Prompter.h"
+#include "Session.h"
+#include "Trace.h"
 #include "WidgetSeams.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace tarvo;
+
+namespace {
+
+// Message boxes while an operator is there to click them; standard error for an unattended job or a
+// silent run, which must never wait for a click.
+class RoutingPrompter final : public Prompter {
+public:
+    RoutingPrompter(const ConsoleModel& model, bool unattended) : m_model(model), m_unattended(unattended) {}
+    void setWindowPrompter(Prompter* prompter) { m_window = prompter; }
+    void message(const QString& title, const QString& text, Icon icon) override
+    {
+        if (m_window && !m_unattended && !m_model.Silent)
+            m_window->message(title, text, icon);
+        else
+            m_stderr.message(title, text, icon);
+    }
+
+private:
+    const ConsoleModel& m_model;
+    bool m_unattended;
+    Prompter* m_window = nullptr;
+    StderrPrompter m_stderr;
+};
+
+// SIGTERM and SIGINT become an ordinary event: the handler only writes a byte that the event loop
+// (or any wait pumping it) picks up.
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+std::unique_ptr<QSocketNotifier> watchSignals(const std::function<void()>& onTerminate)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
+        return nullptr;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [onTerminate] {
+        char buffer[16];
+        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        onTerminate();
+    });
+    return notifier;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarvo"));
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    for (const QString& a : std::as_const(args)) {
+        if (a == QLatin1String("--help") || a == QLatin1String("-h") || a == QLatin1String("/?")) {
+            std::fputs(cli::usage().toLocal8Bit().constData(), stdout);
+            return 0;
+        }
+        if (a == QLatin1String("--version")) {
+            std::printf("Tarvo %s\n", qPrintable(Session::version()));
+            return 0;
+        }
+    }
+    const QString argumentText = args.join(QLatin1Char(' '));
 
-    tarvo::ConsoleModel model;
-    tarvo::ConsoleWindow window(model);
-    tarvo::MessageBoxPrompter prompter(&window);
-    tarvo::setDefaultPrompter(&prompter);
-    window.show();
-    const int code = QApplication::exec();
-    tarvo::setDefaultPrompter(nullptr);
+    // An unattended memory read needs no display: it never creates a window.
+    const bool memoryReadJob = cli::isMemoryReadJob(argumentText);
+    std::unique_ptr<QCoreApplication> app;
+    if (memoryReadJob)
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tarvo"));
+    QCoreApplication::setApplicationVersion(Session::version());
+
+    ConsoleModel model;
+    SteadyClock clock;
+    QtEventPump pump;
+    Trace& trace = defaultTrace();
+    RoutingPrompter prompter(model, memoryReadJob);
+    setDefaultPrompter(&prompter);
+    ConsoleLink link(model, trace, pump, clock);
+    Engine engine(model, link, clock, pump, prompter);
+    Polling polling(model, link, engine, pump, trace);
+    MemoryRead memoryRead(model, polling, prompter, trace);
+    engine.setReplyHook(&memoryRead);
+    Session session(model, link, polling, memoryRead);
+    model.setListItems(QStringLiteral("ComPort"), ConsoleLink::comPortChoices());
+
+    if (memoryReadJob) {
+        bool interrupted = false;
+        const auto signalWatch = watchSignals([&] {
+            interrupted = true;
+            memoryRead.requestAbort();
+            polling.CmdStop_Click();
+        });
+        const Session::LoadResult result = session.Form_Load(argumentText);
+        session.Form_Unload();
+        setDefaultPrompter(nullptr);
+        if (result.exitCode != 0)
+            std::fprintf(stderr, "tarvo: %s\n", qPrintable(result.reason));
+        return interrupted && result.exitCode == 0 ? 1 : result.exitCode;
+    }
+
+    // Closing while a cycle runs: stop it, let it unwind (its waits hold references to everything
+    // here), then close for real.
+    std::unique_ptr<ConsoleWindow> window;
+    bool closePending = false;
+    bool closing = false;
+    auto busy = [&] { return polling.cycleRunning() || memoryRead.reading(); };
+    auto finishClose = [&] {
+        if (closePending && !busy() && window)
+            QTimer::singleShot(0, window.get(), [&] { window->close(); });
+    };
+    polling.onCycleEnded = finishClose;
+
+    const auto signalWatch = watchSignals([&] {
+        if (window && window->isVisible())
+            window->close();
+        else
+            closing = true; // during startup: close as soon as the console is up
+    });
+
+    // A send started from the command line runs here, before the console is shown.
+    const Session::LoadResult result = session.Form_Load(argumentText);
+    if (result.endProgram) {
+        session.Form_Unload();
+        return result.exitCode;
+    }
+
+    window = std::make_unique<ConsoleWindow>(model);
+    MessageBoxPrompter boxes(window.get());
+    prompter.setWindowPrompter(&boxes);
+    window->setWindowTitle(model.title);
+    window->setCloseHandler([&] {
+        if (busy()) {
+            closePending = true;
+            memoryRead.requestAbort();
+            polling.CmdStop_Click();
+            return false;
+        }
+        session.Form_Unload();
+        return true;
+    });
+    QObject::connect(window.get(), &ConsoleWindow::sendClicked, [&] { polling.CmdSend_Click(); finishClose(); });
+    QObject::connect(window.get(), &ConsoleWindow::startClicked, [&] { polling.CmdStart_Click(); finishClose(); });
+    QObject::connect(window.get(), &ConsoleWindow::stopClicked, [&] { polling.CmdStop_Click(); });
+    QObject::connect(window.get(), &ConsoleWindow::readMemoryClicked, [&] {
+        memoryRead.CmdReadMemory_Click();
+        finishClose();
+    });
+    window->show();
+    if (closing)
+        QTimer::singleShot(0, window.get(), [&] { window->close(); });
+
+    const int code = QCoreApplication::exec();
+    prompter.setWindowPrompter(nullptr);
+    setDefaultPrompter(nullptr);
     return code;
 }

@@ -177,7 +177,9 @@ Session::LoadResult Session::ParseCommandLine()
         return result;
     }
     const QString dump = memdump::dumpFileName();
-    if (outputFile.isEmpty())
+    if (m_memoryRead.aborted())
+        result.reason = QStringLiteral("interrupted; what was read is in %1").arg(dump);
+    else if (outputFile.isEmpty())
         result.reason = QStringLiteral("no outputfile given; the dump is in %1").arg(dump);
     else if (QFile::exists(outputFile))
         result.reason = QStringLiteral("%1 already exists and is left as it is; the dump is in %2").arg(outputFile, dump);

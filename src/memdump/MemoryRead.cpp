@@ -184,6 +184,7 @@ bool MemoryRead::CmdReadMemory_Click()
     }
 
     m_reading = true;
+    m_abort = false;
     m_model.setEnabled(kReadButton, false);
     auto& mem = m_model.memory;
 
@@ -196,15 +197,16 @@ bool MemoryRead::CmdReadMemory_Click()
         mem.MemEprom[static_cast<size_t>(slot)].clear();
     }
 
-    mem.MemEpromOn = true;
-    m_model.setText(QStringLiteral("Cmd"), QStringLiteral("73"));
-    m_polling.CmdSend_Click();
-    mem.MemEpromOn = false;
-
-    mem.MemRomOn = true;
-    m_model.setText(QStringLiteral("Cmd"), QStringLiteral("71"));
-    m_polling.CmdSend_Click();
-    mem.MemRomOn = false;
+    auto phase = [&](bool& flag, const QString& cmd) {
+        if (m_abort)
+            return;
+        flag = true;
+        m_model.setText(QStringLiteral("Cmd"), cmd);
+        m_polling.CmdSend_Click();
+        flag = false;
+    };
+    phase(mem.MemEpromOn, QStringLiteral("73"));
+    phase(mem.MemRomOn, QStringLiteral("71"));
 
     mem.MemDumpOn = true;
     m_model.setText(QStringLiteral("Cmd"), QString());
@@ -219,10 +221,11 @@ bool MemoryRead::CmdReadMemory_Click()
     } catch (const TarvoError& e) {
         m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + e.description());
     }
-    m_polling.CmdSend_Click();
+    if (!m_abort)
+        m_polling.CmdSend_Click();
 
     mergeDump();
-    if (!m_model.Silent && openViewer && !openViewer(memdump::dumpFileName()))
+    if (!m_model.Silent && !m_abort && openViewer && !openViewer(memdump::dumpFileName()))
         m_trace.write(QStringLiteral("CmdReadMemory:: no text viewer could be started; the dump is in ")
                       + memdump::dumpFileName());
     mem.MemDumpOn = false;

@@ -45,6 +45,12 @@ public:
     void WriteMemoryRecord(const QString& text, int16_t slot);
     void onReply(QString& text, int16_t& slot) override;
 
+    bool reading() const { return m_reading; }
+    // Ends a running read early (the program is closing): the phases not yet started are skipped,
+    // what was read is still merged, and no viewer is opened.
+    void requestAbort() { m_abort = true; }
+    bool aborted() const { return m_abort; }
+
     // Shows the finished dump; by default the desktop's handler for text files, without waiting.
     // Returns false when no viewer could be started.
     std::function<bool(const QString& path)> openViewer;
@@ -57,6 +63,7 @@ private:
     Prompter& m_prompter;
     Trace& m_trace;
     bool m_reading = false;
+    bool m_abort = false;
 };
 
 } // namespace tarvo
