@@ -73,6 +73,15 @@ void Engine::pumpUntil(double deadline)
     m_pump.processEvents(static_cast<int>(std::ceil(remaining * 1000)));
 }
 
+bool Engine::passStopped(double deadline)
+{
+    pumpUntil(deadline);
+    if (!stopRequested())
+        return false;
+    m_link.Disconnect();
+    return true;
+}
+
 int16_t Engine::pendingCount(bool listening)
 {
     if (m_model.serialLink())
@@ -176,11 +185,8 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         const QString timeoutLabel = QStringLiteral("Time Out Delay");
         auto deadline = [&] { return t0 + milliseconds(QStringLiteral("TimeOutDelay"), timeoutLabel) / 1000.0; };
         for (;;) {
-            pumpUntil(deadline());
-            if (stopRequested()) {
-                m_link.Disconnect();
+            if (passStopped(deadline()))
                 return Outcome::Stopped;
-            }
             const bool present = m_model.serialLink() ? m_link.ReceivedBufferCount() > threshold : m_model.TcpArrivalCount > 0;
             if (present || m_clock.now() > deadline())
                 break;
@@ -211,13 +217,10 @@ Engine::Outcome Engine::settle(Call& call, bool listening)
             const double t = m_clock.now();
             auto until = [&] { return t + milliseconds(QStringLiteral("WaitingDelay"), label) / 1000.0; };
             do {
-                pumpUntil(until());
                 // A controller or a bus that never falls silent must not hold the console: Stop is
                 // honoured here as in every other wait.
-                if (stopRequested()) {
-                    m_link.Disconnect();
+                if (passStopped(until()))
                     return Outcome::Stopped;
-                }
             } while (!(m_clock.now() > until()));
         } while (pendingCount(listening) > prev);
 
@@ -231,11 +234,8 @@ Engine::Outcome Engine::settle(Call& call, bool listening)
         auto until = [&] { return t + milliseconds(QStringLiteral("TimeOutDelay"), QStringLiteral("Time Out Delay")) / 1000.0; };
         bool present = false;
         do {
-            pumpUntil(until());
-            if (stopRequested()) {
-                m_link.Disconnect();
+            if (passStopped(until()))
                 return Outcome::Stopped;
-            }
             present = m_link.ReceivedBufferCount() > prev;
         } while (!present && !(m_clock.now() > until()));
         if (m_link.ReceivedBufferCount() <= prev)
@@ -275,11 +275,8 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
         const QString label = QStringLiteral("Scan rate");
         auto until = [&] { return t0 + milliseconds(QStringLiteral("Scan"), label) / 1000.0; };
         do {
-            pumpUntil(until());
-            if (stopRequested()) {
-                m_link.Disconnect();
+            if (passStopped(until()))
                 return Outcome::Stopped;
-            }
         } while (!(m_clock.now() > until()));
     }
 
@@ -295,11 +292,8 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
 Engine::Outcome Engine::listen(Call& call)
 {
     for (;;) {
-        m_pump.processEvents(static_cast<int>(kMaxSleepSeconds * 1000));
-        if (stopRequested()) {
-            m_link.Disconnect();
+        if (passStopped(m_clock.now() + kMaxSleepSeconds))
             return Outcome::Stopped;
-        }
         if (pendingCount(true) > 0)
             break;
     }

@@ -45,6 +45,9 @@ private:
     bool stopRequested() const;
     int32_t milliseconds(const QString& field, const QString& label) const;
     void pumpUntil(double deadline);
+    // One pass of a wait: pending events, then the Stop test. True when Stop was seen; the link is
+    // then closed already.
+    bool passStopped(double deadline);
     int16_t pendingCount(bool listening);
 
     ConsoleModel& m_model;

@@ -1,13 +1,8 @@
 #include "ConfigFile.h"
 #include "ConsoleModel.h"
 #include "Crc.h"
-#include "Engine.h"
-#include "FakeLink.h"
-#include "FakePrompter.h"
-#include "MemoryRead.h"
-#include "Polling.h"
+#include "FakeStack.h"
 #include "Session.h"
-#include "Trace.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -54,7 +49,7 @@ QByteArray joinLines(const QList<QByteArray>& lines)
 }
 
 // Everything the unattended jobs need, over a fake controller that answers the memory commands.
-struct Rig {
+struct Rig : FakeStack {
     Rig()
     {
         link.onWrite = [this](const QByteArray& frame) {
@@ -62,20 +57,9 @@ struct Rig {
             if (frame.size() > 3 && frame[3] == '\x72')
                 link.reply(0.005, head + QByteArray::fromHex(CrcCcitt(QString::fromLatin1(head.toHex())).toLatin1()) + '\x04');
         };
-        engine.setReplyHook(&read);
-        read.openViewer = [](const QString&) { return true; };
     }
     Session::LoadResult load(const QString& args) { return session.Form_Load(args); }
 
-    ConsoleModel model;
-    FakeClock clock;
-    FakePump pump{clock};
-    FakeLink link{model, clock, pump};
-    FakePrompter prompter;
-    MemoryTrace trace;
-    Engine engine{model, link, clock, pump, prompter};
-    Polling polling{model, link, engine, pump, trace};
-    MemoryRead read{model, polling, prompter, trace};
     Session session{model, link, polling, read};
 };
 } // namespace

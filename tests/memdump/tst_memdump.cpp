@@ -1,11 +1,7 @@
 #include "Conversions.h"
 #include "Crc.h"
-#include "Engine.h"
-#include "FakeLink.h"
-#include "FakePrompter.h"
+#include "FakeStack.h"
 #include "MemoryRead.h"
-#include "Polling.h"
-#include "Trace.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -51,7 +47,7 @@ QByteArray controllerReply(const QByteArray& frame)
     return {};
 }
 
-struct Rig {
+struct Rig : FakeStack {
     Rig()
     {
         model.setText("Address_0", "5");
@@ -63,24 +59,7 @@ struct Rig {
             if (!reply.isEmpty())
                 link.reply(0.005, reply);
         };
-        engine.setReplyHook(&read);
-        read.openViewer = [this](const QString& path) {
-            viewed.append(path);
-            return true;
-        };
     }
-    void tick(int slot) { model.setCheck(ConsoleModel::slotName("CheckAdr", slot), 1); }
-
-    ConsoleModel model;
-    FakeClock clock;
-    FakePump pump{clock};
-    FakeLink link{model, clock, pump};
-    FakePrompter prompter;
-    MemoryTrace trace;
-    Engine engine{model, link, clock, pump, prompter};
-    Polling polling{model, link, engine, pump, trace};
-    MemoryRead read{model, polling, prompter, trace};
-    QStringList viewed;
 };
 
 QByteArray fileContent(const QString& name)

@@ -1,8 +1,4 @@
-#include "Engine.h"
-#include "FakeLink.h"
-#include "FakePrompter.h"
-#include "Polling.h"
-#include "Trace.h"
+#include "FakeStack.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,7 +7,7 @@ using namespace tarvo;
 using namespace tarvo::test;
 
 namespace {
-struct Rig {
+struct Rig : FakeStack {
     Rig()
     {
         model.choose("OptNone");
@@ -21,8 +17,6 @@ struct Rig {
         // Every request is answered at once with seven bytes.
         link.onWrite = [this](const QByteArray& frame) { link.reply(0.005, frame.left(1) + QByteArray(6, '\x11')); };
     }
-    void tick(int slot, bool on) { model.setCheck(ConsoleModel::slotName("CheckAdr", slot), on ? 1 : 0); }
-    QString reply(int slot) const { return model.text(ConsoleModel::slotName("Reponse", slot)); }
     // The first byte of each frame written is the slot's address plus 1.
     QList<int> servedSlots() const
     {
@@ -31,15 +25,6 @@ struct Rig {
             served.append(static_cast<unsigned char>(w[0]) - 1);
         return served;
     }
-
-    ConsoleModel model;
-    FakeClock clock;
-    FakePump pump{clock};
-    FakeLink link{model, clock, pump};
-    FakePrompter prompter;
-    MemoryTrace trace;
-    Engine engine{model, link, clock, pump, prompter};
-    Polling polling{model, link, engine, pump, trace};
 };
 } // namespace
 
