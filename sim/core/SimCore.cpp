@@ -274,11 +274,8 @@ QByteArray SimCore::fixedReply(int wire, int fn, const QByteArray& rest, QString
         request = QStringLiteral("query %1").arg(fmt2(u8(rest, 0)));
         return layoutReply(wire, fn, queryData(a, u8(rest, 0)));
     }
-    request = QStringLiteral("unknown request %1").arg(functionName(fn));
-    QByteArray nak;
-    append8(nak, fn | 0x80);
-    append8(nak, 0x01);
-    return layoutReply(wire, fn, nak);
+    request = QStringLiteral("unknown request, %1").arg(functionName(fn));
+    return {}; // not a request this controller knows: ignored, as on a shared bus
 }
 
 QByteArray SimCore::commandReply(int lead, int a, const QByteArray& body, QString& request) const
@@ -325,6 +322,10 @@ Decision SimCore::parseLeadByteFamily(const QByteArray& f) const
     }
     const QByteArray reply = commandLine ? commandReply(u8(f, 0), d.consoleAddress, f.mid(3, n - 6), d.request)
                                          : fixedReply(u8(f, 0), u8(f, 1), f.mid(2, n - 5), d.request);
+    if (reply.isEmpty()) {
+        d.verdict = QStringLiteral("ignored");
+        return d;
+    }
     d.verdict = QStringLiteral("answered");
     d.replies.append({reply, 0});
     return d;

@@ -23,7 +23,8 @@
 //     (CRC-CCITT high byte first for Protocol 4 and Customer, the 16-bit byte sum for Protocol 4+).
 //     Fixed requests: b1 = the wire address (console address + 1), b2 = the function; data as Modbus
 //     would carry it (02: 2 bytes of inputs, 04: 12 bytes of registers, 18: queryData), so ReadInput
-//     gets 8 bytes and ReadBuffer 18, more than the console's thresholds 6 and 16.
+//     gets 8 bytes and ReadBuffer 18, more than the console's thresholds 6 and 16. A read outside
+//     0..1023 gets the data bytes (function + 80) 02. Other fixed-looking frames are ignored.
 //     Command lines: b1 = the lead byte (40 or the customer code), b2 = the console address, and the
 //     first data byte echoes the command code:
 //       "73"            -> N = 7, epromIdentification: 13 bytes in all, date in bytes 6..8,
@@ -112,13 +113,15 @@ public:
     // What to do about one frame received on the link.
     Decision handleFrame(const QByteArray& frame, LinkState& link);
 
+    // The reply layout of Protocol 4, 4+ and Customer: b1 b2 N data check check 04.
+    QByteArray layoutReply(int b1, int b2, const QByteArray& data) const;
+
 private:
     Decision parseModbus(const QByteArray& frame) const;
     Decision parseLeadByteFamily(const QByteArray& frame) const;
     Decision parseBioscrypt(const QByteArray& frame) const;
     Decision parseNone(const QByteArray& frame) const;
     void applyFaults(Decision& d, LinkState& link);
-    QByteArray layoutReply(int b1, int b2, const QByteArray& data) const;
     QByteArray fixedReply(int wireAddress, int function, const QByteArray& rest, QString& request) const;
     QByteArray commandReply(int lead, int consoleAddress, const QByteArray& body, QString& request) const;
     QByteArray leadCheck(const QByteArray& covered) const; // the two check bytes of the lead-byte family
