@@ -90,7 +90,12 @@ void Link::startNext()
         return;
     m_busy = true;
     m_sent = 0;
-    m_send.start(m_queue.first().delayMs);
+    // At once when there is no delay: a client that half-closes after its request (socat) must still
+    // get the reply before the close is noticed.
+    if (m_queue.first().delayMs == 0)
+        sendStep();
+    else
+        m_send.start(m_queue.first().delayMs);
 }
 
 void Link::sendStep()
@@ -277,7 +282,13 @@ void SimServer::acceptClients()
         auto* link = new Link(*this, name, true);
         link->setParent(socket);
         QPointer<QTcpSocket> guard(socket);
-        link->write = [guard](const QByteArray& bytes) -> qint64 { return guard ? guard->write(bytes) : 0; };
+        link->write = [guard](const QByteArray& bytes) -> qint64 {
+            if (!guard || guard->state() != QAbstractSocket::ConnectedState)
+                return 0;
+            const qint64 n = guard->write(bytes);
+            guard->flush();
+            return n;
+        };
         link->close = [guard] {
             if (guard)
                 guard->disconnectFromHost();
