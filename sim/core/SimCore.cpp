@@ -86,6 +86,15 @@ QString functionName(int function)
     }
 }
 
+// An empty reply means the request was not one this controller knows.
+Decision answered(Decision& d, const QByteArray& reply)
+{
+    d.verdict = reply.isEmpty() ? QStringLiteral("ignored") : QStringLiteral("answered");
+    if (!reply.isEmpty())
+        d.replies.append({reply, 0});
+    return d;
+}
+
 } // namespace
 
 QString protocolName(Protocol p)
@@ -322,13 +331,7 @@ Decision SimCore::parseLeadByteFamily(const QByteArray& f) const
     }
     const QByteArray reply = commandLine ? commandReply(u8(f, 0), d.consoleAddress, f.mid(3, n - 6), d.request)
                                          : fixedReply(u8(f, 0), u8(f, 1), f.mid(2, n - 5), d.request);
-    if (reply.isEmpty()) {
-        d.verdict = QStringLiteral("ignored");
-        return d;
-    }
-    d.verdict = QStringLiteral("answered");
-    d.replies.append({reply, 0});
-    return d;
+    return answered(d, reply);
 }
 
 Decision SimCore::parseNone(const QByteArray& f) const
@@ -344,11 +347,8 @@ Decision SimCore::parseNone(const QByteArray& f) const
         d.verdict = QStringLiteral("ignored: no address served");
         return d;
     }
-    const QByteArray reply = fixed ? fixedReply(u8(f, 0), u8(f, 1), f.mid(2), d.request)
-                                   : commandReply(0x40, d.consoleAddress, f, d.request);
-    d.verdict = QStringLiteral("answered");
-    d.replies.append({reply, 0});
-    return d;
+    return answered(d, fixed ? fixedReply(u8(f, 0), u8(f, 1), f.mid(2), d.request)
+                             : commandReply(0x40, d.consoleAddress, f, d.request));
 }
 
 Decision SimCore::parseBioscrypt(const QByteArray& f) const

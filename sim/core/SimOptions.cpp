@@ -36,38 +36,38 @@ bool parseProtocol(const QString& name, Protocol& p)
 }
 
 // "LIST:MODE[=N]" applied to every address of the list.
-bool parseFault(const QString& spec, QMap<int, FaultSet>& faults, QString& error)
+bool parseFault(const QString& faultText, QMap<int, FaultSet>& faults, QString& error)
 {
-    const qsizetype colon = spec.indexOf(QLatin1Char(':'));
+    const qsizetype colon = faultText.indexOf(QLatin1Char(':'));
     if (colon <= 0) {
-        error = QStringLiteral("--fault \"%1\": expected ADDRESSES:MODE[=N], e.g. 5:silent").arg(spec);
+        error = QStringLiteral("--fault \"%1\": expected ADDRESSES:MODE[=N], e.g. 5:silent").arg(faultText);
         return false;
     }
     QList<QPair<int, int>> ranges;
-    if (!parseAddressList(spec.left(colon), ranges, error)) {
-        error = QStringLiteral("--fault \"%1\": %2").arg(spec, error);
+    if (!parseAddressList(faultText.left(colon), ranges, error)) {
+        error = QStringLiteral("--fault \"%1\": %2").arg(faultText, error);
         return false;
     }
-    const QString modeText = spec.mid(colon + 1).trimmed().toLower();
+    const QString modeText = faultText.mid(colon + 1).trimmed().toLower();
     const qsizetype eq = modeText.indexOf(QLatin1Char('='));
     const QString mode = eq < 0 ? modeText : modeText.left(eq);
     const QString valueText = eq < 0 ? QString() : modeText.mid(eq + 1);
     int value = -1;
     const bool hasValue = eq >= 0;
     if (hasValue && !toInt(valueText, 0, 600000, value)) {
-        error = QStringLiteral("--fault \"%1\": \"%2\" is not a number from 0 to 600000").arg(spec, valueText);
+        error = QStringLiteral("--fault \"%1\": \"%2\" is not a number from 0 to 600000").arg(faultText, valueText);
         return false;
     }
     auto needValue = [&](int minimum) {
         if (!hasValue || value < minimum) {
-            error = QStringLiteral("--fault \"%1\": %2 needs =N with N at least %3").arg(spec, mode).arg(minimum);
+            error = QStringLiteral("--fault \"%1\": %2 needs =N with N at least %3").arg(faultText, mode).arg(minimum);
             return false;
         }
         return true;
     };
     auto noValue = [&]() {
         if (hasValue) {
-            error = QStringLiteral("--fault \"%1\": %2 takes no value").arg(spec, mode);
+            error = QStringLiteral("--fault \"%1\": %2 takes no value").arg(faultText, mode);
             return false;
         }
         return true;
@@ -105,7 +105,7 @@ bool parseFault(const QString& spec, QMap<int, FaultSet>& faults, QString& error
     } else {
         error = QStringLiteral("--fault \"%1\": unknown mode \"%2\" (silent, from=N, badcheck, trickle=MS, partial[=N], "
                                "delay=MS, drop=N)")
-                    .arg(spec, mode);
+                    .arg(faultText, mode);
         return false;
     }
     for (const auto& r : ranges) {
@@ -154,7 +154,7 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
     const QCommandLineOption link(QStringLiteral("link"), QString(), QStringLiteral("path"));
     const QCommandLineOption speed(QStringLiteral("speed"), QString(), QStringLiteral("baud"));
     const QCommandLineOption addresses(QStringLiteral("addresses"), QString(), QStringLiteral("list"));
-    const QCommandLineOption fault(QStringLiteral("fault"), QString(), QStringLiteral("spec"));
+    const QCommandLineOption fault(QStringLiteral("fault"), QString(), QStringLiteral("list:mode"));
     const QCommandLineOption gap(QStringLiteral("gap"), QString(), QStringLiteral("ms"));
     const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
     p.addOptions({help, protocol, code, tcp, serial, link, speed, addresses, fault, gap, log});
@@ -215,8 +215,8 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
         error = QStringLiteral("--addresses: %1").arg(error);
         return false;
     }
-    for (const QString& spec : p.values(fault)) {
-        if (!parseFault(spec, o.config.faults, error))
+    for (const QString& faultText : p.values(fault)) {
+        if (!parseFault(faultText, o.config.faults, error))
             return false;
     }
     o.logFile = p.value(log);

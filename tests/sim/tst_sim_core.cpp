@@ -47,7 +47,7 @@ QByteArray commandFrame(Protocol p, const QString& address, const QString& line)
 
 QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
 
-// The console's reply check (Part 2.4): the received value is the last byte but two and but one, the
+// The console's reply check: the received value is the last byte but two and but one, the
 // computed one covers bytes 1 to 3 + N.
 bool consoleCheckPasses(Protocol p, const QByteArray& reply)
 {
@@ -79,11 +79,11 @@ class TestSimCore : public QObject {
     Q_OBJECT
 
 private slots:
-    void modbusReadInputSpecFrame()
+    void modbusReadInputKnownFrame()
     {
         SimCore core(configFor(Protocol::Modbus));
         const QByteArray frame = fixedFrame(Protocol::Modbus, QStringLiteral("0"), fn::ReadInput);
-        QCOMPARE(frame, hex("01020000001079C6")); // Part 2.3's worked example
+        QCOMPARE(frame, hex("01020000001079C6")); // the documented Read Input frame for address 0
         const Decision d = ask(core, frame);
         QCOMPARE(d.consoleAddress, 0);
         QCOMPARE(d.replies.size(), 1);
@@ -95,11 +95,11 @@ private slots:
             QCOMPARE(bool((static_cast<unsigned char>(r[3 + i / 8]) >> (i % 8)) & 1), discreteInput(0, i));
     }
 
-    void modbusCommandSpecFrame()
+    void modbusCommandKnownFrame()
     {
         SimCore core(configFor(Protocol::Modbus));
         const QByteArray frame = commandFrame(Protocol::Modbus, QStringLiteral("0"), QStringLiteral("0300000002"));
-        QCOMPARE(frame, hex("010300000002C40B")); // Part 2.3's worked example
+        QCOMPARE(frame, hex("010300000002C40B")); // the documented command frame for address 0
         const QByteArray r = ask(core, frame).replies.value(0).bytes;
         QCOMPARE(r.left(7), hex("01030400000001")); // holding registers 0 and 1 of console address 0
         QCOMPARE(QString::fromLatin1(r.right(2).toHex().toUpper()), CrcModbus(ByteArrayToHex(r.left(7), false)));
@@ -176,9 +176,9 @@ private slots:
         QVERIFY(consoleCheckPasses(p, r));
     }
 
-    void specReplyExamples()
+    void knownReplyExamples()
     {
-        // Part 2.4: Protocol 4+ reply 11 04 02 00 05 00 1C 04 passes the check; so does the Protocol 4 one.
+        // Protocol 4+ reply 11 04 02 00 05 00 1C 04 is the console's own example of a passing reply.
         SimCore plus(configFor(Protocol::Protocol4Plus));
         QCOMPARE(plus.layoutReply(0x11, 0x04, hex("0005")), hex("11 04 02 00 05 00 1C 04"));
         SimCore p4(configFor(Protocol::Protocol4));
@@ -186,9 +186,9 @@ private slots:
         QCOMPARE(QString::fromLatin1(r.mid(5, 2).toHex().toUpper()), CrcCcitt(QStringLiteral("010202AABB")));
     }
 
-    void specRequestExamples()
+    void knownRequestExamples()
     {
-        // Part 2.3: Protocol 4+, address 5, command 0102 is 40 05 02 01 02 00 4A 04: echoed.
+        // Protocol 4+, address 5, command 0102 goes out as 40 05 02 01 02 00 4A 04: echoed.
         SimCore plus(configFor(Protocol::Protocol4Plus));
         const QByteArray frame = commandFrame(Protocol::Protocol4Plus, QStringLiteral("5"), QStringLiteral("0102"));
         QCOMPARE(frame, hex("40 05 02 01 02 00 4A 04"));
@@ -220,7 +220,7 @@ private slots:
         QFETCH(int, protocol);
         const auto p = Protocol(protocol);
         SimCore core(configFor(p));
-        // Part 5.1's seven request lines for the panel defaults, to console address 7.
+        // The seven request lines of a memory read with the panel defaults, to console address 7.
         const QStringList lines{"72 01 1E2C C0", "72 01 1EEC C0", "72 01 1FAC C0", "72 01 206C C0",
                                 "72 01 212C C0", "72 01 21EC C0", "72 01 22AC 24"};
         int first = 0x1E2C;
@@ -233,7 +233,7 @@ private slots:
             QCOMPARE(static_cast<unsigned char>(r[2]), ll + 1);
             QCOMPARE(static_cast<unsigned char>(r[3]), 0x72);
             QVERIFY(consoleCheckPasses(p, r));
-            // Part 5.2's data text: the reply text from character 12 on, bytes 5 to N-3.
+            // The dump's data text: the reply text from character 12 on, bytes 5 to N-3.
             const QString text = ByteArrayToHex(r, false);
             const QString data = text.mid(11, text.size() - 20);
             QCOMPARE(data, QStringLiteral(" ") + ByteArrayToHex(memoryBytes(7, 1, first, ll), false));
@@ -250,7 +250,7 @@ private slots:
         const QByteArray eprom = ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("7"), QStringLiteral("73"))).replies.value(0).bytes;
         QVERIFY(eprom.size() >= 13);
         QVERIFY(consoleCheckPasses(Protocol::Protocol4, eprom));
-        const QString et = ByteArrayToHex(eprom, false); // Part 5.2's EPROM text
+        const QString et = ByteArrayToHex(eprom, false); // the dump header's EPROM text
         QCOMPARE(et.mid(15, 2) + "/" + et.mid(18, 2) + "/" + et.mid(21, 2) + " CHECKSUM:" + et.mid(24, 2) + et.mid(27, 2),
                  QStringLiteral("15/03/24 CHECKSUM:C007"));
         const QByteArray rom = ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("7"), QStringLiteral("71"))).replies.value(0).bytes;
@@ -287,7 +287,7 @@ private slots:
         SimConfig c = configFor(Protocol::Bioscrypt);
         c.served = {{0, 65535}};
         SimCore core(c);
-        // Part 2.3's worked example: address 1, command 0105, no flags: nothing is sent back.
+        // Address 1, command 0105, no flags: the console awaits nothing, and nothing is sent back.
         RequestSettings s = settingsFor(Protocol::Bioscrypt, QStringLiteral("1"));
         QByteArray frame = commandFrame(s, QStringLiteral("0105"));
         QCOMPARE(frame, hex("40 28 6B FE 00 10 00 10 10 50 00 00 00 00 FF FF 08 FF"));
