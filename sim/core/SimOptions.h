@@ -1,0 +1,32 @@
+#pragma once
+
+#include "SimCore.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace tarvo::sim {
+
+struct SimOptions {
+    SimConfig config;
+    bool help = false;
+    bool tcp = true;
+    QString tcpHost = QStringLiteral("127.0.0.1");
+    quint16 tcpPort = 1001; // 0: any free port (the one taken is printed)
+    bool serial = true;
+    QString linkPath;       // symlink to the pty, made at start and removed at exit
+    int speed = 38400;
+    int gapMs = 20;         // silence that ends a frame
+    QString logFile;        // empty: the frame log goes to standard output
+};
+
+// Parses the arguments (without the program name). On a bad option returns false with a one-line
+// message in error.
+bool parseOptions(const QStringList& args, SimOptions& options, QString& error);
+
+// Parses "5", "1,3,7-9" into inclusive ranges of console addresses 0..65535.
+bool parseAddressList(const QString& text, QList<QPair<int, int>>& ranges, QString& error);
+
+QString helpText();
+
+} // namespace tarvo::sim
