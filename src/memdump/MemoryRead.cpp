@@ -6,6 +6,7 @@
 #include "Number.h"
 #include "Polling.h"
 #include "Prompter.h"
+#include "Requests.h"
 #include "SafeFile.h"
 #include "Trace.h"
 
@@ -202,7 +203,7 @@ bool MemoryRead::CmdReadMemory_Click()
             return;
         flag = true;
         m_model.setText(QStringLiteral("Cmd"), cmd);
-        m_polling.CmdSend_Click();
+        m_polling.sendOnceAs(fn::SendCommand);
         flag = false;
     };
     phase(mem.MemEpromOn, QStringLiteral("73"));
@@ -222,7 +223,7 @@ bool MemoryRead::CmdReadMemory_Click()
         m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + e.description());
     }
     if (!m_abort)
-        m_polling.CmdSend_Click();
+        m_polling.sendOnceAs(fn::SendCommand);
 
     mergeDump();
     if (!m_model.Silent && !m_abort && openViewer && !openViewer(memdump::dumpFileName()))

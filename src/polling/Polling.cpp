@@ -65,8 +65,19 @@ std::optional<QString> Polling::functionForIndex(int index)
     return names[static_cast<size_t>(index)];
 }
 
+void Polling::sendOnceAs(const QString& functionName)
+{
+    m_functionOverride = functionName;
+    CmdSend_Click();
+    m_functionOverride.reset();
+}
+
 void Polling::setCurrentFunction()
 {
+    if (m_functionOverride) {
+        m_model.currentFunction = *m_functionOverride;
+        return;
+    }
     // With no item selected the previous name stays.
     if (const auto name = functionForIndex(m_model.listIndex(kFunction)))
         m_model.currentFunction = *name;

@@ -19,6 +19,9 @@ public:
     Polling(ConsoleModel& model, Link& link, Engine& engine, EventPump& pump, Trace& trace);
 
     void CmdSend_Click();
+    // Send One Time with the given function instead of the console's choice (the memory read sends
+    // its requests as command lines whatever function the operator has chosen).
+    void sendOnceAs(const QString& functionName);
     void CmdStart_Click();
     void CmdStop_Click();
 
@@ -40,6 +43,7 @@ private:
     EventPump& m_pump;
     Trace& m_trace;
     bool m_running = false;
+    std::optional<QString> m_functionOverride;
 };
 
 } // namespace tarvo

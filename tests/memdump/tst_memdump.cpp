@@ -52,7 +52,7 @@ struct Rig : FakeStack {
     {
         model.setText("Address_0", "5");
         model.setText("Address_2", "9");
-        model.setListIndex("TxtFunction", 4); // Send command
+        model.setListIndex("TxtFunction", 0); // the read sends command lines whatever is chosen
         model.setText("TimeOutDelay", "100");
         link.onWrite = [this](const QByteArray& frame) {
             const QByteArray reply = controllerReply(frame);
