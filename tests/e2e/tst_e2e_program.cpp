@@ -1,8 +1,215 @@
+// The memory read over a real link, and the tarvo executable itself: unattended jobs, the console
+// staying open after a send, saving on close.
+
+#include "ConfigFile.h"
+#include "Conversions.h"
+#include "MemoryRead.h"
+#include "RealStack.h"
+#include "SimMemory.h"
+#include "SimProcess.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+QByteArray fileContent(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// The record line the dump must hold for record k (from 0) of a controller, from the simulator's
+// documented memory content.
+QByteArray recordLine(int consoleAddress, int k)
+{
+    const int address = 0x1E2C + 12 * k;
+    QByteArray line = QStringLiteral("#%1 (01/%2): ").arg(k + 1, 3, 10, QLatin1Char('0')).arg(address, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+    for (char b : sim::memoryBytes(consoleAddress, 1, address, 12))
+        line += ' ' + QByteArray::number(static_cast<unsigned char>(b), 16).rightJustified(2, '0').toUpper();
+    return line + "\r";
+}
+
+struct Program {
+    explicit Program(const QString& dir) { process.setWorkingDirectory(dir); }
+    // Runs tarvo with no display at all: an unattended job must not need one.
+    void start(const QStringList& args, bool window = false, const QString& com1 = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        if (window)
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (!com1.isEmpty())
+            env.insert("TARVO_COM1", com1);
+        process.setProcessEnvironment(env);
+        process.start(TARVO_PATH, args);
+        QVERIFY(process.waitForStarted(5000));
+    }
+    int finish()
+    {
+        if (!process.waitForFinished(60000))
+            return -1000;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    QProcess process;
+};
+
+QStringList readArgs(const QStringList& link, const QString& output)
+{
+    QStringList args = link;
+    args << "controlleraddress=3" << "page=01" << "firstaddress=1e2c" << "records=20" << "recordsize=12" << "silent=1";
+    if (!output.isEmpty())
+        args << "outputfile=" + output;
+    return args;
+}
+} // namespace
+
 class TestE2eProgram : public QObject {
     Q_OBJECT
 private slots:
-    void placeholder() {}
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QDir::setCurrent(m_dir->path());
+    }
+
+    void memoryReadOverSerial()
+    {
+        SimProcess sim({"--protocol", "p4", "--serial"});
+        QVERIFY(!sim.ptyPath.isEmpty());
+        RealStack s;
+        s.model.setText("ComPort", sim.ptyPath);
+        s.tick(0, "3");
+        s.tick(2, "9");
+        QFile keep("keep.mem");
+        QVERIFY(keep.open(QIODevice::WriteOnly));
+        keep.write("mine");
+        keep.close();
+        QVERIFY(s.read.CmdReadMemory_Click());
+
+        const QList<QByteArray> lines = fileContent("Memory.mem").split('\n');
+        const QByteArray stars = QByteArray(84, '*') + '\r';
+        int at = 0;
+        for (int address : {3, 9}) {
+            QCOMPARE(lines[at], stars);
+            QVERIFY2(lines[at + 1].startsWith(QStringLiteral(" CTR#%1  Address:%2  EPROM:15/03/24 CHECKSUM:").arg(address == 3 ? 1 : 3).arg(address).toLatin1()),
+                     lines[at + 1].constData());
+            QVERIFY(lines[at + 1].contains("  ROM:71 "));
+            QCOMPARE(lines[at + 2], stars);
+            QCOMPARE(lines[at + 3], QByteArray("\r"));
+            for (int k = 0; k < 99; ++k)
+                QCOMPARE(lines[at + 4 + k], recordLine(address, k));
+            QCOMPARE(lines[at + 103], QByteArray("\r"));
+            QCOMPARE(lines[at + 104], QByteArray("\r"));
+            at += 105;
+        }
+        QCOMPARE(lines.size(), at + 1);
+        QCOMPARE(fileContent("keep.mem"), QByteArray("mine"));
+    }
+
+    void memoryReadWithoutSlots()
+    {
+        SimProcess sim({"--protocol", "p4", "--serial"});
+        RealStack s;
+        s.model.setText("ComPort", sim.ptyPath);
+        QVERIFY(s.read.CmdReadMemory_Click());
+        QCOMPARE(fileContent("Memory.mem"), QByteArray());
+    }
+
+    void unattendedMemoryRead_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("TCP") << true;
+        QTest::newRow("serial through TARVO_COM1") << false;
+    }
+    void unattendedMemoryRead()
+    {
+        QFETCH(bool, tcp);
+        SimProcess sim(tcp ? QStringList{"--protocol", "p4", "--tcp", "127.0.0.1:0"} : QStringList{"--protocol", "p4", "--serial"});
+        ConsoleModel settings;
+        settings.setText("Address_5", "kept");
+        QVERIFY(config::SaveConfig(settings));
+        const QByteArray cfg = fileContent("Tarvo.cfg");
+
+        Program tarvo(m_dir->path());
+        const QStringList link = tcp ? QStringList{"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort)} : QStringList{"com=1"};
+        tarvo.start(readArgs(link, "dump.mem"), false, tcp ? QString() : sim.ptyPath);
+        QCOMPARE(tarvo.finish(), 0);
+        const QByteArray dump = fileContent("dump.mem");
+        QVERIFY2(dump.contains(" CTR#1  Address:3  EPROM:15/03/24"), tarvo.process.readAllStandardError().constData());
+        QVERIFY(dump.contains(recordLine(3, 19)));
+        QVERIFY(!QFile::exists("Memory.mem"));
+        QCOMPARE(fileContent("Tarvo.cfg"), cfg);
+    }
+
+    void unattendedMemoryReadFailures_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("outputExists");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no outputfile") << "" << false << "no outputfile given";
+        QTest::newRow("output exists") << "old.mem" << true << "old.mem already exists";
+    }
+    void unattendedMemoryReadFailures()
+    {
+        QFETCH(QString, output);
+        QFETCH(bool, outputExists);
+        QFETCH(QString, reason);
+        SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0"});
+        if (outputExists) {
+            QFile f(output);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("earlier dump");
+        }
+        Program tarvo(m_dir->path());
+        tarvo.start(readArgs({"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort)}, output));
+        QVERIFY(tarvo.finish() > 0);
+        QVERIFY(QString::fromLocal8Bit(tarvo.process.readAllStandardError()).contains(reason));
+        if (outputExists)
+            QCOMPARE(fileContent(output), QByteArray("earlier dump"));
+        QVERIFY(fileContent("Memory.mem").contains(" CTR#1  Address:3"));
+    }
+
+    void sendLeavesTheConsoleOpen()
+    {
+        SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0"});
+        Program tarvo(m_dir->path());
+        tarvo.start({"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort), "controlleraddress=3", "cmd=0102"}, true);
+        QVERIFY(!tarvo.process.waitForFinished(1500));
+        ::kill(static_cast<pid_t>(tarvo.process.processId()), SIGTERM);
+        QCOMPARE(tarvo.finish(), 0);
+        QVERIFY(QString::fromLatin1(tarvo.process.readAllStandardError()).contains("Connceting to network: 0"));
+        QVERIFY(!QFile::exists("Tarvo.cfg")); // started with arguments: nothing saved
+    }
+
+    void closingSavesOnlyAfterAPlainStart_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("no arguments") << QStringList{} << true;
+        QTest::newRow("with an argument") << QStringList{"speed=9600"} << false;
+    }
+    void closingSavesOnlyAfterAPlainStart()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, saved);
+        Program tarvo(m_dir->path());
+        tarvo.start(args, true);
+        QVERIFY(!tarvo.process.waitForFinished(1000));
+        ::kill(static_cast<pid_t>(tarvo.process.processId()), SIGTERM);
+        QCOMPARE(tarvo.finish(), 0);
+        QCOMPARE(QFile::exists("Tarvo.cfg"), saved);
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
 };
+
 QTEST_GUILESS_MAIN(TestE2eProgram)
 #include "tst_e2e_program.moc"

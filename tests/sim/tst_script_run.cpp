@@ -96,6 +96,37 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("tarvo-sim: stopped"));
     }
+
+    // Without a display, script/run reads controller 0's memory unattended, prints the dump and ends.
+    void withoutDisplayPrintsADump()
+    {
+        QTemporaryDir runDir;
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TARVO_SKIP_BOOTSTRAP"), QStringLiteral("1"));
+        env.insert(QStringLiteral("TARVO_BUILD_DIR"), QStringLiteral(TARVO_BINARY_DIR));
+        env.insert(QStringLiteral("TARVO_SIM_TCP"), QStringLiteral("127.0.0.1:0"));
+        env.insert(QStringLiteral("TARVO_RUN_DIR"), runDir.path());
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        run.setProcessEnvironment(env);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.setChildProcessModifier([] { ::setsid(); });
+        run.start(QStringLiteral("bash"), {QStringLiteral(TARVO_SOURCE_DIR "/script/run")});
+        QVERIFY(run.waitForStarted(5000));
+        const auto group = static_cast<pid_t>(run.processId());
+        QVERIFY(run.waitForFinished(60000));
+        const QString output = QString::fromLocal8Bit(run.readAll());
+        QCOMPARE(run.exitCode(), 0);
+        QVERIFY2(output.contains(QLatin1String(" CTR#1  Address:0  EPROM:")), qPrintable(output));
+        QVERIFY2(output.contains(QLatin1String("#099 (01/22C4): ")), qPrintable(output));
+        QElapsedTimer gone;
+        gone.start();
+        while (::kill(-group, 0) == 0 && gone.elapsed() < 5000)
+            QTest::qWait(50);
+        QVERIFY(::kill(-group, 0) != 0 && errno == ESRCH);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestScriptRun)
