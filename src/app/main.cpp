@@ -16,6 +16,8 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QStatusBar>
+#include <QTime>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -46,6 +48,23 @@ private:
     bool m_unattended;
     Prompter* m_window = nullptr;
     StderrPrompter m_stderr;
+};
+
+// The trace, with its failure lines also shown in the window's status bar: a technician looks at the
+// window, not at standard error.
+class ConsoleTrace final : public Trace {
+public:
+    explicit ConsoleTrace(Trace& inner) : m_inner(inner) {}
+    void write(const QString& line) override
+    {
+        m_inner.write(line);
+        if (onProblem && (line.contains(QLatin1String(":: Error : ")) || line.startsWith(QLatin1String("Link lost"))))
+            onProblem(line);
+    }
+    std::function<void(const QString&)> onProblem;
+
+private:
+    Trace& m_inner;
 };
 
 // SIGTERM and SIGINT become an ordinary event: the handler only writes a byte that the event loop
@@ -110,7 +129,7 @@ int main(int argc, char* argv[])
     ConsoleModel model;
     SteadyClock clock;
     QtEventPump pump;
-    Trace& trace = defaultTrace();
+    ConsoleTrace trace(defaultTrace());
     RoutingPrompter prompter(model, memoryReadJob);
     setDefaultPrompter(&prompter);
     ConsoleLink link(model, trace, pump, clock);
@@ -141,6 +160,7 @@ int main(int argc, char* argv[])
     std::unique_ptr<ConsoleWindow> window;
     bool closePending = false;
     bool closing = false;
+    bool closingBySignal = false;
     auto busy = [&] { return polling.cycleRunning() || memoryRead.reading(); };
     auto finishClose = [&] {
         if (closePending && !busy() && window)
@@ -149,6 +169,7 @@ int main(int argc, char* argv[])
     polling.onCycleEnded = finishClose;
 
     const auto signalWatch = watchSignals([&] {
+        closingBySignal = true;
         if (window && window->isVisible())
             window->close();
         else
@@ -166,6 +187,9 @@ int main(int argc, char* argv[])
     MessageBoxPrompter boxes(window.get());
     prompter.setWindowPrompter(&boxes);
     window->setWindowTitle(model.title);
+    trace.onProblem = [&](const QString& line) {
+        window->statusBar()->showMessage(QTime::currentTime().toString(QStringLiteral("HH:mm:ss  ")) + line);
+    };
     window->setCloseHandler([&] {
         if (busy()) {
             closePending = true;
@@ -173,7 +197,10 @@ int main(int argc, char* argv[])
             polling.CmdStop_Click();
             return false;
         }
-        session.Form_Unload();
+        const QString problem = session.Form_Unload();
+        // The operator closing the window is told; a session that is ending gets the trace line only.
+        if (!problem.isEmpty() && !closingBySignal)
+            prompter.message(QStringLiteral("Tarvo"), problem, Prompter::Icon::Critical);
         return true;
     });
     QObject::connect(window.get(), &ConsoleWindow::sendClicked, [&] { polling.CmdSend_Click(); finishClose(); });
@@ -188,6 +215,7 @@ int main(int argc, char* argv[])
         QTimer::singleShot(0, window.get(), [&] { window->close(); });
 
     const int code = QCoreApplication::exec();
+    trace.onProblem = nullptr;
     prompter.setWindowPrompter(nullptr);
     setDefaultPrompter(nullptr);
     return code;

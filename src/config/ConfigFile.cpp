@@ -129,7 +129,7 @@ bool apply(ConsoleModel& model, const Entry& entry, const QString& line)
 
 QString configFileName() { return QStringLiteral("Tarvo.cfg"); }
 
-bool SaveConfig(const ConsoleModel& model, const QString& path)
+bool SaveConfig(const ConsoleModel& model, const QString& path, QString* error)
 {
     QString text;
     for (const Entry& e : entries()) {
@@ -148,7 +148,7 @@ bool SaveConfig(const ConsoleModel& model, const QString& path)
         }
         text += QStringLiteral("\r\n");
     }
-    return writeFileAtomically(path, text.toLatin1(), nullptr, 0600);
+    return writeFileAtomically(path, text.toLatin1(), error, 0600);
 }
 
 void ReadConfig(ConsoleModel& model, const QString& path)

@@ -7,6 +7,7 @@
 #include "MemoryRead.h"
 #include "Number.h"
 #include "Polling.h"
+#include "Trace.h"
 
 #include <QFile>
 #include <cmath>
@@ -88,14 +89,20 @@ Session::LoadResult Session::Form_Load(const QString& argumentText)
     return parsed;
 }
 
-void Session::Form_Unload()
+QString Session::Form_Unload()
 {
     try {
         m_link.Disconnect();
     } catch (...) {
     }
-    if (m_model.check(QStringLiteral("Check1")) == 1)
-        config::SaveConfig(m_model);
+    if (m_model.check(QStringLiteral("Check1")) != 1)
+        return {};
+    QString error;
+    if (config::SaveConfig(m_model, config::configFileName(), &error))
+        return {};
+    const QString problem = QStringLiteral("The settings were not saved: ") + error;
+    defaultTrace().write(QStringLiteral("SaveConfig:: Error : ") + error);
+    return problem;
 }
 
 Session::LoadResult Session::ParseCommandLine()

@@ -36,8 +36,9 @@ public:
     // Settings file, command line (which may run a send, or a memory read that ends the program),
     // version in the title, link rule.
     LoadResult Form_Load(const QString& argumentText);
-    // Disconnect, and save the settings when "Save Config on exit" is ticked. Never fails.
-    void Form_Unload();
+    // Disconnect, and save the settings when "Save Config on exit" is ticked. Never fails: a settings
+    // file that cannot be written is reported (trace line and the returned text) and left as it was.
+    QString Form_Unload();
 
     LoadResult ParseCommandLine();
 

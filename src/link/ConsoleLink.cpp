@@ -56,6 +56,14 @@ ConsoleLink::ConsoleLink(ConsoleModel& model, Trace& trace, EventPump& pump, Clo
     m_serial.setFlowControl(QSerialPort::NoFlowControl);
     QObject::connect(&m_serial, &QSerialPort::readyRead, &m_serial, [this] { m_received += m_serial.readAll(); });
     QObject::connect(&m_tcp, &QTcpSocket::readyRead, &m_tcp, [this] { onTcpDataArrival(m_tcp.bytesAvailable()); });
+    // A device that went away (a pty closed, an adapter pulled) cannot be used any more: close it so
+    // that the next write tries to open it afresh.
+    QObject::connect(&m_serial, &QSerialPort::errorOccurred, &m_serial, [this](QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::ResourceError && m_serial.isOpen()) {
+            m_trace.write(QStringLiteral("Link:: Error : ") + m_serial.errorString());
+            m_serial.close();
+        }
+    });
 }
 
 ConsoleLink::~ConsoleLink() = default;
@@ -112,6 +120,16 @@ void ConsoleLink::Connect()
     });
 }
 
+void ConsoleLink::reopenIfDropped()
+{
+    const bool dropped = m_model.serialLink() ? m_serialWanted && !m_serial.isOpen()
+                                              : m_tcpWanted && m_tcp.state() == QAbstractSocket::UnconnectedState;
+    if (!dropped)
+        return;
+    m_trace.write(QStringLiteral("Link lost: connecting again"));
+    Connect();
+}
+
 void ConsoleLink::connectSerial()
 {
     m_trace.write(QStringLiteral("Preparing COM conncetion "));
@@ -122,6 +140,7 @@ void ConsoleLink::connectSerial()
         m_serial.setPortName(device);
     if (!m_serial.open(QIODevice::ReadWrite))
         throw serialFailure(m_serial);
+    m_serialWanted = true;
     m_received.clear();
 }
 
@@ -151,10 +170,15 @@ void ConsoleLink::connectTcp()
         if (connected || m_clock.now() - t0 > timeoutMs / 1000.0)
             break;
     }
+    m_tcpWanted = m_tcp.state() == QAbstractSocket::ConnectedState;
 }
 
 void ConsoleLink::Disconnect()
 {
+    if (m_model.serialLink())
+        m_serialWanted = false;
+    else
+        m_tcpWanted = false;
     guarded("Disconnect", [this] {
         if (m_model.serialLink()) {
             // Closing a port that is not open is harmless (shutdown does it), so it is no failure.
@@ -196,6 +220,7 @@ void ConsoleLink::requireSerialOpen() const
 
 void ConsoleLink::WriteData(const QByteArray& data)
 {
+    reopenIfDropped();
     if (!m_model.serialLink()) {
         // TCP: a failed send is not reported; the count is reset whatever happened.
         if (m_tcp.state() == QAbstractSocket::ConnectedState) {
@@ -272,12 +297,18 @@ int16_t ConsoleLink::ReceivedBufferCount()
     int16_t count = 0;
     if (!m_model.serialLink())
         return count;
-    guarded("ReceivedBufferCount", [this, &count] {
+    try {
         requireSerialOpen();
         drainSerial();
         // More than the count can hold reads as full rather than wrapping to a negative count.
         count = static_cast<int16_t>(std::min<qsizetype>(m_received.size(), std::numeric_limits<int16_t>::max()));
-    });
+        m_lastCountError.clear();
+    } catch (const TarvoError& e) {
+        // Asked on every pass of a wait: the same failure is written once, not hundreds of times.
+        if (e.description() != m_lastCountError)
+            m_trace.write(QStringLiteral("ReceivedBufferCount:: Error : ") + e.description());
+        m_lastCountError = e.description();
+    }
     return count;
 }
 

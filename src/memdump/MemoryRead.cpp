@@ -258,8 +258,11 @@ void MemoryRead::mergeDump()
         out += "\r\n\r\n";
     }
     QString error;
-    if (!writeFileAtomically(memdump::dumpFileName(), out, &error))
+    if (!writeFileAtomically(memdump::dumpFileName(), out, &error)) {
         m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + error);
+        m_prompter.message(QStringLiteral("Tarvo"), QStringLiteral("The memory dump could not be written: ") + error,
+                           Prompter::Icon::Critical);
+    }
 }
 
 } // namespace tarvo

@@ -1,0 +1,206 @@
+// What sites do to the console: a serial device that disappears, a TCP peer that resets, replies that
+// trickle or come out wrong, a controller that stays silent, a working folder that cannot be written.
+// In every case the console keeps working, says what happened, and loses no file.
+
+#include "ConfigFile.h"
+#include "Crc.h"
+#include "RealStack.h"
+#include "SimProcess.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <unistd.h>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+// Counts replies and remembers what the exchanges saw.
+struct Journal final : ExchangeObserver {
+    explicit Journal(const Clock& c) : clock(c) {}
+    void attemptFinished(const AttemptRecord& a) override
+    {
+        if (a.verdict == AttemptRecord::Verdict::Reply)
+            replyTimes.append(clock.now());
+        checkFailed.insert(a.slot, a.checkFailed);
+    }
+    int repliesAfter(double t) const { return static_cast<int>(std::count_if(replyTimes.begin(), replyTimes.end(), [t](double r) { return r > t; })); }
+    const Clock& clock;
+    QList<double> replyTimes;
+    QHash<int, bool> checkFailed;
+};
+
+QByteArray fileContent(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QByteArray p4Reply()
+{
+    const QByteArray head = QByteArray::fromHex("0202020049");
+    return head + QByteArray::fromHex(CrcCcitt(QString::fromLatin1(head.toHex())).toLatin1()) + '\x04';
+}
+} // namespace
+
+class TestE2eFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QDir::setCurrent(m_dir->path());
+    }
+
+    void serialDeviceDisappearsWhilePolling()
+    {
+        const QString device = m_dir->filePath("ttyBUS");
+        auto sim = std::make_unique<SimProcess>(QStringList{"--protocol", "p4", "--link", device});
+        QVERIFY(!sim->ptyPath.isEmpty());
+        RealStack s;
+        s.model.setText("ComPort", device);
+        s.model.setText("TimeOutDelay", "200");
+        s.tick(0, "1");
+        Journal journal(s.clock);
+        s.engine.setObserver(&journal);
+        double gone = 0, back = 0;
+        QTimer::singleShot(500, [&] {
+            sim->stop(SIGTERM); // the device goes away under the open port
+            gone = s.clock.now();
+        });
+        QTimer::singleShot(1500, [&] {
+            sim = std::make_unique<SimProcess>(QStringList{"--protocol", "p4", "--link", device});
+            back = s.clock.now();
+        });
+        QTimer::singleShot(3500, [&] { s.polling.CmdStop_Click(); });
+        s.polling.CmdStart_Click();
+        QVERIFY(gone > 0 && back > 0);
+        QVERIFY(journal.repliesAfter(0) > journal.repliesAfter(gone));
+        QVERIFY2(journal.repliesAfter(back) > 0, qPrintable(s.trace.lines.join('\n')));
+        QVERIFY(s.trace.lines.contains("Link lost: connecting again"));
+        QVERIFY(!s.polling.cycleRunning());
+    }
+
+    void tcpPeerResetsInTheMiddleOfAReply()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        int connections = 0;
+        QObject::connect(&server, &QTcpServer::newConnection, [&] {
+            QTcpSocket* peer = server.nextPendingConnection();
+            const bool reset = ++connections == 1;
+            QObject::connect(peer, &QTcpSocket::readyRead, peer, [peer, reset] {
+                peer->readAll();
+                if (reset) {
+                    peer->write(p4Reply().left(3));
+                    peer->flush();
+                    peer->abort(); // a gateway resetting half-way through a reply
+                } else {
+                    peer->write(p4Reply());
+                }
+            });
+        });
+        RealStack s;
+        s.model.choose("OpTCP");
+        s.model.setText("IP", "127.0.0.1");
+        s.model.setText("Port", QString::number(server.serverPort()));
+        s.model.setText("TimeOutDelay", "200");
+        s.tick(0, "1");
+        Journal journal(s.clock);
+        s.engine.setObserver(&journal);
+        QTimer::singleShot(1500, [&] { s.polling.CmdStop_Click(); });
+        s.polling.CmdStart_Click();
+        QVERIFY(connections >= 2);
+        QVERIFY2(journal.replyTimes.size() >= 3, qPrintable(s.trace.lines.join('\n')));
+        QVERIFY(!journal.checkFailed.value(0));
+    }
+
+    void troubledRepliesAndOneSilentController()
+    {
+        // Over the serial line, where a reply that keeps growing keeps the console listening: bytes
+        // 20 ms apart still make one reply with a scanning delay of 30 ms.
+        SimProcess sim({"--protocol", "p4", "--serial", "--addresses", "0-31", "--fault", "7:silent",
+                        "--fault", "1:trickle=20", "--fault", "2:badcheck", "--fault", "3:partial=4"});
+        RealStack s;
+        s.model.setText("ComPort", sim.ptyPath);
+        s.model.setText("TimeOutDelay", "200");
+        for (int i = 0; i < ConsoleModel::kSlots; ++i)
+            s.tick(i, QString::number(i));
+        Journal journal(s.clock);
+        s.engine.setObserver(&journal);
+        s.polling.CmdSend_Click();
+        for (int i = 0; i < ConsoleModel::kSlots; ++i) {
+            if (i != 7 && i != 3)
+                QVERIFY2(s.reply(i).startsWith(QStringLiteral("%1 02 ").arg(i + 1, 2, 16, QLatin1Char('0')).toUpper()), qPrintable(s.reply(i)));
+        }
+        QCOMPARE(s.reply(7), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 7"));
+        QVERIFY(!journal.checkFailed.value(1)); // trickled, but whole
+        QVERIFY(journal.checkFailed.value(2));  // flagged, still shown
+        QVERIFY(!s.reply(3).isEmpty());         // a partial reply is shown for what it is, or not at all
+        QVERIFY(s.model.enabled("CmdSend"));
+    }
+
+    void readOnlyWorkingFolder_data()
+    {
+        QTest::addColumn<bool>("memoryRead");
+        QTest::newRow("unattended memory read") << true;
+        QTest::newRow("closing saves the settings") << false;
+    }
+    void readOnlyWorkingFolder()
+    {
+        QFETCH(bool, memoryRead);
+        SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0"});
+        ConsoleModel settings;
+        settings.setText("Address_4", "mine");
+        QVERIFY(config::SaveConfig(settings));
+        QFile::setPermissions("Tarvo.cfg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther | QFileDevice::ReadGroup);
+        const QByteArray before = fileContent("Tarvo.cfg");
+        QFile::setPermissions(m_dir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther
+                                                   | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+
+        QProcess tarvo;
+        tarvo.setWorkingDirectory(m_dir->path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_RUNTIME_DIR", QDir::tempPath());
+        tarvo.setProcessEnvironment(env);
+        QStringList args;
+        if (memoryRead)
+            args << "tcp=127.0.0.1" << "port=" + QString::number(sim.tcpPort) << "controlleraddress=1" << "page=01"
+                 << "records=4" << "recordsize=4" << "outputfile=out.mem" << "silent=1";
+        // The superuser may write anywhere: run as nobody so that the folder really is read-only.
+        if (::geteuid() == 0)
+            tarvo.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", TARVO_PATH} + args);
+        else
+            tarvo.start(TARVO_PATH, args);
+        QVERIFY(tarvo.waitForStarted(5000));
+        if (!memoryRead) {
+            QVERIFY(!tarvo.waitForFinished(1500));
+            ::kill(static_cast<pid_t>(tarvo.processId()), SIGTERM);
+        }
+        QVERIFY(tarvo.waitForFinished(30000));
+        const QString err = QString::fromLocal8Bit(tarvo.readAllStandardError());
+        QFile::setPermissions(m_dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+        QCOMPARE(fileContent("Tarvo.cfg"), before);
+        if (memoryRead) {
+            QVERIFY(tarvo.exitCode() != 0);
+            QVERIFY2(err.contains("The memory dump could not be written") && err.contains("Permission denied"), qPrintable(err));
+        } else {
+            QCOMPARE(tarvo.exitCode(), 0);
+            QVERIFY2(err.contains("SaveConfig:: Error : ") && err.contains("Permission denied"), qPrintable(err));
+        }
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{"Tarvo.cfg"});
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestE2eFaults)
+#include "tst_e2e_faults.moc"
