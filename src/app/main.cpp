@@ -155,25 +155,27 @@ int main(int argc, char* argv[])
         return interrupted && result.exitCode == 0 ? 1 : result.exitCode;
     }
 
-    // Closing while a cycle runs: stop it, let it unwind (its waits hold references to everything
-    // here), then close for real.
+    // Closing while a cycle runs: the session stops it and closes once it has unwound.
     std::unique_ptr<ConsoleWindow> window;
-    bool closePending = false;
     bool closing = false;
     bool closingBySignal = false;
-    auto busy = [&] { return polling.cycleRunning() || memoryRead.reading(); };
-    auto finishClose = [&] {
-        if (closePending && !busy() && window)
+    polling.onCycleEnded = [&] { session.cycleEnded(); };
+    session.closeNow = [&] {
+        if (window)
             QTimer::singleShot(0, window.get(), [&] { window->close(); });
+        else
+            closing = true;
     };
-    polling.onCycleEnded = finishClose;
 
     const auto signalWatch = watchSignals([&] {
         closingBySignal = true;
         if (window && window->isVisible())
             window->close();
-        else
-            closing = true; // during startup: close as soon as the console is up
+        else {
+            closing = true; // during startup: stop what runs and close as soon as the console is up
+            if (polling.cycleRunning())
+                polling.CmdStop_Click();
+        }
     });
 
     // A send started from the command line runs here, before the console is shown.
@@ -191,24 +193,19 @@ int main(int argc, char* argv[])
         window->statusBar()->showMessage(QTime::currentTime().toString(QStringLiteral("HH:mm:ss  ")) + line);
     };
     window->setCloseHandler([&] {
-        if (busy()) {
-            closePending = true;
-            memoryRead.requestAbort();
-            polling.CmdStop_Click();
+        if (!session.requestClose())
             return false;
-        }
-        const QString problem = session.Form_Unload();
         // The operator closing the window is told; a session that is ending gets the trace line only.
-        if (!problem.isEmpty() && !closingBySignal)
-            prompter.message(QStringLiteral("Tarvo"), problem, Prompter::Icon::Critical);
+        if (!session.lastUnloadProblem.isEmpty() && !closingBySignal)
+            prompter.message(QStringLiteral("Tarvo"), session.lastUnloadProblem, Prompter::Icon::Critical);
         return true;
     });
-    QObject::connect(window.get(), &ConsoleWindow::sendClicked, [&] { polling.CmdSend_Click(); finishClose(); });
-    QObject::connect(window.get(), &ConsoleWindow::startClicked, [&] { polling.CmdStart_Click(); finishClose(); });
+    QObject::connect(window.get(), &ConsoleWindow::sendClicked, [&] { polling.CmdSend_Click(); });
+    QObject::connect(window.get(), &ConsoleWindow::startClicked, [&] { polling.CmdStart_Click(); });
     QObject::connect(window.get(), &ConsoleWindow::stopClicked, [&] { polling.CmdStop_Click(); });
     QObject::connect(window.get(), &ConsoleWindow::readMemoryClicked, [&] {
         memoryRead.CmdReadMemory_Click();
-        finishClose();
+        session.cycleEnded();
     });
     window->show();
     if (closing)

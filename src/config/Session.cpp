@@ -105,6 +105,25 @@ QString Session::Form_Unload()
     return problem;
 }
 
+bool Session::requestClose()
+{
+    if (m_polling.cycleRunning() || m_memoryRead.reading()) {
+        m_closePending = true;
+        m_memoryRead.requestAbort();
+        m_polling.CmdStop_Click();
+        return false;
+    }
+    m_closePending = false;
+    lastUnloadProblem = Form_Unload();
+    return true;
+}
+
+void Session::cycleEnded()
+{
+    if (m_closePending && !m_polling.cycleRunning() && !m_memoryRead.reading() && closeNow)
+        closeNow();
+}
+
 Session::LoadResult Session::ParseCommandLine()
 {
     m_model.setCheck(QStringLiteral("Check1"), m_model.CommandLine.trimmed().isEmpty() ? 1 : 0);

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace tarvo {
 
@@ -42,6 +43,16 @@ public:
 
     LoadResult ParseCommandLine();
 
+    // Closing the console. While a cycle or a memory read runs, it is stopped first and false is
+    // returned: the running waits still use everything, so the close happens only once they have
+    // unwound, through closeNow. Otherwise Form_Unload runs and true is returned.
+    bool requestClose();
+    // Call whenever a cycle or a read has ended: carries out a close that was waiting for it.
+    void cycleEnded();
+    std::function<void()> closeNow;
+    // What Form_Unload reported at the last close (empty when all went well).
+    QString lastUnloadProblem;
+
     static QString version() { return QStringLiteral("2.1.4"); }
 
 private:
@@ -49,6 +60,7 @@ private:
     Link& m_link;
     Polling& m_polling;
     MemoryRead& m_memoryRead;
+    bool m_closePending = false;
 };
 
 } // namespace tarvo

@@ -369,6 +369,42 @@ private slots:
         QVERIFY(!readAll("Tarvo.cfg").contains("888"));
     }
 
+    // Closing while a cycle runs stops it, lets it unwind, and only then closes, once.
+    void closingWaitsForTheCycle_data()
+    {
+        QTest::addColumn<bool>("polling");
+        QTest::newRow("Send One Time") << false;
+        QTest::newRow("polling") << true;
+    }
+    void closingWaitsForTheCycle()
+    {
+        QFETCH(bool, polling);
+        Rig r;
+        r.load("");
+        r.tick(0);
+        r.model.setText("Address_0", "1");
+        r.link.onWrite = {}; // nobody answers: the cycle sits in its reply wait
+        int closes = 0;
+        bool closedWhileRunning = false;
+        r.session.closeNow = [&] {
+            closedWhileRunning = r.polling.cycleRunning();
+            if (r.session.requestClose())
+                ++closes;
+        };
+        bool firstAnswer = true;
+        r.polling.onCycleEnded = [&] { r.session.cycleEnded(); };
+        r.pump.at(0.2, [&] { firstAnswer = r.session.requestClose(); });
+        if (polling)
+            r.polling.CmdStart_Click();
+        else
+            r.polling.CmdSend_Click();
+        QVERIFY(!firstAnswer);
+        QCOMPARE(closes, 1);
+        QVERIFY(!closedWhileRunning);
+        QCOMPARE(r.link.disconnects, 2); // the cycle's own, then the shutdown's
+        QVERIFY(QFile::exists("Tarvo.cfg"));
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };

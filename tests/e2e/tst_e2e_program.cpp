@@ -207,6 +207,38 @@ private slots:
         QCOMPARE(QFile::exists("Tarvo.cfg"), saved);
     }
 
+    void helpAndVersion_data()
+    {
+        QTest::addColumn<QString>("arg");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("--help") << "--help" << "Usage: tarvo";
+        QTest::newRow("-h") << "-h" << "outputfile=NAME";
+        QTest::newRow("/?") << "/?" << "silent=1";
+        QTest::newRow("--version") << "--version" << "Tarvo 2.1.4\n";
+    }
+    void helpAndVersion()
+    {
+        QFETCH(QString, arg);
+        QFETCH(QString, text);
+        Program tarvo(m_dir->path());
+        tarvo.start({arg});
+        QCOMPARE(tarvo.finish(), 0);
+        QVERIFY(QString::fromLocal8Bit(tarvo.process.readAllStandardOutput()).contains(text));
+        QVERIFY(!QFile::exists("Tarvo.cfg"));
+    }
+
+    // SIGTERM while a send from the command line waits for a silent controller: the send stops and
+    // the program ends at once instead of sitting out its time-outs.
+    void signalDuringAStartupSend()
+    {
+        SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0", "--fault", "1:silent"});
+        Program tarvo(m_dir->path());
+        tarvo.start({"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort), "timeoutdelay=20000", "controlleraddress=1", "cmd=01"}, true);
+        QVERIFY(!tarvo.process.waitForFinished(1000));
+        ::kill(static_cast<pid_t>(tarvo.process.processId()), SIGTERM);
+        QCOMPARE(tarvo.finish(), 0); // finish() gives up long before the send's own time-outs would end
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
