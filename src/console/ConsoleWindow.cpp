@@ -546,8 +546,8 @@ void ConsoleWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (m_translate)
-        m_translate->close();
+    // An open translate dialog stays: the operator may still be reading a reply in it, and the
+    // program ends when that last window is closed too.
     event->accept();
 }
 
