@@ -11,10 +11,14 @@
 using namespace tarvo;
 
 namespace {
-QByteArray contents(const QString& path)
+// Every value the console holds: a setting the file carries, or what a choice read from it implies.
+bool sameValues(const ConsoleModel& a, const ConsoleModel& b)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    for (const QString& name : a.fieldNames()) {
+        if (a.field(name).text != b.field(name).text || a.field(name).value != b.field(name).value)
+            return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -24,7 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static QTemporaryDir dir;
     const QString input = dir.filePath(QStringLiteral("input.cfg"));
     const QString first = dir.filePath(QStringLiteral("first.cfg"));
-    const QString second = dir.filePath(QStringLiteral("second.cfg"));
     {
         QFile f(input);
         fuzz::require(f.open(QIODevice::WriteOnly | QIODevice::Truncate), "the input file can be written");
@@ -37,7 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     ConsoleModel again;
     config::ReadConfig(again, first);
-    fuzz::require(config::SaveConfig(again, second), "the settings can be saved again");
-    fuzz::require(contents(first) == contents(second), "a saved file reads back to the same settings");
+    fuzz::require(sameValues(read, again), "a saved file reads back to the same settings");
     return 0;
 }

@@ -45,16 +45,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (raw || lines.isEmpty())
         return 0;
 
-    // Each line is "#<number> (<page>/<address>): " and then its data; joined, the data is the start of
-    // the reply's data bytes (the reply less its first four and last three bytes).
+    // Each line is "#<number> (<page>/<address>): " and then its data: recordSize bytes, the last
+    // record possibly fewer. Joined, the data is the start of the reply's data bytes (the reply less
+    // its first four and last three bytes), and no whole record of them is left out.
+    const QByteArray dataBytes = in[5].mid(4, in[5].size() - 7);
+    const qsizetype recordWidth = 3 * static_cast<qsizetype>(recordSize);
     QString joined;
-    for (const QString& line : lines) {
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString& line = lines[i];
         fuzz::require(line.startsWith(QLatin1Char('#')), "a record line starts with its number");
         const qsizetype colon = line.lastIndexOf(QStringLiteral("): ")); // data holds no ")"
         fuzz::require(colon > 0, "a record line has its address");
-        joined += line.mid(colon + 3);
+        const QString record = line.mid(colon + 3);
+        fuzz::require(i + 1 == lines.size() || record.size() == recordWidth, "a record holds recordSize bytes");
+        joined += record;
     }
-    const QString dataBytes = ByteArrayToHex(in[5].mid(4, in[5].size() - 7), false);
-    fuzz::require((QLatin1Char(' ') + dataBytes).startsWith(joined), "records carry the data in order");
+    fuzz::require((QLatin1Char(' ') + ByteArrayToHex(dataBytes, false)).startsWith(joined), "records carry the data in order");
+    fuzz::require(lines.size() >= dataBytes.size() / recordSize, "no whole record is left out");
     return 0;
 }
