@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::require(i + 1 == lines.size() || record.size() == recordWidth, "a record holds recordSize bytes");
         joined += record;
     }
-    fuzz::require((QLatin1Char(' ') + ByteArrayToHex(dataBytes, false)).startsWith(joined), "records carry the data in order");
+    fuzz::require((QLatin1Char(' ') + ByteArrayToHex(dataBytes, false)).startsWith(joined),
+                  "records carry the data in order");
     fuzz::require(lines.size() >= dataBytes.size() / recordSize, "no whole record is left out");
     return 0;
 }

@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     requireOnlyWarnings(prompter, bioscrypt);
 
     // The fixed requests, by function name; an unknown name gives the empty request.
-    static const std::array kFunctions = {fn::ReadInput,  fn::ReadBuffer, fn::ReadBuffer100, fn::ReadBuffer110,
-                                          fn::SendQuery,  fn::Waiting,    QStringLiteral("Other")};
+    static const std::array kFunctions = {fn::ReadInput, fn::ReadBuffer, fn::ReadBuffer100,      fn::ReadBuffer110,
+                                          fn::SendQuery, fn::Waiting,    QStringLiteral("Other")};
     const QString& function = kFunctions[fuzz::control(control, 2) % kFunctions.size()];
     prompter.shown.clear();
     try {
