@@ -9,14 +9,18 @@ namespace tarvo {
 
 void QtEventPump::processEvents(int maxWaitMs)
 {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (maxWaitMs <= 0)
-        return;
     auto* dispatcher = QAbstractEventDispatcher::instance();
-    if (!dispatcher)
+    if (!dispatcher) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
         return;
-    // Sleep in the dispatcher until the next event (a byte arriving, a click) or until the tick
-    // ends; a precise timer bounds the sleep so that deadlines are met to the millisecond.
+    }
+    // First whatever is pending. When that handled something (a reply arriving, a click), the caller
+    // must look at it now: sleeping on would delay a reply that is already here by the whole tick.
+    QCoreApplication::sendPostedEvents();
+    if (dispatcher->processEvents(QEventLoop::AllEvents) || maxWaitMs <= 0)
+        return;
+    // Nothing yet: sleep in the dispatcher until the next event or until the tick ends; a precise
+    // timer bounds the sleep so that deadlines are met to the millisecond, and nothing spins.
     QObject waker;
     const int id = waker.startTimer(maxWaitMs, Qt::PreciseTimer);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
