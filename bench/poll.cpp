@@ -140,6 +140,28 @@ double cpuSeconds()
            + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// Busy and total time of all processors so far, from /proc/stat, in clock ticks.
+struct MachineTicks {
+    double busy = 0;
+    double total = 0;
+};
+
+MachineTicks machineTicks()
+{
+    MachineTicks t;
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    stat >> cpu; // the "cpu" line sums all processors
+    for (int i = 0; i < 8; ++i) {
+        double v = 0;
+        stat >> v;
+        t.total += v;
+        if (i != 3 && i != 4) // idle, iowait
+            t.busy += v;
+    }
+    return t;
+}
+
 double percentile(std::vector<double> v, double p)
 {
     if (v.empty())
@@ -207,6 +229,7 @@ struct ConsoleFigures {
     double beyondP99Ms = NAN;
     double beyondMaxMs = NAN;
     double beyondMeanMs = NAN;
+    double machineBusy = NAN; // share of all processors busy during the run, this bench included
     double over2msShare = NAN; // exchanges more than 2 ms beyond the floor
     double replyWaitMedianMs = NAN; // send to reply read (reply wait + settle)
     double afterReplyMedianMs = NAN; // reply read to the next send (pacing, check, loop, write)
@@ -285,11 +308,15 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     if (stopAfter <= 0)
         stopTimer.start(static_cast<int>(seconds * 1000));
 
+    const MachineTicks m0 = machineTicks();
     const double cpu0 = cpuSeconds();
     const double t0 = c.clock.now();
     c.polling.CmdStart_Click();
     f.wall = c.clock.now() - t0;
     f.cpu = cpuSeconds() - cpu0;
+    const MachineTicks m1 = machineTicks();
+    if (m1.total > m0.total)
+        f.machineBusy = (m1.busy - m0.busy) / (m1.total - m0.total);
     f.exchanges = recorder.replies;
     f.misses = recorder.misses;
 
@@ -585,8 +612,8 @@ int main(int argc, char** argv)
             .arg(st.seconds));
     say(QStringLiteral("| link | controllers | WaitingDelay / Scan (ms) | exchanges/s | console CPU | beyond floor "
                        "median (ms) | beyond floor p99 (ms) | mean (ms) | max (ms) | over 2 ms | send→read median (ms) | read→next send "
-                       "median (ms) | no-reply attempts | line late p99 / sim turnaround p99 (ms) | mbpoll exchanges/s | mbpoll CPU |"));
-    say(QStringLiteral("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"));
+                       "median (ms) | no-reply attempts | line late p99 / sim turnaround p99 (ms) | mbpoll exchanges/s | mbpoll CPU | machine busy |"));
+    say(QStringLiteral("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"));
 
     for (bool serial : st.links) {
         for (int n : st.controllers) {
@@ -613,7 +640,7 @@ int main(int argc, char** argv)
                 } else if (serial) {
                     mbRate = mbCpu = QStringLiteral("not run");
                 }
-                say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 | %13 | %14 | %15 | %16 |")
+                say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 | %13 | %14 | %15 | %16 | %17 |")
                         .arg(linkName(st, serial))
                         .arg(n)
                         .arg(delayName(defaults))
@@ -622,7 +649,7 @@ int main(int argc, char** argv)
                              ms(c.beyondMaxMs), pct(c.over2msShare), ms(c.replyWaitMedianMs),
                              ms(c.afterReplyMedianMs))
                         .arg(c.misses)
-                        .arg(line, mbRate, mbCpu));
+                        .arg(line, mbRate, mbCpu, pct(c.machineBusy)));
             }
         }
     }
@@ -636,19 +663,19 @@ int main(int argc, char** argv)
         const ConsoleFigures c = runConsole(bench.endpoint, ConsoleModel::kSlots, false, st.baud, 0, st.exchanges);
         say(QString());
         say(QStringLiteral("| memory run | exchanges | VmRSS after %1 (MiB) | VmHWM after %1 (MiB) | VmRSS after %2 "
-                           "(MiB) | VmHWM after %2 (MiB) | growth (KiB) | exchanges/s | console CPU |")
+                           "(MiB) | VmHWM after %2 (MiB) | growth (KiB) | exchanges/s | console CPU | machine busy |")
                 .arg(kEarlyProbe)
                 .arg(st.exchanges));
-        say(QStringLiteral("|---|---|---|---|---|---|---|---|---|"));
+        say(QStringLiteral("|---|---|---|---|---|---|---|---|---|---|"));
         const Memory e = c.early.value_or(Memory{});
         const Memory l = c.late.value_or(Memory{});
-        say(QStringLiteral("| TCP, %1 controllers, 0 / 0 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
+        say(QStringLiteral("| TCP, %1 controllers, 0 / 0 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 |")
                 .arg(ConsoleModel::kSlots)
                 .arg(c.exchanges)
                 .arg(mib(e.rssKiB), mib(e.hwmKiB), mib(l.rssKiB), mib(l.hwmKiB))
                 .arg(l.rssKiB - e.rssKiB)
                 .arg(c.rate(), 0, 'f', 1)
-                .arg(pct(c.cpuShare())));
+                .arg(pct(c.cpuShare()), pct(c.machineBusy)));
     }
     return 0;
 }
