@@ -34,6 +34,7 @@
 #include <optional>
 #include <string>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -233,8 +234,15 @@ struct ConsoleFigures {
     double over2msShare = NAN; // exchanges more than 2 ms beyond the floor
     double replyWaitMedianMs = NAN; // send to reply read (reply wait + settle)
     double afterReplyMedianMs = NAN; // reply read to the next send (pacing, check, loop, write)
+    double ownMedianMs = NAN; // the console's own share, timed line only (see ownDelays)
+    double ownP99Ms = NAN;
+    double ownMaxMs = NAN;
     std::optional<Memory> early;
     std::optional<Memory> late;
+    std::vector<Recorder::Sample> samples;
+    double monotonicOffset = 0; // CLOCK_MONOTONIC seconds = the console clock's reading + this
+    double waitingS = 0;
+    double scanS = 0;
     double rate() const { return wall > 0 ? static_cast<double>(exchanges) / wall : 0; }
     double cpuShare() const { return wall > 0 ? cpu / wall : 0; }
 };
@@ -287,11 +295,17 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     }
     const double waitingS = defaultDelays ? 0.050 : 0;
     const double scanS = defaultDelays ? 0.001 : 0;
+    timespec mono{};
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    const double monotonicOffset = static_cast<double>(mono.tv_sec) + static_cast<double>(mono.tv_nsec) / 1e9 - c.clock.now();
 
     // Room for every exchange the run can make at a generous rate, allocated before polling starts.
     const size_t capacity = static_cast<size_t>(std::max<double>(static_cast<double>(stopAfter), seconds * 5000)) + 16;
     Recorder recorder(capacity);
     ConsoleFigures f;
+    f.monotonicOffset = monotonicOffset;
+    f.waitingS = waitingS;
+    f.scanS = scanS;
     recorder.onReply = [&](long n) {
         if (n == kEarlyProbe)
             f.early = readMemory();
@@ -351,7 +365,39 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     }
     f.replyWaitMedianMs = percentile(replyWait, 0.5);
     f.afterReplyMedianMs = percentile(afterReply, 0.5);
+    f.samples = s;
     return f;
+}
+
+// The console's own share of each exchange on the timed line, which logs when every answer's last
+// byte reached the console: from the moment the line and the delays allowed the next request (one
+// WaitingDelay of silence after the answer, Scan after the send) to the moment it was sent. What
+// the simulator and the line took is left out.
+void addOwnDelays(ConsoleFigures& f, const QString& answersPath)
+{
+    std::vector<double> answers;
+    QFile file(answersPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    while (!file.atEnd())
+        answers.push_back(file.readLine().trimmed().toDouble() / 1e9);
+    std::sort(answers.begin(), answers.end());
+    std::vector<double> own;
+    const auto& s = f.samples;
+    for (size_t i = 0; i + 1 < s.size(); ++i) {
+        if (!s[i].reply || !s[i + 1].reply)
+            continue;
+        const double sent = s[i].sentAt + f.monotonicOffset;
+        const double next = s[i + 1].sentAt + f.monotonicOffset;
+        auto last = std::lower_bound(answers.begin(), answers.end(), next);
+        if (last == answers.begin() || *(last - 1) <= sent)
+            continue;
+        const double answered = *(last - 1);
+        own.push_back((next - std::max(answered + f.waitingS, sent + f.scanS)) * 1000);
+    }
+    f.ownMedianMs = percentile(own, 0.5);
+    f.ownP99Ms = percentile(own, 0.99);
+    f.ownMaxMs = percentile(own, 1.0);
 }
 
 // ---- mbpoll on the same line
@@ -527,6 +573,8 @@ struct Bench {
     QTemporaryDir dir;
     Helper sim;
     std::unique_ptr<Helper> wire;
+    QString answersPath; // the current line's log of answers
+    int lines = 0;
     Endpoint endpoint;
 
     bool start(const Settings& st, bool serial)
@@ -559,7 +607,8 @@ struct Bench {
             closeLine();
         }
         wire = std::make_unique<Helper>();
-        if (!wire->start(st.wirePath, {sim.ptyPath, QString::number(st.baud)}, true, false)) {
+        answersPath = dir.filePath(QStringLiteral("answers-%1").arg(++lines));
+        if (!wire->start(st.wirePath, {sim.ptyPath, QString::number(st.baud), answersPath}, true, false)) {
             say(QStringLiteral("cannot start %1").arg(st.wirePath));
             return false;
         }
@@ -594,6 +643,49 @@ QString linkName(const Settings& st, bool serial)
     return st.pacedLine ? QStringLiteral("serial %1").arg(st.baud) : QStringLiteral("bare pty");
 }
 
+// One line of the tables.
+struct Row {
+    QString link;
+    int controllers = 0;
+    bool defaults = true;
+    ConsoleFigures console;
+    QString line = QStringLiteral("-");
+    QString mbpollRate;
+    QString mbpollCpu;
+};
+
+void printTables(const QList<Row>& rows)
+{
+    say(QStringLiteral("| link | controllers | WaitingDelay / Scan (ms) | exchanges/s | console CPU | beyond floor median "
+                       "(ms) | beyond floor p99 (ms) | beyond floor max (ms) | over 2 ms | console's own p99 (ms) | "
+                       "mbpoll exchanges/s | mbpoll CPU | machine busy |"));
+    say(QStringLiteral("|---|---|---|---|---|---|---|---|---|---|---|---|---|"));
+    for (const Row& r : rows) {
+        const ConsoleFigures& c = r.console;
+        say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 | %13 |")
+                .arg(r.link)
+                .arg(r.controllers)
+                .arg(delayName(r.defaults))
+                .arg(c.rate(), 0, 'f', 1)
+                .arg(pct(c.cpuShare()), ms(c.beyondMedianMs), ms(c.beyondP99Ms), ms(c.beyondMaxMs), pct(c.over2msShare),
+                     ms(c.ownP99Ms), r.mbpollRate, r.mbpollCpu, pct(c.machineBusy)));
+    }
+    say(QString());
+    say(QStringLiteral("| link | controllers | WaitingDelay / Scan (ms) | beyond floor mean (ms) | send→read median (ms) | "
+                       "read→next send median (ms) | console's own median / max (ms) | line late p99 / simulator "
+                       "turnaround p99 (ms) | no-reply attempts |"));
+    say(QStringLiteral("|---|---|---|---|---|---|---|---|---|"));
+    for (const Row& r : rows) {
+        const ConsoleFigures& c = r.console;
+        say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 / %8 | %9 | %10 |")
+                .arg(r.link)
+                .arg(r.controllers)
+                .arg(delayName(r.defaults), ms(c.beyondMeanMs), ms(c.replyWaitMedianMs), ms(c.afterReplyMedianMs),
+                     ms(c.ownMedianMs), ms(c.ownMaxMs), r.line)
+                .arg(c.misses));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -606,57 +698,58 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    say(QStringLiteral("Each run: %1 s of continuous polling, Modbus ReadBuffer100 (function 04, 6 registers), "
-                       "TimeOutDelay 1500 ms. Floor per exchange = max(Scan, request and reply bytes x 11 bits / "
-                       "speed + WaitingDelay); TCP has no byte time.\n")
-            .arg(st.seconds));
-    say(QStringLiteral("| link | controllers | WaitingDelay / Scan (ms) | exchanges/s | console CPU | beyond floor "
-                       "median (ms) | beyond floor p99 (ms) | mean (ms) | max (ms) | over 2 ms | send→read median (ms) | read→next send "
-                       "median (ms) | no-reply attempts | line late p99 / sim turnaround p99 (ms) | mbpoll exchanges/s | mbpoll CPU | machine busy |"));
-    say(QStringLiteral("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"));
-
+    QList<Row> rows;
     for (bool serial : st.links) {
         for (int n : st.controllers) {
             for (bool defaults : st.delays) {
+                std::fprintf(stderr, "tarvo-bench-poll: %s, %d controller(s), %s\n", qPrintable(linkName(st, serial)), n,
+                             qPrintable(delayName(defaults)));
                 Bench bench;
                 if (!bench.start(st, serial))
                     return 1;
-                const ConsoleFigures c = runConsole(bench.endpoint, n, defaults, st.baud, st.seconds, 0);
-                QString line = QStringLiteral("-");
+                Row row;
+                row.link = linkName(st, serial);
+                row.controllers = n;
+                row.defaults = defaults;
+                row.console = runConsole(bench.endpoint, n, defaults, st.baud, st.seconds, 0);
                 if (serial && st.pacedLine) {
                     QThread::msleep(300);
-                    line = bench.closeLine();
+                    row.line = bench.closeLine();
+                    addOwnDelays(row.console, bench.answersPath);
                 }
-                QString mbRate = QStringLiteral("n/a (TCP: mbpoll speaks Modbus TCP, tarvo-sim raw RTU frames)");
-                QString mbCpu = QStringLiteral("n/a");
+                row.console.samples = {};
+                row.mbpollRate = QStringLiteral("n/a (TCP)");
+                row.mbpollCpu = QStringLiteral("n/a");
                 if (serial && st.mbpoll) {
                     if (!bench.wire && !bench.newLine(st))
                         return 1;
                     const MbpollFigures mb = runMbpoll(st, bench.endpoint.ptyPath, n);
-                    mbRate = mb.ran ? QString::number(mb.rate(), 'f', 1) : QStringLiteral("-");
+                    row.mbpollRate = mb.ran ? QString::number(mb.rate(), 'f', 1) : QStringLiteral("-");
                     if (!mb.note.isEmpty())
-                        mbRate += QStringLiteral(" (%1)").arg(mb.note);
-                    mbCpu = mb.ran ? pct(mb.cpuShare()) : QStringLiteral("-");
+                        row.mbpollRate += QStringLiteral(" (%1)").arg(mb.note);
+                    row.mbpollCpu = mb.ran ? pct(mb.cpuShare()) : QStringLiteral("-");
                 } else if (serial) {
-                    mbRate = mbCpu = QStringLiteral("not run");
+                    row.mbpollRate = row.mbpollCpu = QStringLiteral("not run");
                 }
-                say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 | %13 | %14 | %15 | %16 | %17 |")
-                        .arg(linkName(st, serial))
-                        .arg(n)
-                        .arg(delayName(defaults))
-                        .arg(c.rate(), 0, 'f', 1)
-                        .arg(pct(c.cpuShare()), ms(c.beyondMedianMs), ms(c.beyondP99Ms), ms(c.beyondMeanMs),
-                             ms(c.beyondMaxMs), pct(c.over2msShare), ms(c.replyWaitMedianMs),
-                             ms(c.afterReplyMedianMs))
-                        .arg(c.misses)
-                        .arg(line, mbRate, mbCpu, pct(c.machineBusy)));
+                rows << row;
             }
         }
+    }
+
+    if (!rows.isEmpty()) {
+        say(QStringLiteral("Each run: %1 s of continuous polling, Modbus ReadBuffer100 (function 04, 6 registers), "
+                           "TimeOutDelay 1500 ms. Floor per exchange = max(Scan, request and reply bytes x 11 bits / "
+                           "speed + WaitingDelay); TCP has no byte time. The console's own share (timed serial line "
+                           "only) leaves out what the simulator and the line took. mbpoll cannot poll tarvo-sim over "
+                           "TCP: it speaks Modbus TCP, tarvo-sim raw RTU frames.\n")
+                .arg(st.seconds));
+        printTables(rows);
     }
 
     if (st.exchanges > 0) {
         // Memory: one run long enough to reach the count, on the fastest path (TCP, no delays, every
         // slot), so that it takes seconds rather than minutes.
+        std::fprintf(stderr, "tarvo-bench-poll: memory run, %d exchanges\n", st.exchanges);
         Bench bench;
         if (!bench.start(st, false))
             return 1;

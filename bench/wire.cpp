@@ -8,7 +8,9 @@
 // a byte read at time t leaves the other end when the line is free and its 11 bits (start, 8 data,
 // 2 stop) have passed. Each direction is a line of its own (full duplex).
 //
-// Usage: tarvo-bench-wire DEVICE BAUD
+// Usage: tarvo-bench-wire DEVICE BAUD [ANSWERS]
+// With ANSWERS, writes there the CLOCK_MONOTONIC time (ns) at which each answer's last byte reached
+// the near end, one a line, so that a bench can tell how long the program under test took after it.
 // Prints "serial: /dev/pts/N" (the end to open) and relays until SIGTERM or SIGINT, or until the
 // program that started it ends. At the end it prints how late it delivered bytes and how long the
 // far end took to start answering, so that a run can tell its own delays from the line's.
@@ -130,14 +132,19 @@ void report(const char* what, const std::vector<int64_t>& v)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s DEVICE BAUD\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s DEVICE BAUD [ANSWERS]\n", argv[0]);
         return 2;
     }
     const long baud = std::strtol(argv[2], nullptr, 10);
     if (baud <= 0) {
         std::fprintf(stderr, "tarvo-bench-wire: bad speed %s\n", argv[2]);
         return 2;
+    }
+    FILE* answers = nullptr;
+    if (argc == 4 && !(answers = std::fopen(argv[3], "w"))) {
+        std::fprintf(stderr, "tarvo-bench-wire: %s: %s\n", argv[3], std::strerror(errno));
+        return 1;
     }
     // Sleeps end to the microsecond instead of the default 50 µs slack.
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
@@ -178,7 +185,10 @@ int main(int argc, char** argv)
     while (!g_stop) {
         const int64_t now = nowNs();
         out.deliver(now);
+        const bool answering = !back.queue.empty();
         back.deliver(now);
+        if (answers && answering && back.queue.empty())
+            std::fprintf(answers, "%lld\n", static_cast<long long>(back.lastDeliveredNs));
         int64_t due = -1;
         for (const Line* l : {&out, &back}) {
             const int64_t d = l->nextDue();
@@ -221,5 +231,7 @@ int main(int argc, char** argv)
     report("delivery lateness", late);
     report("far-end turnaround", turnaroundNs);
     std::fflush(stdout);
+    if (answers)
+        std::fclose(answers);
     return 0;
 }
