@@ -5,6 +5,8 @@
 #include "Framing.h"
 #include "Requests.h"
 
+#include "RequestSettingsFor.h"
+
 #include <QTest>
 
 using namespace tarvo;
@@ -12,14 +14,7 @@ using namespace tarvo;
 Q_DECLARE_METATYPE(tarvo::Protocol)
 
 namespace {
-RequestSettings settingsFor(Protocol p, const QString& address)
-{
-    RequestSettings s;
-    s.protocol = p;
-    s.address = address;
-    s.customerCode = QStringLiteral("AA");
-    return s;
-}
+using test::settingsFor;
 
 // The frame of one command line, from the line as typed to the text that goes on the wire.
 QString commandFrame(const QString& line, const RequestSettings& s, test::FakePrompter* prompter = nullptr)

@@ -9,6 +9,8 @@
 #include "SimMemory.h"
 #include "SimOptions.h"
 
+#include "RequestSettingsFor.h"
+
 #include <QtTest>
 
 using namespace tarvo;
@@ -16,14 +18,7 @@ using namespace tarvo::sim;
 
 namespace {
 
-RequestSettings settingsFor(Protocol p, const QString& address)
-{
-    RequestSettings s;
-    s.protocol = p;
-    s.address = address;
-    s.customerCode = QStringLiteral("AA");
-    return s;
-}
+using test::settingsFor;
 
 // The bytes the console puts on the wire for a fixed request.
 QByteArray fixedFrame(Protocol p, const QString& address, const QString& function, const QString& query = QStringLiteral("01"))
