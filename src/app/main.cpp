@@ -11,6 +11,7 @@
 #include "Polling.h"
 #include "Prompter.h"
 #include "Session.h"
+#include "TerminationSignals.h"
 #include "Trace.h"
 #include "WidgetSeams.h"
 
@@ -19,11 +20,8 @@
 #include <QStatusBar>
 #include <QTime>
 #include <QTimer>
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace tarvo;
 
@@ -66,36 +64,6 @@ public:
 private:
     Trace& m_inner;
 };
-
-// SIGTERM and SIGINT become an ordinary event: the handler only writes a byte that the event loop
-// (or any wait pumping it) picks up.
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
-}
-
-std::unique_ptr<QSocketNotifier> watchSignals(const std::function<void()>& onTerminate)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
-        return nullptr;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [onTerminate] {
-        char buffer[16];
-        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
-        onTerminate();
-    });
-    return notifier;
-}
 
 } // namespace
 
@@ -142,7 +110,7 @@ int main(int argc, char* argv[])
 
     if (memoryReadJob) {
         bool interrupted = false;
-        const auto signalWatch = watchSignals([&] {
+        const auto signalWatch = watchTerminationSignals([&] {
             interrupted = true;
             memoryRead.requestAbort();
             polling.CmdStop_Click();
@@ -167,7 +135,7 @@ int main(int argc, char* argv[])
             closing = true;
     };
 
-    const auto signalWatch = watchSignals([&] {
+    const auto signalWatch = watchTerminationSignals([&] {
         closingBySignal = true;
         if (window && window->isVisible())
             window->close();
