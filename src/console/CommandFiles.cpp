@@ -3,9 +3,9 @@
 #include "ConsoleModel.h"
 #include "FileDialogs.h"
 #include "Prompter.h"
+#include "SafeFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringList>
 
 namespace tarvo {
@@ -72,13 +72,7 @@ std::optional<QString> readCommandFile(const QString& path, QString* error)
 
 bool writeCommandFile(const QString& path, const QString& text, QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write((text + kCrLf).toLatin1()) < 0 || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, (text + kCrLf).toLatin1(), error);
 }
 
 void openCommandFile(ConsoleModel& model, FileDialogs& dialogs, Prompter& prompter)
