@@ -153,15 +153,20 @@ bool Engine::Envoi(QString& functionName, int16_t& slot)
     }
 }
 
+AttemptRecord& Engine::newRecord(Call& call)
+{
+    call.record = AttemptRecord{};
+    call.record.slot = call.slot;
+    call.record.function = call.functionName;
+    return call.record;
+}
+
 Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold)
 {
     m_model.setVisible(QStringLiteral("Label8"), false);
     m_model.setVisible(QStringLiteral("LblEcho"), false);
     const QByteArray bytes = frameToBytes(frame);
-    AttemptRecord& record = call.record;
-    record = AttemptRecord{};
-    record.slot = call.slot;
-    record.function = call.functionName;
+    AttemptRecord& record = newRecord(call);
     record.frame = frame;
 
     for (int attempt = 1;; ++attempt) {
@@ -192,7 +197,7 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
                 break;
         }
         if (m_clock.now() < deadline()) {
-            if (settle(call, false) == Outcome::Stopped)
+            if (settle(false) == Outcome::Stopped)
                 return Outcome::Stopped;
             return showReply(call, t0, true);
         }
@@ -206,9 +211,8 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
     return Outcome::NoAnswer;
 }
 
-Engine::Outcome Engine::settle(Call& call, bool listening)
+Engine::Outcome Engine::settle(bool listening)
 {
-    (void)call;
     const QString label = QStringLiteral("Receive Buffer Scanning Delay");
     for (;;) {
         int16_t prev = 0;
@@ -297,11 +301,9 @@ Engine::Outcome Engine::listen(Call& call)
         if (pendingCount(true) > 0)
             break;
     }
-    if (settle(call, true) == Outcome::Stopped)
+    if (settle(true) == Outcome::Stopped)
         return Outcome::Stopped;
-    call.record = AttemptRecord{};
-    call.record.slot = call.slot;
-    call.record.function = call.functionName;
+    newRecord(call);
     return showReply(call, 0, false);
 }
 

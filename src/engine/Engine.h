@@ -40,7 +40,10 @@ private:
 
     Outcome exchange(Call& call, const QString& frame, int threshold);
     Outcome listen(Call& call);
-    Outcome settle(Call& call, bool bioscryptSecondMessage);
+    // Waits until the receive count stops growing (and, for Bioscrypt with both flags, for the
+    // second message). listening: the listen-only function, which counts TCP arrivals too.
+    Outcome settle(bool listening);
+    AttemptRecord& newRecord(Call& call);
     Outcome showReply(Call& call, double t0, bool paced);
     bool stopRequested() const;
     int32_t milliseconds(const QString& field, const QString& label) const;

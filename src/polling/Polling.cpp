@@ -83,8 +83,10 @@ void Polling::setCurrentFunction()
         m_model.currentFunction = *name;
 }
 
-void Polling::reportError(int slot, const QString& description)
+void Polling::reportError(int slot, const std::exception& e)
 {
+    const auto* tarvoError = dynamic_cast<const TarvoError*>(&e);
+    const QString description = tarvoError ? tarvoError->description() : QString::fromLocal8Bit(e.what());
     // The operator sees what went wrong where the reply would have been.
     m_model.setText(slotField("Reponse", slot), QStringLiteral("ERROR: ") + description);
     m_trace.write(QStringLiteral("Envoi:: Error : ") + description);
@@ -110,12 +112,9 @@ void Polling::CmdSend_Click()
         try {
             if (!m_engine.Envoi(m_model.currentFunction, slot))
                 return; // stopped: the link is closed and Stop has restored the buttons
-        } catch (const TarvoError& e) {
-            reportError(slot, e.description());
-            continue; // the next slot is served all the same
         } catch (const std::exception& e) {
-            reportError(slot, QString::fromLocal8Bit(e.what()));
-            continue;
+            reportError(slot, e);
+            continue; // the next slot is served all the same
         }
         m_link.Disconnect();
     }
@@ -149,8 +148,7 @@ void Polling::CmdStart_Click()
                 if (!m_engine.Envoi(m_model.currentFunction, slot))
                     return;
             } catch (const std::exception& e) {
-                const auto* tarvoError = dynamic_cast<const TarvoError*>(&e);
-                reportError(slot, tarvoError ? tarvoError->description() : QString::fromLocal8Bit(e.what()));
+                reportError(slot, e);
                 // Polling ends with the console usable again; the error stays in view.
                 restoreControls();
                 return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <exception>
 #include <functional>
 #include <optional>
 
@@ -34,7 +35,7 @@ public:
 
 private:
     void setCurrentFunction();
-    void reportError(int slot, const QString& description);
+    void reportError(int slot, const std::exception& e);
     void restoreControls();
 
     ConsoleModel& m_model;
