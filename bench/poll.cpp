@@ -26,8 +26,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -50,9 +50,9 @@ struct Settings {
     double seconds = 10;
     int exchanges = 10000;
     int baud = 38400;
-    QList<bool> links;       // true: serial
-    QList<int> controllers;  // slots polled per run
-    QList<bool> delays;      // true: the console's default delays
+    QList<bool> links;      // true: serial
+    QList<int> controllers; // slots polled per run
+    QList<bool> delays;     // true: the console's default delays
     bool pacedLine = true;
     bool mbpoll = true;
     QString simPath;
@@ -138,8 +138,8 @@ double cpuSeconds()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-           + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 // Busy and total time of all processors so far, from /proc/stat, in clock ticks.
@@ -231,11 +231,11 @@ struct ConsoleFigures {
     double beyondP99Ms = NAN;
     double beyondMaxMs = NAN;
     double beyondMeanMs = NAN;
-    double machineBusy = NAN; // share of all processors busy during the run, this bench included
-    double over2msShare = NAN; // exchanges more than 2 ms beyond the floor
-    double replyWaitMedianMs = NAN; // send to reply read (reply wait + settle)
+    double machineBusy = NAN;        // share of all processors busy during the run, this bench included
+    double over2msShare = NAN;       // exchanges more than 2 ms beyond the floor
+    double replyWaitMedianMs = NAN;  // send to reply read (reply wait + settle)
     double afterReplyMedianMs = NAN; // reply read to the next send (pacing, check, loop, write)
-    double ownMedianMs = NAN; // the console's own share, timed line only (see ownDelays)
+    double ownMedianMs = NAN;        // the console's own share, timed line only (see ownDelays)
     double ownP99Ms = NAN;
     double ownMaxMs = NAN;
     std::optional<Memory> early;
@@ -298,7 +298,8 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     const double scanS = defaultDelays ? 0.001 : 0;
     timespec mono{};
     clock_gettime(CLOCK_MONOTONIC, &mono);
-    const double monotonicOffset = static_cast<double>(mono.tv_sec) + static_cast<double>(mono.tv_nsec) / 1e9 - c.clock.now();
+    const double monotonicOffset =
+        static_cast<double>(mono.tv_sec) + static_cast<double>(mono.tv_nsec) / 1e9 - c.clock.now();
 
     // Room for every exchange the run can make (TCP without delays can pass 10,000 a second),
     // allocated before polling starts; beyond it exchanges are still counted, no longer timed.
@@ -440,12 +441,13 @@ MbpollFigures runMbpoll(const Settings& st, const QString& device, int controlle
     // The console's frame: Modbus 04 (input registers), 6 registers from 0x100, slave id = console
     // address + 1, 8 data bits, no parity, 2 stop bits, the console's time-out. mbpoll's fastest pace
     // is a 10 ms pause after each read (it refuses less).
-    p.start(st.mbpollPath, {QStringLiteral("-m"), QStringLiteral("rtu"), QStringLiteral("-b"), QString::number(st.baud),
-                            QStringLiteral("-d"), QStringLiteral("8"), QStringLiteral("-s"), QStringLiteral("2"),
-                            QStringLiteral("-P"), QStringLiteral("none"), QStringLiteral("-a"), slaves,
-                            QStringLiteral("-t"), QStringLiteral("3"), QStringLiteral("-0"), QStringLiteral("-r"),
-                            QStringLiteral("256"), QStringLiteral("-c"), QStringLiteral("6"), QStringLiteral("-l"),
-                            QStringLiteral("10"), QStringLiteral("-o"), QStringLiteral("1.5"), device});
+    p.start(st.mbpollPath,
+            {QStringLiteral("-m"),  QStringLiteral("rtu"),  QStringLiteral("-b"),  QString::number(st.baud),
+             QStringLiteral("-d"),  QStringLiteral("8"),    QStringLiteral("-s"),  QStringLiteral("2"),
+             QStringLiteral("-P"),  QStringLiteral("none"), QStringLiteral("-a"),  slaves,
+             QStringLiteral("-t"),  QStringLiteral("3"),    QStringLiteral("-0"),  QStringLiteral("-r"),
+             QStringLiteral("256"), QStringLiteral("-c"),   QStringLiteral("6"),   QStringLiteral("-l"),
+             QStringLiteral("10"),  QStringLiteral("-o"),   QStringLiteral("1.5"), device});
     if (!p.waitForStarted(5000)) {
         f.note = QStringLiteral("mbpoll did not start");
         return f;
@@ -487,9 +489,18 @@ MbpollFigures runMbpoll(const Settings& st, const QString& device, int controlle
 
 // ---- Output
 
-QString ms(double v) { return std::isnan(v) ? QStringLiteral("-") : QString::number(v, 'f', 2); }
-QString pct(double v) { return QString::number(v * 100, 'f', 2) + QLatin1Char('%'); }
-QString mib(long kib) { return QString::number(static_cast<double>(kib) / 1024.0, 'f', 2); }
+QString ms(double v)
+{
+    return std::isnan(v) ? QStringLiteral("-") : QString::number(v, 'f', 2);
+}
+QString pct(double v)
+{
+    return QString::number(v * 100, 'f', 2) + QLatin1Char('%');
+}
+QString mib(long kib)
+{
+    return QString::number(static_cast<double>(kib) / 1024.0, 'f', 2);
+}
 
 void say(const QString& text)
 {
@@ -497,7 +508,10 @@ void say(const QString& text)
     std::fflush(stdout);
 }
 
-QString delayName(bool defaults) { return defaults ? QStringLiteral("50 / 1") : QStringLiteral("0 / 0"); }
+QString delayName(bool defaults)
+{
+    return defaults ? QStringLiteral("50 / 1") : QStringLiteral("0 / 0");
+}
 
 bool parse(const QCoreApplication& app, Settings& st)
 {
@@ -507,8 +521,9 @@ bool parse(const QCoreApplication& app, Settings& st)
         "pseudo-terminal and over TCP, at the default delays (WaitingDelay 50 / Scan 1) and at 0 / 0; mbpoll polls "
         "the same simulator for the same registers over the pseudo-terminal. Prints Markdown tables."));
     p.addHelpOption();
-    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Length of each timed run (default 10)."),
-                                     QStringLiteral("s"), QStringLiteral("10"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"),
+                                     QStringLiteral("Length of each timed run (default 10)."), QStringLiteral("s"),
+                                     QStringLiteral("10"));
     const QCommandLineOption exchanges(QStringLiteral("exchanges"),
                                        QStringLiteral("Exchanges of the memory run, 0 to skip it (default 10000)."),
                                        QStringLiteral("n"), QStringLiteral("10000"));
@@ -658,9 +673,10 @@ struct Row {
 
 void printTables(const QList<Row>& rows)
 {
-    say(QStringLiteral("| link | controllers | WaitingDelay / Scan (ms) | exchanges/s | console CPU | beyond floor median "
-                       "(ms) | beyond floor p99 (ms) | beyond floor max (ms) | over 2 ms | console's own p99 (ms) | "
-                       "mbpoll exchanges/s | mbpoll CPU | machine busy |"));
+    say(QStringLiteral(
+        "| link | controllers | WaitingDelay / Scan (ms) | exchanges/s | console CPU | beyond floor median "
+        "(ms) | beyond floor p99 (ms) | beyond floor max (ms) | over 2 ms | console's own p99 (ms) | "
+        "mbpoll exchanges/s | mbpoll CPU | machine busy |"));
     say(QStringLiteral("|---|---|---|---|---|---|---|---|---|---|---|---|---|"));
     for (const Row& r : rows) {
         const ConsoleFigures& c = r.console;
@@ -673,9 +689,10 @@ void printTables(const QList<Row>& rows)
                      ms(c.ownP99Ms), r.mbpollRate, r.mbpollCpu, pct(c.machineBusy)));
     }
     say(QString());
-    say(QStringLiteral("| link | controllers | WaitingDelay / Scan (ms) | beyond floor mean (ms) | send→read median (ms) | "
-                       "read→next send median (ms) | console's own median / max (ms) | line late p99 / simulator "
-                       "turnaround p99 (ms) | no-reply attempts |"));
+    say(QStringLiteral(
+        "| link | controllers | WaitingDelay / Scan (ms) | beyond floor mean (ms) | send→read median (ms) | "
+        "read→next send median (ms) | console's own median / max (ms) | line late p99 / simulator "
+        "turnaround p99 (ms) | no-reply attempts |"));
     say(QStringLiteral("|---|---|---|---|---|---|---|---|---|"));
     for (const Row& r : rows) {
         const ConsoleFigures& c = r.console;
@@ -704,8 +721,8 @@ int main(int argc, char** argv)
     for (bool serial : st.links) {
         for (int n : st.controllers) {
             for (bool defaults : st.delays) {
-                std::fprintf(stderr, "tarvo-bench-poll: %s, %d controller(s), %s\n", qPrintable(linkName(st, serial)), n,
-                             qPrintable(delayName(defaults)));
+                std::fprintf(stderr, "tarvo-bench-poll: %s, %d controller(s), %s\n", qPrintable(linkName(st, serial)),
+                             n, qPrintable(delayName(defaults)));
                 Bench bench;
                 if (!bench.start(st, serial))
                     return 1;

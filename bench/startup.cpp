@@ -41,14 +41,18 @@ double median(std::vector<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-QString msText(double v) { return std::isnan(v) ? QStringLiteral("-") : QString::number(v, 'f', 0); }
+QString msText(double v)
+{
+    return std::isnan(v) ? QStringLiteral("-") : QString::number(v, 'f', 0);
+}
 
 QString summary(const std::vector<double>& v)
 {
     if (v.empty())
         return QStringLiteral("- | - | -");
     return QStringLiteral("%1 | %2 | %3")
-        .arg(msText(median(v)), msText(*std::min_element(v.begin(), v.end())), msText(*std::max_element(v.begin(), v.end())));
+        .arg(msText(median(v)), msText(*std::min_element(v.begin(), v.end())),
+             msText(*std::max_element(v.begin(), v.end())));
 }
 
 long windowPid(Display* display, Window window, Atom pidAtom)
@@ -59,9 +63,9 @@ long windowPid(Display* display, Window window, Atom pidAtom)
     unsigned long after = 0;
     unsigned char* data = nullptr;
     long pid = -1;
-    if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data)
-            == Success
-        && data) {
+    if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+            Success &&
+        data) {
         if (type == XA_CARDINAL && format == 32 && count == 1)
             pid = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
         XFree(data);
@@ -70,7 +74,10 @@ long windowPid(Display* display, Window window, Atom pidAtom)
 }
 
 // Quiet about windows that vanish between the event and our look at them.
-int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
+int ignoreXErrors(Display*, XErrorEvent*)
+{
+    return 0;
+}
 
 struct Shown {
     double ms = NAN;
@@ -190,11 +197,10 @@ ReadRun timeMemoryRead(const QString& tarvo, quint16 port, const QString& folder
     process.setProcessEnvironment(env);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
-    const QStringList args{QStringLiteral("tcp=127.0.0.1"),      QStringLiteral("port=%1").arg(port),
-                           QStringLiteral("controlleraddress=0"), QStringLiteral("page=01"),
-                           QStringLiteral("firstaddress=1e2c"),   QStringLiteral("records=99"),
-                           QStringLiteral("recordsize=12"),       QStringLiteral("outputfile=dump.mem"),
-                           QStringLiteral("silent=1")};
+    const QStringList args{
+        QStringLiteral("tcp=127.0.0.1"), QStringLiteral("port=%1").arg(port),   QStringLiteral("controlleraddress=0"),
+        QStringLiteral("page=01"),       QStringLiteral("firstaddress=1e2c"),   QStringLiteral("records=99"),
+        QStringLiteral("recordsize=12"), QStringLiteral("outputfile=dump.mem"), QStringLiteral("silent=1")};
     ReadRun run;
     QElapsedTimer clock;
     clock.start();
@@ -220,10 +226,10 @@ int main(int argc, char** argv)
     p.addHelpOption();
     const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("Starts and reads to time (default 10)."),
                                   QStringLiteral("n"), QStringLiteral("10"));
-    const QCommandLineOption tarvo(QStringLiteral("tarvo"), QStringLiteral("The program to time."), QStringLiteral("path"),
-                                   QStringLiteral(TARVO_PATH));
-    const QCommandLineOption sim(QStringLiteral("sim"), QStringLiteral("tarvo-sim to read from."), QStringLiteral("path"),
-                                 QStringLiteral(TARVO_SIM_PATH));
+    const QCommandLineOption tarvo(QStringLiteral("tarvo"), QStringLiteral("The program to time."),
+                                   QStringLiteral("path"), QStringLiteral(TARVO_PATH));
+    const QCommandLineOption sim(QStringLiteral("sim"), QStringLiteral("tarvo-sim to read from."),
+                                 QStringLiteral("path"), QStringLiteral(TARVO_SIM_PATH));
     p.addOptions({runs, tarvo, sim});
     p.process(app);
     bool ok = false;

@@ -15,25 +15,28 @@
 // program that started it ends. At the end it prints how late it delivered bytes and how long the
 // far end took to start answering, so that a run can tell its own delays from the line's.
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <deque>
-#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
-void onSignal(int) { g_stop = 1; }
+void onSignal(int)
+{
+    g_stop = 1;
+}
 
 int64_t nowNs()
 {

@@ -23,9 +23,8 @@ namespace {
 bool speedConstant(int baud, speed_t& out)
 {
     static const QList<QPair<int, speed_t>> table{
-        {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
-        {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
-        {921600, B921600},
+        {1200, B1200},   {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+        {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
     };
     for (const auto& [b, s] : table) {
         if (b == baud) {
@@ -36,7 +35,10 @@ bool speedConstant(int baud, speed_t& out)
     return false;
 }
 
-QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString errnoText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 } // namespace
 
@@ -136,7 +138,10 @@ SimServer::SimServer(SimOptions options) : m_options(std::move(options)), m_core
     m_out = std::make_unique<QTextStream>(stdout);
 }
 
-SimServer::~SimServer() { stop(); }
+SimServer::~SimServer()
+{
+    stop();
+}
 
 void SimServer::say(const QString& line)
 {
@@ -170,7 +175,8 @@ bool SimServer::start(QString& error)
             .arg(protocolName(m_options.config.protocol), [&] {
                 QStringList parts;
                 for (const auto& r : m_options.config.served)
-                    parts << (r.first == r.second ? QString::number(r.first) : QStringLiteral("%1-%2").arg(r.first).arg(r.second));
+                    parts << (r.first == r.second ? QString::number(r.first)
+                                                  : QStringLiteral("%1-%2").arg(r.first).arg(r.second));
                 return parts.join(QLatin1Char(','));
             }()));
     if (m_options.tcp) {

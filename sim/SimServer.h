@@ -71,7 +71,8 @@ public:
 
     SimCore& core() { return m_core; }
     const SimOptions& options() const { return m_options; }
-    void log(const QString& link, const QString& direction, const QByteArray& bytes, int address, const QString& verdict);
+    void log(const QString& link, const QString& direction, const QByteArray& bytes, int address,
+             const QString& verdict);
     void say(const QString& line); // status lines on standard output
 
 private:

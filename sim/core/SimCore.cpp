@@ -9,25 +9,49 @@ namespace tarvo::sim {
 
 namespace {
 
-QString hexText(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex().toUpper()); }
+QString hexText(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toHex().toUpper());
+}
 
-QByteArray fromHexText(const QString& text) { return QByteArray::fromHex(text.toLatin1()); }
+QByteArray fromHexText(const QString& text)
+{
+    return QByteArray::fromHex(text.toLatin1());
+}
 
-int u8(const QByteArray& b, qsizetype i) { return static_cast<unsigned char>(b.at(i)); }
+int u8(const QByteArray& b, qsizetype i)
+{
+    return static_cast<unsigned char>(b.at(i));
+}
 
-int u16(const QByteArray& b, qsizetype i) { return u8(b, i) * 256 + u8(b, i + 1); }
+int u16(const QByteArray& b, qsizetype i)
+{
+    return u8(b, i) * 256 + u8(b, i + 1);
+}
 
-void append8(QByteArray& b, int v) { b.append(static_cast<char>(v & 0xFF)); }
+void append8(QByteArray& b, int v)
+{
+    b.append(static_cast<char>(v & 0xFF));
+}
 
-QByteArray modbusCrc(const QByteArray& bytes) { return fromHexText(CrcModbus(hexText(bytes))); }
+QByteArray modbusCrc(const QByteArray& bytes)
+{
+    return fromHexText(CrcModbus(hexText(bytes)));
+}
 
 bool modbusValid(const QByteArray& frame)
 {
     return frame.size() >= 4 && modbusCrc(frame.left(frame.size() - 2)) == frame.right(2);
 }
 
-QString fmt2(int v) { return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper(); }
-QString fmt4(int v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); }
+QString fmt2(int v)
+{
+    return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
+}
+QString fmt4(int v)
+{
+    return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
+}
 
 const QByteArray kBioHeader = QByteArray::fromHex("40286BFE");
 
@@ -78,11 +102,16 @@ int readException(int function, int start, int count)
 QString functionName(int function)
 {
     switch (function) {
-    case 0x01: return QStringLiteral("read coils");
-    case 0x02: return QStringLiteral("read discrete inputs");
-    case 0x03: return QStringLiteral("read holding registers");
-    case 0x04: return QStringLiteral("read input registers");
-    default: return QStringLiteral("function %1").arg(fmt2(function));
+    case 0x01:
+        return QStringLiteral("read coils");
+    case 0x02:
+        return QStringLiteral("read discrete inputs");
+    case 0x03:
+        return QStringLiteral("read holding registers");
+    case 0x04:
+        return QStringLiteral("read input registers");
+    default:
+        return QStringLiteral("function %1").arg(fmt2(function));
     }
 }
 
@@ -100,22 +129,32 @@ Decision answered(Decision& d, const QByteArray& reply)
 QString protocolName(Protocol p)
 {
     switch (p) {
-    case Protocol::Modbus: return QStringLiteral("Modbus");
-    case Protocol::Protocol4: return QStringLiteral("Protocol 4");
-    case Protocol::Protocol4Plus: return QStringLiteral("Protocol 4+");
-    case Protocol::Customer: return QStringLiteral("Customer Protocol");
-    case Protocol::Bioscrypt: return QStringLiteral("Bioscrypt");
-    case Protocol::None: return QStringLiteral("None");
+    case Protocol::Modbus:
+        return QStringLiteral("Modbus");
+    case Protocol::Protocol4:
+        return QStringLiteral("Protocol 4");
+    case Protocol::Protocol4Plus:
+        return QStringLiteral("Protocol 4+");
+    case Protocol::Customer:
+        return QStringLiteral("Customer Protocol");
+    case Protocol::Bioscrypt:
+        return QStringLiteral("Bioscrypt");
+    case Protocol::None:
+        return QStringLiteral("None");
     }
     return {};
 }
 
-QString hexBytes(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
+QString hexBytes(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
 
 bool SimConfig::serves(int consoleAddress) const
 {
-    return std::any_of(served.begin(), served.end(),
-                       [&](const QPair<int, int>& r) { return consoleAddress >= r.first && consoleAddress <= r.second; });
+    return std::any_of(served.begin(), served.end(), [&](const QPair<int, int>& r) {
+        return consoleAddress >= r.first && consoleAddress <= r.second;
+    });
 }
 
 int SimConfig::lowestServed() const
@@ -130,7 +169,10 @@ int SimConfig::lowestServed() const
 
 SimCore::SimCore(SimConfig config) : m_config(std::move(config)) {}
 
-int SimCore::leadByte() const { return m_config.protocol == Protocol::Customer ? m_config.customerCode : 0x40; }
+int SimCore::leadByte() const
+{
+    return m_config.protocol == Protocol::Customer ? m_config.customerCode : 0x40;
+}
 
 QByteArray SimCore::leadCheck(const QByteArray& covered) const
 {
@@ -339,9 +381,8 @@ Decision SimCore::parseNone(const QByteArray& f) const
     Decision d;
     d.request = QStringLiteral("frame");
     const auto n = f.size();
-    const bool fixed = n >= 2
-                       && ((n == 6 && u8(f, 1) >= 0x01 && u8(f, 1) <= 0x04) || (n == 3 && u8(f, 1) == 0x18))
-                       && m_config.serves(u8(f, 0) - 1);
+    const bool fixed = n >= 2 && ((n == 6 && u8(f, 1) >= 0x01 && u8(f, 1) <= 0x04) || (n == 3 && u8(f, 1) == 0x18)) &&
+                       m_config.serves(u8(f, 0) - 1);
     d.consoleAddress = fixed ? u8(f, 0) - 1 : m_config.lowestServed();
     if (d.consoleAddress < 0 || !m_config.serves(d.consoleAddress)) {
         d.verdict = QStringLiteral("ignored: no address served");
@@ -372,7 +413,8 @@ Decision SimCore::parseBioscrypt(const QByteArray& f) const
         return d;
     }
     d.consoleAddress = addressBlock.left(4).toInt(nullptr, 16);
-    d.request = QStringLiteral("command %1%2").arg(code, data.isEmpty() ? QString() : QStringLiteral(" data ") + hexBytes(data));
+    d.request = QStringLiteral("command %1%2")
+                    .arg(code, data.isEmpty() ? QString() : QStringLiteral(" data ") + hexBytes(data));
     if (!m_config.serves(d.consoleAddress)) {
         d.verdict = QStringLiteral("ignored: address %1 not served").arg(d.consoleAddress);
         return d;
@@ -381,8 +423,8 @@ Decision SimCore::parseBioscrypt(const QByteArray& f) const
     auto message = [&](const QString& kind, const QByteArray& payload) {
         RequestSettings s;
         s.protocol = Protocol::Bioscrypt;
-        const QString text = SwapDigitPairs(addressBlock) + SwapDigitPairs(kind + code.mid(1)) + hexText(payload)
-                             + QStringLiteral("00000000");
+        const QString text = SwapDigitPairs(addressBlock) + SwapDigitPairs(kind + code.mid(1)) + hexText(payload) +
+                             QStringLiteral("00000000");
         return frameToBytes(frameRequest(text, s));
     };
     if (flags & 1)
@@ -454,12 +496,20 @@ Decision SimCore::handleFrame(const QByteArray& frame, LinkState& link)
 {
     Decision d;
     switch (m_config.protocol) {
-    case Protocol::Modbus: d = parseModbus(frame); break;
+    case Protocol::Modbus:
+        d = parseModbus(frame);
+        break;
     case Protocol::Protocol4:
     case Protocol::Protocol4Plus:
-    case Protocol::Customer: d = parseLeadByteFamily(frame); break;
-    case Protocol::Bioscrypt: d = parseBioscrypt(frame); break;
-    case Protocol::None: d = parseNone(frame); break;
+    case Protocol::Customer:
+        d = parseLeadByteFamily(frame);
+        break;
+    case Protocol::Bioscrypt:
+        d = parseBioscrypt(frame);
+        break;
+    case Protocol::None:
+        d = parseNone(frame);
+        break;
     }
     applyFaults(d, link);
     return d;

@@ -22,11 +22,20 @@ uint16_t inputRegister(int consoleAddress, int reg)
     return static_cast<uint16_t>((consoleAddress * 256 + (reg & 0xFF)) & 0xFFFF);
 }
 
-uint16_t holdingRegister(int consoleAddress, int reg) { return static_cast<uint16_t>((consoleAddress * 100 + reg) & 0xFFFF); }
+uint16_t holdingRegister(int consoleAddress, int reg)
+{
+    return static_cast<uint16_t>((consoleAddress * 100 + reg) & 0xFFFF);
+}
 
-bool discreteInput(int consoleAddress, int bit) { return (bit + consoleAddress) % 3 == 0; }
+bool discreteInput(int consoleAddress, int bit)
+{
+    return (bit + consoleAddress) % 3 == 0;
+}
 
-bool coil(int consoleAddress, int bit) { return (bit + consoleAddress) % 2 == 1; }
+bool coil(int consoleAddress, int bit)
+{
+    return (bit + consoleAddress) % 2 == 1;
+}
 
 QByteArray epromIdentification(int consoleAddress)
 {

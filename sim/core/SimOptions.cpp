@@ -103,9 +103,10 @@ bool parseFault(const QString& faultText, QMap<int, FaultSet>& faults, QString& 
             return false;
         apply = [value](FaultSet& f) { f.dropAfter = value; };
     } else {
-        error = QStringLiteral("--fault \"%1\": unknown mode \"%2\" (silent, from=N, badcheck, trickle=MS, partial[=N], "
-                               "delay=MS, drop=N)")
-                    .arg(faultText, mode);
+        error =
+            QStringLiteral("--fault \"%1\": unknown mode \"%2\" (silent, from=N, badcheck, trickle=MS, partial[=N], "
+                           "delay=MS, drop=N)")
+                .arg(faultText, mode);
         return false;
     }
     for (const auto& r : ranges) {
@@ -170,7 +171,8 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
     }
     o.help = p.isSet(help);
     if (p.isSet(protocol) && !parseProtocol(p.value(protocol), o.config.protocol)) {
-        error = QStringLiteral("unknown protocol \"%1\" (modbus, p4, p4plus, customer, bioscrypt, none)").arg(p.value(protocol));
+        error = QStringLiteral("unknown protocol \"%1\" (modbus, p4, p4plus, customer, bioscrypt, none)")
+                    .arg(p.value(protocol));
         return false;
     }
     if (p.isSet(code)) {

@@ -14,10 +14,10 @@ struct SimOptions {
     QString tcpHost = QStringLiteral("127.0.0.1");
     quint16 tcpPort = 1001; // 0: any free port (the one taken is printed)
     bool serial = true;
-    QString linkPath;       // symlink to the pty, made at start and removed at exit
+    QString linkPath; // symlink to the pty, made at start and removed at exit
     int speed = 38400;
-    int gapMs = 20;         // silence that ends a frame
-    QString logFile;        // empty: the frame log goes to standard output
+    int gapMs = 20;  // silence that ends a frame
+    QString logFile; // empty: the frame log goes to standard output
 };
 
 // Parses the arguments (without the program name). On a bad option returns false with a one-line

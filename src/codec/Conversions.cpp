@@ -71,7 +71,8 @@ QString DecToHex(const QString& text, Prompter* prompter)
 {
     try {
         const QString key = ZeroPad(text, 2);
-        if (key.size() == 2 && key[0].isDigit() && key[1].isDigit() && key[0].unicode() < 128 && key[1].unicode() < 128) {
+        if (key.size() == 2 && key[0].isDigit() && key[1].isDigit() && key[0].unicode() < 128 &&
+            key[1].unicode() < 128) {
             const int v = key.toInt();
             if (v <= 31)
                 return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
@@ -85,14 +86,18 @@ QString DecToHex(const QString& text, Prompter* prompter)
     } catch (const TarvoError& e) {
         Prompter& p = prompter ? *prompter : defaultPrompter();
         // The number takes a leading blank where a sign would stand: "Error #  13".
-        const QString number = e.number() < 0 ? QString::number(e.number()) : QLatin1Char(' ') + QString::number(e.number());
-        p.message(QStringLiteral("Vesmark Error"), QStringLiteral("Error # ") + number + QLatin1Char('\r') + e.description(),
-                  Prompter::Icon::None);
+        const QString number =
+            e.number() < 0 ? QString::number(e.number()) : QLatin1Char(' ') + QString::number(e.number());
+        p.message(QStringLiteral("Vesmark Error"),
+                  QStringLiteral("Error # ") + number + QLatin1Char('\r') + e.description(), Prompter::Icon::None);
         return {};
     }
 }
 
-QString Pad2(const QString& text) { return ZeroPad(text, 2); }
+QString Pad2(const QString& text)
+{
+    return ZeroPad(text, 2);
+}
 
 QString ZeroPad(const QString& value, int& width)
 {
@@ -104,11 +109,20 @@ QString ZeroPad(const QString& value, int& width)
     return s;
 }
 
-QString ZeroPad(const QString& value, int&& width) { return ZeroPad(value, width); }
+QString ZeroPad(const QString& value, int&& width)
+{
+    return ZeroPad(value, width);
+}
 
-QString ZeroPad(double value, int& width) { return ZeroPad(QString::number(value, 'g', 15), width); }
+QString ZeroPad(double value, int& width)
+{
+    return ZeroPad(QString::number(value, 'g', 15), width);
+}
 
-QString ZeroPad(double value, int&& width) { return ZeroPad(value, width); }
+QString ZeroPad(double value, int&& width)
+{
+    return ZeroPad(value, width);
+}
 
 QString HexToBin(const QString& text)
 {

@@ -38,8 +38,7 @@ constexpr auto kModbusTable = makeModbusTable();
 constexpr auto kCcittTable = makeCcittTable();
 
 // Visits each byte written in the text, in order.
-template <typename Fn>
-void forEachByte(const QString& frame, Fn&& fn)
+template <typename Fn> void forEachByte(const QString& frame, Fn&& fn)
 {
     const QString t = removeSpaces(frame);
     for (qsizetype i = 0; i + 1 < t.size(); i += 2) {
@@ -49,7 +48,10 @@ void forEachByte(const QString& frame, Fn&& fn)
     }
 }
 
-QString fourDigits(unsigned value) { return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper(); }
+QString fourDigits(unsigned value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+}
 
 } // namespace
 
@@ -63,7 +65,8 @@ QString CrcModbus(const QString& frame)
 QString CrcCcitt(const QString& frame)
 {
     uint16_t crc = 0;
-    forEachByte(frame, [&](uint8_t b) { crc = static_cast<uint16_t>((crc << 8) ^ kCcittTable[((crc >> 8) ^ b) & 0xFF]); });
+    forEachByte(frame,
+                [&](uint8_t b) { crc = static_cast<uint16_t>((crc << 8) ^ kCcittTable[((crc >> 8) ^ b) & 0xFF]); });
     return fourDigits(crc);
 }
 

@@ -29,9 +29,18 @@ constexpr int kInvalidArgument = 5;
 constexpr int kOverflow = 6;
 constexpr int kTypeMismatch = 13;
 
-inline TarvoError invalidArgument() { return {kInvalidArgument, QStringLiteral("Invalid procedure call or argument")}; }
-inline TarvoError overflow() { return {kOverflow, QStringLiteral("Overflow")}; }
-inline TarvoError typeMismatch() { return {kTypeMismatch, QStringLiteral("Type mismatch")}; }
+inline TarvoError invalidArgument()
+{
+    return {kInvalidArgument, QStringLiteral("Invalid procedure call or argument")};
+}
+inline TarvoError overflow()
+{
+    return {kOverflow, QStringLiteral("Overflow")};
+}
+inline TarvoError typeMismatch()
+{
+    return {kTypeMismatch, QStringLiteral("Type mismatch")};
+}
 } // namespace error
 
 // A failure whose description is written for the operator ("Time Out Delay is not a number"), shown

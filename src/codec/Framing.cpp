@@ -21,7 +21,8 @@ void requireHex(const QString& text, const QString& what)
 {
     for (const QChar c : text) {
         if (!isHexDigit(c))
-            throw RequestRefused(QStringLiteral("%1 holds \"%2\", which is not a hexadecimal digit").arg(what, QString(c)));
+            throw RequestRefused(
+                QStringLiteral("%1 holds \"%2\", which is not a hexadecimal digit").arg(what, QString(c)));
     }
 }
 
@@ -62,7 +63,10 @@ QString SumCheck(const QString& text, bool encrypt, const QString& password)
     return hex.size() >= 4 ? hex.right(4) : hex.rightJustified(4, QLatin1Char('0'));
 }
 
-QString NegSumHex(const QString& text) { return HexOf(-byteSum(removeSpaces(text))); }
+QString NegSumHex(const QString& text)
+{
+    return HexOf(-byteSum(removeSpaces(text)));
+}
 
 QString SwapDigitPairs(const QString& text)
 {
@@ -94,10 +98,12 @@ QString protocolPrefix(const QString& body, const QString& commandText, const Re
         return addressPlusOneField(s.address, prompter) + body;
     case Protocol::Protocol4:
     case Protocol::Protocol4Plus:
-        return QStringLiteral("40") + addressByte(toInt32(s.address), prompter) + lengthByte(commandText, prompter) + body;
+        return QStringLiteral("40") + addressByte(toInt32(s.address), prompter) + lengthByte(commandText, prompter) +
+               body;
     case Protocol::Customer: {
         if (s.customerCode.size() > 2)
-            throw RequestRefused(QStringLiteral("Customer protocol code \"%1\" is longer than two hexadecimal digits").arg(s.customerCode));
+            throw RequestRefused(QStringLiteral("Customer protocol code \"%1\" is longer than two hexadecimal digits")
+                                     .arg(s.customerCode));
         requireHex(s.customerCode, QStringLiteral("Customer protocol code"));
         const QString address = addressByte(toInt16(s.address), prompter);
         return Pad2(s.customerCode) + address + lengthByte(commandText, prompter) + body;
@@ -107,8 +113,8 @@ QString protocolPrefix(const QString& body, const QString& commandText, const Re
         if (address < 0 || address > 0xFFFF)
             throw RequestRefused(QStringLiteral("Address %1 does not fit in two bytes").arg(address));
         const QString h = HexOf(address).rightJustified(4, QLatin1Char('0'));
-        return SwapDigitPairs(h + QStringLiteral("0001")) + SwapDigitPairs(body.left(4)) + ReverseDigitQuads(body.mid(4))
-               + QStringLiteral("00000000");
+        return SwapDigitPairs(h + QStringLiteral("0001")) + SwapDigitPairs(body.left(4)) +
+               ReverseDigitQuads(body.mid(4)) + QStringLiteral("00000000");
     }
     case Protocol::None:
         break;

@@ -55,22 +55,37 @@ double toNumber(const QString& text)
     throw error::typeMismatch();
 }
 
-double roundHalfEven(double value) { return std::nearbyint(value); } // default rounding mode: to even
+double roundHalfEven(double value)
+{
+    return std::nearbyint(value);
+} // default rounding mode: to even
 
 namespace {
-template <typename T>
-T toWhole(double value)
+template <typename T> T toWhole(double value)
 {
     const double r = roundHalfEven(value);
-    if (!(r >= static_cast<double>(std::numeric_limits<T>::min()) && r <= static_cast<double>(std::numeric_limits<T>::max())))
+    if (!(r >= static_cast<double>(std::numeric_limits<T>::min()) &&
+          r <= static_cast<double>(std::numeric_limits<T>::max())))
         throw error::overflow();
     return static_cast<T>(r);
 }
 } // namespace
 
-int16_t toInt16(double value) { return toWhole<int16_t>(value); }
-int32_t toInt32(double value) { return toWhole<int32_t>(value); }
-int16_t toInt16(const QString& text) { return toInt16(toNumber(text)); }
-int32_t toInt32(const QString& text) { return toInt32(toNumber(text)); }
+int16_t toInt16(double value)
+{
+    return toWhole<int16_t>(value);
+}
+int32_t toInt32(double value)
+{
+    return toWhole<int32_t>(value);
+}
+int16_t toInt16(const QString& text)
+{
+    return toInt16(toNumber(text));
+}
+int32_t toInt32(const QString& text)
+{
+    return toInt32(toNumber(text));
+}
 
 } // namespace tarvo

@@ -23,7 +23,8 @@ FixedRequest fixedRequest(const QString& name, const QString& address, const QSt
             throw RequestRefused(QStringLiteral("Query code \"%1\" is longer than two hexadecimal digits").arg(query));
         for (const QChar c : query) {
             if (!isHexDigit(c))
-                throw RequestRefused(QStringLiteral("Query code holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
+                throw RequestRefused(
+                    QStringLiteral("Query code holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
         }
         return {a + QStringLiteral("18") + Pad2(query), 0};
     }
@@ -46,13 +47,15 @@ std::optional<CommandLine> commandLine(const QString& line, const RequestSetting
         return std::nullopt;
     for (const QChar c : text) {
         if (!isHexDigit(c))
-            throw RequestRefused(QStringLiteral("Command holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
+            throw RequestRefused(
+                QStringLiteral("Command holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
     }
 
     if (s.protocol == Protocol::Bioscrypt) {
         if (text[0] != QLatin1Char('0')) {
             Prompter& p = prompter ? *prompter : defaultPrompter();
-            p.message(QStringLiteral("Tarvo"), QStringLiteral("Wrong Protocol command. The First letter of the command must be 0"),
+            p.message(QStringLiteral("Tarvo"),
+                      QStringLiteral("Wrong Protocol command. The First letter of the command must be 0"),
                       Prompter::Icon::Critical);
         } else {
             text[0] = QLatin1Char(static_cast<char>('0' + (s.ackReq ? 1 : 0) + (s.respReq ? 2 : 0)));
@@ -65,7 +68,8 @@ std::optional<CommandLine> commandLine(const QString& line, const RequestSetting
         const QString keyDigits = s.password.left(2);
         for (const QChar c : keyDigits) {
             if (!isHexDigit(c))
-                throw RequestRefused(QStringLiteral("Pass phrase holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
+                throw RequestRefused(
+                    QStringLiteral("Pass phrase holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
         }
         key = static_cast<int>(HexToDec(keyDigits));
     }

@@ -43,7 +43,8 @@ struct CommandLine {
 // nullopt for a comment line or a line with no command. Under Bioscrypt the first digit carries the
 // request flags; a command not starting with "0" gets a warning through the prompter and goes out
 // unchanged. A character that is not a hexadecimal digit is refused.
-std::optional<CommandLine> commandLine(const QString& line, const RequestSettings& settings, Prompter* prompter = nullptr);
+std::optional<CommandLine> commandLine(const QString& line, const RequestSettings& settings,
+                                       Prompter* prompter = nullptr);
 
 // The text that goes to framing for a command line: its protocol prefix and body.
 QString commandRequestText(const CommandLine& line, const RequestSettings& settings, Prompter* prompter = nullptr);

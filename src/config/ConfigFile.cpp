@@ -22,7 +22,10 @@ struct Entry {
 
 constexpr int kFirstBlockLines = 44;
 
-QString slotField(const char* base, int slot) { return ConsoleModel::slotName(QString::fromLatin1(base), slot); }
+QString slotField(const char* base, int slot)
+{
+    return ConsoleModel::slotName(QString::fromLatin1(base), slot);
+}
 
 // The file's lines in order. The layout is fixed: each line's position says which field it holds.
 const QList<Entry>& entries()
@@ -72,7 +75,10 @@ const QList<Entry>& entries()
 }
 
 // Numbers carry a blank where a plus sign would stand, and one after: " 1 ", "-1 ".
-QString numberEntry(int value) { return (value < 0 ? QString() : QStringLiteral(" ")) + QString::number(value) + QLatin1Char(' '); }
+QString numberEntry(int value)
+{
+    return (value < 0 ? QString() : QStringLiteral(" ")) + QString::number(value) + QLatin1Char(' ');
+}
 
 int fieldNumber(const ConsoleModel& model, const QString& name)
 {
@@ -127,7 +133,10 @@ bool apply(ConsoleModel& model, const Entry& entry, const QString& line)
 
 } // namespace
 
-QString configFileName() { return QStringLiteral("Tarvo.cfg"); }
+QString configFileName()
+{
+    return QStringLiteral("Tarvo.cfg");
+}
 
 bool SaveConfig(const ConsoleModel& model, const QString& path, QString* error)
 {

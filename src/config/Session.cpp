@@ -33,7 +33,10 @@ QStringList tokenize(const QString& text)
 }
 
 namespace {
-QString keyOf(const QString& token) { return token.left(token.indexOf(QLatin1Char('='))).toLower(); }
+QString keyOf(const QString& token)
+{
+    return token.left(token.indexOf(QLatin1Char('='))).toLower();
+}
 } // namespace
 
 bool isMemoryReadJob(const QString& text)
@@ -173,7 +176,8 @@ Session::LoadResult Session::ParseCommandLine()
             const auto n = parseNumber(value);
             const double whole = n ? std::nearbyint(*n) : 0;
             if (!n || whole < -32768 || whole > 32767) {
-                failure = QStringLiteral("silent=%1 is not a number; the switches after it were not applied").arg(value);
+                failure =
+                    QStringLiteral("silent=%1 is not a number; the switches after it were not applied").arg(value);
                 break;
             }
             m_model.Silent = whole == 1;
@@ -208,7 +212,8 @@ Session::LoadResult Session::ParseCommandLine()
     else if (outputFile.isEmpty())
         result.reason = QStringLiteral("no outputfile given; the dump is in %1").arg(dump);
     else if (QFile::exists(outputFile))
-        result.reason = QStringLiteral("%1 already exists and is left as it is; the dump is in %2").arg(outputFile, dump);
+        result.reason =
+            QStringLiteral("%1 already exists and is left as it is; the dump is in %2").arg(outputFile, dump);
     else if (!QFile::exists(dump))
         result.reason = QStringLiteral("the memory read wrote no %1").arg(dump);
     else if (!QFile::rename(dump, outputFile))

@@ -236,9 +236,9 @@ void ConsoleModel::runChoiceRule(const QString& name)
     if (name == QLatin1String("Modbus")) {
         setText(QStringLiteral("COMSpeed"), QStringLiteral("9600"));
         UpdateProtocolOptions();
-    } else if (name == QLatin1String("Protocol4") || name == QLatin1String("Protocol4Plus")
-               || name == QLatin1String("ProtocolAA") || name == QLatin1String("OptBioscrypt")
-               || name == QLatin1String("OptNone")) {
+    } else if (name == QLatin1String("Protocol4") || name == QLatin1String("Protocol4Plus") ||
+               name == QLatin1String("ProtocolAA") || name == QLatin1String("OptBioscrypt") ||
+               name == QLatin1String("OptNone")) {
         UpdateProtocolOptions();
     } else if (name == QLatin1String("OpCOM") || name == QLatin1String("OpTCP")) {
         UpdateLinkOptions();

@@ -25,7 +25,10 @@ const QString kNoAnswer = QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS ");
 // this only bounds how stale a wait's view of a deadline edited by the operator can get.
 constexpr double kMaxSleepSeconds = 0.05;
 
-QString field(const char* base, int slot) { return ConsoleModel::slotName(QString::fromLatin1(base), slot); }
+QString field(const char* base, int slot)
+{
+    return ConsoleModel::slotName(QString::fromLatin1(base), slot);
+}
 
 // A conversion that failed while building a request can only concern the slot's address: say so.
 [[noreturn]] void rethrowForAddress(const QString& address, const TarvoError& e)
@@ -52,9 +55,15 @@ Engine::Engine(ConsoleModel& model, Link& link, Clock& clock, EventPump& pump, P
 {
 }
 
-QString Engine::commandFileName() { return QStringLiteral("Command.txt"); }
+QString Engine::commandFileName()
+{
+    return QStringLiteral("Command.txt");
+}
 
-bool Engine::stopRequested() const { return m_model.StopRequested; }
+bool Engine::stopRequested() const
+{
+    return m_model.StopRequested;
+}
 
 int32_t Engine::milliseconds(const QString& name, const QString& label) const
 {
@@ -110,12 +119,14 @@ bool Engine::Envoi(QString& functionName, int16_t& slot)
                 if (!call.commandFile) {
                     QFile out(commandFileName());
                     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                        throw OperatorError(QStringLiteral("Cannot write %1: %2").arg(commandFileName(), out.errorString()));
+                        throw OperatorError(
+                            QStringLiteral("Cannot write %1: %2").arg(commandFileName(), out.errorString()));
                     out.write(m_model.text(QStringLiteral("Cmd")).toLatin1() + "\r\n");
                     out.close();
                     call.commandFile = std::make_unique<QFile>(commandFileName());
                     if (!call.commandFile->open(QIODevice::ReadOnly))
-                        throw OperatorError(QStringLiteral("Cannot read %1: %2").arg(commandFileName(), call.commandFile->errorString()));
+                        throw OperatorError(QStringLiteral("Cannot read %1: %2")
+                                                .arg(commandFileName(), call.commandFile->errorString()));
                 }
                 std::optional<CommandLine> line;
                 while (!line && !call.commandFile->atEnd()) {
@@ -128,7 +139,8 @@ bool Engine::Envoi(QString& functionName, int16_t& slot)
                     return true; // the lines are used up; the file closes with the call
                 requestText = commandRequestText(*line, m_model.requestSettings(slot), &m_prompter);
             } else {
-                const FixedRequest request = fixedRequest(name, address, m_model.text(QStringLiteral("Query")), call.firstView);
+                const FixedRequest request =
+                    fixedRequest(name, address, m_model.text(QStringLiteral("Query")), call.firstView);
                 requestText = request.text;
                 threshold = request.threshold;
             }
@@ -178,8 +190,8 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         record.attempt = attempt;
         record.sentAt = m_clock.now();
 
-        if (m_model.selected(QStringLiteral("OptBioscrypt")) && m_model.check(QStringLiteral("ckAck")) == 0
-            && m_model.check(QStringLiteral("ckRes")) == 0) {
+        if (m_model.selected(QStringLiteral("OptBioscrypt")) && m_model.check(QStringLiteral("ckAck")) == 0 &&
+            m_model.check(QStringLiteral("ckRes")) == 0) {
             record.verdict = AttemptRecord::Verdict::ReplyLess;
             if (m_observer)
                 m_observer->attemptFinished(record);
@@ -192,7 +204,8 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         for (;;) {
             if (passStopped(deadline()))
                 return Outcome::Stopped;
-            const bool present = m_model.serialLink() ? m_link.ReceivedBufferCount() > threshold : m_model.TcpArrivalCount > 0;
+            const bool present =
+                m_model.serialLink() ? m_link.ReceivedBufferCount() > threshold : m_model.TcpArrivalCount > 0;
             if (present || m_clock.now() > deadline())
                 break;
         }
@@ -231,11 +244,13 @@ Engine::Outcome Engine::settle(bool listening)
         if (listening)
             return Outcome::Done;
         // Bioscrypt with both flags: the response follows the acknowledgement as a second message.
-        if (!(m_model.selected(QStringLiteral("OptBioscrypt")) && m_model.check(QStringLiteral("ckAck")) == 1
-              && m_model.check(QStringLiteral("ckRes")) == 1))
+        if (!(m_model.selected(QStringLiteral("OptBioscrypt")) && m_model.check(QStringLiteral("ckAck")) == 1 &&
+              m_model.check(QStringLiteral("ckRes")) == 1))
             return Outcome::Done;
         const double t = m_clock.now();
-        auto until = [&] { return t + milliseconds(QStringLiteral("TimeOutDelay"), QStringLiteral("Time Out Delay")) / 1000.0; };
+        auto until = [&] {
+            return t + milliseconds(QStringLiteral("TimeOutDelay"), QStringLiteral("Time Out Delay")) / 1000.0;
+        };
         bool present = false;
         do {
             if (passStopped(until()))

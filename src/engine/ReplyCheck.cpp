@@ -16,7 +16,8 @@ bool replyCheckFails(const QByteArray& bytes, Protocol protocol, bool encrypt, c
     // The last byte but two and the last byte but one: the check value before the end byte.
     const QString received = text.mid(n - 9, 2) + text.mid(n - 6, 2);
     const QString covered = ByteArrayToHex(bytes, true);
-    const QString computed = protocol == Protocol::Protocol4Plus ? SumCheck(covered, encrypt, password) : CrcCcitt(covered);
+    const QString computed =
+        protocol == Protocol::Protocol4Plus ? SumCheck(covered, encrypt, password) : CrcCcitt(covered);
     return received != computed;
 }
 

@@ -60,8 +60,9 @@ private:
     QSerialPort m_serial;
     QTcpSocket m_tcp;
     QByteArray m_received; // serial bytes received and not yet read
-    // A link that was opened and not yet closed by Disconnect. When it has dropped under the cycle (a gateway reset the connection, a USB adapter was pulled and put back), the next
-    // write opens it again, so polling survives what sites do to cables.
+    // A link that was opened and not yet closed by Disconnect. When it has dropped under the cycle (a gateway reset the
+    // connection, a USB adapter was pulled and put back), the next write opens it again, so polling survives what sites
+    // do to cables.
     bool m_serialWanted = false;
     bool m_tcpWanted = false;
     QString m_lastCountError; // the count is asked on every pass of a wait: one line per new failure

@@ -33,8 +33,8 @@ std::optional<int32_t> wholeNumber(const QString& text)
 
 QString requestLine(const QString& page, const QString& address, int64_t length)
 {
-    return QStringLiteral("72 ") + ZeroPad(page, 2) + QLatin1Char(' ') + ZeroPad(address, 4) + QLatin1Char(' ')
-           + ZeroPad(HexOf(static_cast<double>(length)), 2);
+    return QStringLiteral("72 ") + ZeroPad(page, 2) + QLatin1Char(' ') + ZeroPad(address, 4) + QLatin1Char(' ') +
+           ZeroPad(HexOf(static_cast<double>(length)), 2);
 }
 
 bool startDesktopViewer(const QString& path)
@@ -46,8 +46,14 @@ bool startDesktopViewer(const QString& path)
 
 namespace memdump {
 
-QString dumpFileName() { return QStringLiteral("Memory.mem"); }
-QString partFileName(int slot) { return QStringLiteral("Memory%1.mem").arg(slot); }
+QString dumpFileName()
+{
+    return QStringLiteral("Memory.mem");
+}
+QString partFileName(int slot)
+{
+    return QStringLiteral("Memory%1.mem").arg(slot);
+}
 
 std::optional<QString> panelProblem(const QString& page, const QString& address, const QString& records,
                                     const QString& recordSize)
@@ -82,8 +88,8 @@ QString memoryRequests(const QString& page, const QString& address, int32_t reco
         cmd += requestLine(page, HexOf(first + static_cast<double>(k) * bytes), bytes) + kCrLf;
     if (static_cast<int64_t>(full) * per < records)
         cmd += requestLine(page, HexOf(first + static_cast<double>(full) * bytes),
-                           static_cast<int64_t>(records - full * per) * recordSize)
-               + kCrLf;
+                           static_cast<int64_t>(records - full * per) * recordSize) +
+               kCrLf;
     return cmd;
 }
 
@@ -91,8 +97,8 @@ std::optional<QString> epromText(const QString& t)
 {
     if (t.size() < 38)
         return std::nullopt;
-    return t.mid(15, 2) + QLatin1Char('/') + t.mid(18, 2) + QLatin1Char('/') + t.mid(21, 2)
-           + QStringLiteral(" CHECKSUM:") + t.mid(24, 2) + t.mid(27, 2);
+    return t.mid(15, 2) + QLatin1Char('/') + t.mid(18, 2) + QLatin1Char('/') + t.mid(21, 2) +
+           QStringLiteral(" CHECKSUM:") + t.mid(24, 2) + t.mid(27, 2);
 }
 
 std::optional<QString> romText(const QString& t)
@@ -114,10 +120,10 @@ QStringList recordLines(const QString& replyText, const QString& page, double fi
     const qsizetype width = 3 * static_cast<qsizetype>(recordSize);
     for (int64_t r = 0; r <= static_cast<int64_t>(last); ++r) {
         const int64_t number = count + r;
-        lines.append(QLatin1Char('#') + ZeroPad(QString::number(number + 1), 3) + QStringLiteral(" (")
-                     + ZeroPad(page, 2) + QLatin1Char('/')
-                     + ZeroPad(HexOf(firstAddress + static_cast<double>(number) * recordSize), 4) + QStringLiteral("): ")
-                     + data.mid(static_cast<qsizetype>(r) * width, width));
+        lines.append(QLatin1Char('#') + ZeroPad(QString::number(number + 1), 3) + QStringLiteral(" (") +
+                     ZeroPad(page, 2) + QLatin1Char('/') +
+                     ZeroPad(HexOf(firstAddress + static_cast<double>(number) * recordSize), 4) +
+                     QStringLiteral("): ") + data.mid(static_cast<qsizetype>(r) * width, width));
     }
     return lines;
 }
@@ -154,8 +160,9 @@ void MemoryRead::WriteMemoryRecord(const QString& text, int16_t slot)
             return;
         const int32_t size = toInt32(m_model.text(QStringLiteral("MemRecordSize")));
         auto& count = m_model.memory.MemRecordCount[static_cast<size_t>(slot)];
-        const QStringList lines = memdump::recordLines(text, m_model.text(QStringLiteral("MemPage")),
-                                                       HexToDec(m_model.text(QStringLiteral("MemAddress"))), size, count);
+        const QStringList lines =
+            memdump::recordLines(text, m_model.text(QStringLiteral("MemPage")),
+                                 HexToDec(m_model.text(QStringLiteral("MemAddress"))), size, count);
         if (lines.isEmpty())
             return;
         QFile part(memdump::partFileName(slot));
@@ -227,8 +234,8 @@ bool MemoryRead::CmdReadMemory_Click()
 
     mergeDump();
     if (!m_model.Silent && !m_abort && openViewer && !openViewer(memdump::dumpFileName()))
-        m_trace.write(QStringLiteral("CmdReadMemory:: no text viewer could be started; the dump is in ")
-                      + memdump::dumpFileName());
+        m_trace.write(QStringLiteral("CmdReadMemory:: no text viewer could be started; the dump is in ") +
+                      memdump::dumpFileName());
     mem.MemDumpOn = false;
     m_reading = false;
     m_model.setEnabled(kReadButton, true);
@@ -245,9 +252,9 @@ void MemoryRead::mergeDump()
         if (!part.exists() || !part.open(QIODevice::ReadOnly))
             continue;
         out += stars;
-        out += (QStringLiteral(" CTR#%1  Address:").arg(slot + 1) + m_model.address(slot) + QStringLiteral("  EPROM:")
-                + mem.MemEprom[static_cast<size_t>(slot)] + QStringLiteral("  ROM:") + mem.MemRom[static_cast<size_t>(slot)]
-                + kCrLf)
+        out += (QStringLiteral(" CTR#%1  Address:").arg(slot + 1) + m_model.address(slot) + QStringLiteral("  EPROM:") +
+                mem.MemEprom[static_cast<size_t>(slot)] + QStringLiteral("  ROM:") +
+                mem.MemRom[static_cast<size_t>(slot)] + kCrLf)
                    .toLatin1();
         out += stars;
         out += "\r\n";

@@ -19,8 +19,14 @@ StderrPrompter g_stderrPrompter;
 Prompter* g_prompter = &g_stderrPrompter;
 } // namespace
 
-Prompter& defaultPrompter() { return *g_prompter; }
+Prompter& defaultPrompter()
+{
+    return *g_prompter;
+}
 
-void setDefaultPrompter(Prompter* prompter) { g_prompter = prompter ? prompter : &g_stderrPrompter; }
+void setDefaultPrompter(Prompter* prompter)
+{
+    g_prompter = prompter ? prompter : &g_stderrPrompter;
+}
 
 } // namespace tarvo

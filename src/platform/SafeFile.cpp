@@ -27,7 +27,8 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, QString* e
             break;
     }
     if (fd < 0)
-        return fail(QStringLiteral("cannot create a file next to %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(QStringLiteral("cannot create a file next to %1: %2")
+                        .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     const char* p = data.constData();
     qsizetype left = data.size();
     while (left > 0) {

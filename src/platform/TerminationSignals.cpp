@@ -27,12 +27,13 @@ std::unique_ptr<QSocketNotifier> watchTerminationSignals(std::function<void()> o
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     auto notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(), [onTerminate = std::move(onTerminate)] {
-        char buffer[16];
-        while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
-        }
-        onTerminate();
-    });
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                     [onTerminate = std::move(onTerminate)] {
+                         char buffer[16];
+                         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
+                         }
+                         onTerminate();
+                     });
     return notifier;
 }
 

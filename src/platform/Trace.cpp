@@ -28,8 +28,14 @@ StderrTrace& stderrTrace()
 Trace* g_trace = nullptr;
 } // namespace
 
-Trace& defaultTrace() { return g_trace ? *g_trace : stderrTrace(); }
+Trace& defaultTrace()
+{
+    return g_trace ? *g_trace : stderrTrace();
+}
 
-void setDefaultTrace(Trace* trace) { g_trace = trace; }
+void setDefaultTrace(Trace* trace)
+{
+    g_trace = trace;
+}
 
 } // namespace tarvo

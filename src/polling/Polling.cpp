@@ -20,7 +20,10 @@ const QString kQuery = QStringLiteral("Query");
 const QString kTab = QStringLiteral("SSTab1");
 const QString kReadMemory = QStringLiteral("CmdReadMemory");
 
-QString slotField(const char* base, int slot) { return ConsoleModel::slotName(QString::fromLatin1(base), slot); }
+QString slotField(const char* base, int slot)
+{
+    return ConsoleModel::slotName(QString::fromLatin1(base), slot);
+}
 
 // Marks a cycle as running for as long as it is in scope, whichever way the cycle ends. A memory
 // read is refused meanwhile; one that drives this cycle itself keeps its button until it is done.

@@ -54,27 +54,48 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("10") << "10" << "0A";
-        QTest::newRow("empty") << "" << "00";
-        QTest::newRow("5") << "5" << "05";
-        QTest::newRow("00") << "00" << "00";
-        QTest::newRow("09") << "09" << "09";
-        QTest::newRow("15") << "15" << "0F";
-        QTest::newRow("16") << "16" << "10";
-        QTest::newRow("31") << "31" << "1F";
-        QTest::newRow("32") << "32" << "20";
-        QTest::newRow("100") << "100" << "64";
-        QTest::newRow("255") << "255" << "FF";
-        QTest::newRow("256") << "256" << "100";
-        QTest::newRow("005 is no key") << "005" << "5";
-        QTest::newRow("blanks around") << " 7 " << "7";
-        QTest::newRow("fraction half to even") << "2.5" << "2";
-        QTest::newRow("fraction up") << "3.5" << "4";
-        QTest::newRow("negative") << "-1" << "FFFFFFFF";
-        QTest::newRow("ten digits") << "4294967295" << "FFFFFFFF";
-        QTest::newRow("2^35-1") << "34359738367" << "7FFFFFFFF";
-        QTest::newRow("2^31-1") << "2147483647" << "7FFFFFFF";
-        QTest::newRow("2^31, ten characters split") << "2147483648" << "80000000";
+        QTest::newRow("10") << "10"
+                            << "0A";
+        QTest::newRow("empty") << ""
+                               << "00";
+        QTest::newRow("5") << "5"
+                           << "05";
+        QTest::newRow("00") << "00"
+                            << "00";
+        QTest::newRow("09") << "09"
+                            << "09";
+        QTest::newRow("15") << "15"
+                            << "0F";
+        QTest::newRow("16") << "16"
+                            << "10";
+        QTest::newRow("31") << "31"
+                            << "1F";
+        QTest::newRow("32") << "32"
+                            << "20";
+        QTest::newRow("100") << "100"
+                             << "64";
+        QTest::newRow("255") << "255"
+                             << "FF";
+        QTest::newRow("256") << "256"
+                             << "100";
+        QTest::newRow("005 is no key") << "005"
+                                       << "5";
+        QTest::newRow("blanks around") << " 7 "
+                                       << "7";
+        QTest::newRow("fraction half to even") << "2.5"
+                                               << "2";
+        QTest::newRow("fraction up") << "3.5"
+                                     << "4";
+        QTest::newRow("negative") << "-1"
+                                  << "FFFFFFFF";
+        QTest::newRow("ten digits") << "4294967295"
+                                    << "FFFFFFFF";
+        QTest::newRow("2^35-1") << "34359738367"
+                                << "7FFFFFFFF";
+        QTest::newRow("2^31-1") << "2147483647"
+                                << "7FFFFFFF";
+        QTest::newRow("2^31, ten characters split") << "2147483648"
+                                                    << "80000000";
     }
     void decToHex()
     {
@@ -89,9 +110,12 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("prompt");
-        QTest::newRow("letters") << "abc" << "Error #  13\rType mismatch";
-        QTest::newRow("beyond 32 bits, short text") << "3e9" << "Error #  6\rOverflow";
-        QTest::newRow("2^35") << "34359738368" << "Error #  6\rOverflow";
+        QTest::newRow("letters") << "abc"
+                                 << "Error #  13\rType mismatch";
+        QTest::newRow("beyond 32 bits, short text") << "3e9"
+                                                    << "Error #  6\rOverflow";
+        QTest::newRow("2^35") << "34359738368"
+                              << "Error #  6\rOverflow";
     }
     void decToHexFailure()
     {

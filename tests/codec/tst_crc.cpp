@@ -15,18 +15,42 @@ private slots:
         QTest::addColumn<QString>("frame");
         QTest::addColumn<QString>("modbus");
         QTest::addColumn<QString>("ccitt");
-        QTest::newRow("0103") << "0103" << "4021" << "0352";
-        QTest::newRow("spaced") << "01 03" << "4021" << "0352";
-        QTest::newRow("spaced digits") << "0 1 0 3" << "4021" << "0352";
-        QTest::newRow("byte list") << "01 03 " << "4021" << "0352";
-        QTest::newRow("odd digit ignored") << "010" << "7E80" << "1021";
-        QTest::newRow("empty") << "" << "FFFF" << "0000";
-        QTest::newRow("spaces only") << "   " << "FFFF" << "0000";
-        QTest::newRow("single digit") << "7" << "FFFF" << "0000";
-        QTest::newRow("odd non-hex digit ignored") << "01G" << "7E80" << "1021";
-        QTest::newRow("read holding") << "010300000001" << "840A" << "";
-        QTest::newRow("check string") << "313233343536373839" << "" << "31C3";
-        QTest::newRow("lower case") << "0a" << "" << "";
+        QTest::newRow("0103") << "0103"
+                              << "4021"
+                              << "0352";
+        QTest::newRow("spaced") << "01 03"
+                                << "4021"
+                                << "0352";
+        QTest::newRow("spaced digits") << "0 1 0 3"
+                                       << "4021"
+                                       << "0352";
+        QTest::newRow("byte list") << "01 03 "
+                                   << "4021"
+                                   << "0352";
+        QTest::newRow("odd digit ignored") << "010"
+                                           << "7E80"
+                                           << "1021";
+        QTest::newRow("empty") << ""
+                               << "FFFF"
+                               << "0000";
+        QTest::newRow("spaces only") << "   "
+                                     << "FFFF"
+                                     << "0000";
+        QTest::newRow("single digit") << "7"
+                                      << "FFFF"
+                                      << "0000";
+        QTest::newRow("odd non-hex digit ignored") << "01G"
+                                                   << "7E80"
+                                                   << "1021";
+        QTest::newRow("read holding") << "010300000001"
+                                      << "840A"
+                                      << "";
+        QTest::newRow("check string") << "313233343536373839"
+                                      << ""
+                                      << "31C3";
+        QTest::newRow("lower case") << "0a"
+                                    << ""
+                                    << "";
     }
     void knownValues()
     {
@@ -70,15 +94,26 @@ private slots:
             modbus.process_bytes(bytes.constData(), static_cast<size_t>(n));
             xmodem.process_bytes(bytes.constData(), static_cast<size_t>(n));
             const unsigned m = modbus.checksum();
-            const QString expectModbus = QStringLiteral("%1%2").arg(m & 0xFF, 2, 16, QLatin1Char('0')).arg(m >> 8, 2, 16, QLatin1Char('0')).toUpper();
+            const QString expectModbus = QStringLiteral("%1%2")
+                                             .arg(m & 0xFF, 2, 16, QLatin1Char('0'))
+                                             .arg(m >> 8, 2, 16, QLatin1Char('0'))
+                                             .toUpper();
             const QString expectCcitt = QStringLiteral("%1").arg(xmodem.checksum(), 4, 16, QLatin1Char('0')).toUpper();
 
             QString text;
             switch (round % 4) {
-            case 0: text = QString::fromLatin1(bytes.toHex()).toUpper(); break;
-            case 1: text = QString::fromLatin1(bytes.toHex(' ')).toUpper() + QLatin1Char(' '); break;
-            case 2: text = QString::fromLatin1(bytes.toHex()); break; // lower case
-            case 3: text = QString::fromLatin1(bytes.toHex()) + QLatin1Char('7'); break; // odd length
+            case 0:
+                text = QString::fromLatin1(bytes.toHex()).toUpper();
+                break;
+            case 1:
+                text = QString::fromLatin1(bytes.toHex(' ')).toUpper() + QLatin1Char(' ');
+                break;
+            case 2:
+                text = QString::fromLatin1(bytes.toHex());
+                break; // lower case
+            case 3:
+                text = QString::fromLatin1(bytes.toHex()) + QLatin1Char('7');
+                break; // odd length
             }
             QCOMPARE(CrcModbus(text), expectModbus);
             QCOMPARE(CrcCcitt(text), expectCcitt);

@@ -55,7 +55,8 @@ struct Rig : FakeStack {
         link.onWrite = [this](const QByteArray& frame) {
             QByteArray head = QByteArray::fromHex("4000") + char(17) + '\x72' + QByteArray(16, '\x2A');
             if (frame.size() > 3 && frame[3] == '\x72')
-                link.reply(0.005, head + QByteArray::fromHex(CrcCcitt(QString::fromLatin1(head.toHex())).toLatin1()) + '\x04');
+                link.reply(0.005,
+                           head + QByteArray::fromHex(CrcCcitt(QString::fromLatin1(head.toHex())).toLatin1()) + '\x04');
         };
     }
     Session::LoadResult load(const QString& args) { return session.Form_Load(args); }
@@ -80,8 +81,9 @@ private slots:
             a.setText(ConsoleModel::slotName("Address", i), QString::number(100 + i));
             a.setCheck(ConsoleModel::slotName("CheckAdr", i), i % 3 == 0 ? 1 : 0);
         }
-        const QStringList texts = {"ComPort", "Scan", "TimeOutDelay", "WaitingDelay", "Password", "Query", "txtProtocol",
-                                   "IP", "Port", "MemPage", "MemAddress", "MemRecordNumber", "MemRecordSize"};
+        const QStringList texts = {
+            "ComPort", "Scan", "TimeOutDelay", "WaitingDelay", "Password",        "Query",        "txtProtocol",
+            "IP",      "Port", "MemPage",      "MemAddress",   "MemRecordNumber", "MemRecordSize"};
         for (const QString& t : texts)
             a.setText(t, t + "-x");
         a.choose("OptBioscrypt");
@@ -133,29 +135,43 @@ private slots:
         QCOMPARE(lines[45], QByteArray(" 0 \r"));
         QCOMPARE(lines[92], QByteArray("127.0.0.1\r"));
         QCOMPARE(lines[98], QByteArray("12\r"));
-        QCOMPARE(QFile::permissions("Tarvo.cfg") & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner only
+        QCOMPARE(QFile::permissions("Tarvo.cfg") & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner only
     }
 
     void readingEdgeCases_data()
     {
-        QTest::addColumn<int>("line");   // 1-based line to replace, 0 for none
+        QTest::addColumn<int>("line"); // 1-based line to replace, 0 for none
         QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<int>("keep");   // lines kept (the file is cut after them)
+        QTest::addColumn<int>("keep"); // lines kept (the file is cut after them)
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("44 lines: IP default") << 0 << QByteArray() << 44 << "IP" << "127.0.0.1";
-        QTest::newRow("44 lines: slot 20 address") << 0 << QByteArray() << 44 << "Address_20" << "20";
-        QTest::newRow("bad first-block value skipped") << 9 << QByteArray("abc") << 99 << "CheckAdr_2" << "keep";
-        QTest::newRow("later first-block lines still read") << 9 << QByteArray("abc") << 99 << "MemPage" << "07";
-        QTest::newRow("bad second-block value stops") << 66 << QByteArray("abc") << 99 << "MemPage" << "01";
-        QTest::newRow("before it still read") << 66 << QByteArray("abc") << 99 << "Address_18" << "saved";
-        QTest::newRow("line 25 wins over line 3") << 25 << QByteArray(" 0 ") << 99 << "CheckAdr_0" << "0";
-        QTest::newRow("line 35 wins over line 26") << 26 << QByteArray(" 2 ") << 99 << "TxtFunction" << "5";
-        QTest::newRow("index beyond the list skipped") << 35 << QByteArray(" 9 ") << 99 << "TxtFunction" << "2";
-        QTest::newRow("Modbus then stored speed") << 31 << QByteArray("True") << 99 << "COMSpeed" << "38400";
-        QTest::newRow("OpCOM False selects TCP") << 95 << QByteArray("False") << 99 << "OpTCP" << "True";
-        QTest::newRow("truth in any case") << 95 << QByteArray("fAlSe") << 99 << "OpTCP" << "True";
-        QTest::newRow("ignored line text") << 5 << QByteArray("junk") << 99 << "CheckAdr_1" << "0";
+        QTest::newRow("44 lines: IP default") << 0 << QByteArray() << 44 << "IP"
+                                              << "127.0.0.1";
+        QTest::newRow("44 lines: slot 20 address") << 0 << QByteArray() << 44 << "Address_20"
+                                                   << "20";
+        QTest::newRow("bad first-block value skipped") << 9 << QByteArray("abc") << 99 << "CheckAdr_2"
+                                                       << "keep";
+        QTest::newRow("later first-block lines still read") << 9 << QByteArray("abc") << 99 << "MemPage"
+                                                            << "07";
+        QTest::newRow("bad second-block value stops") << 66 << QByteArray("abc") << 99 << "MemPage"
+                                                      << "01";
+        QTest::newRow("before it still read") << 66 << QByteArray("abc") << 99 << "Address_18"
+                                              << "saved";
+        QTest::newRow("line 25 wins over line 3") << 25 << QByteArray(" 0 ") << 99 << "CheckAdr_0"
+                                                  << "0";
+        QTest::newRow("line 35 wins over line 26") << 26 << QByteArray(" 2 ") << 99 << "TxtFunction"
+                                                   << "5";
+        QTest::newRow("index beyond the list skipped") << 35 << QByteArray(" 9 ") << 99 << "TxtFunction"
+                                                       << "2";
+        QTest::newRow("Modbus then stored speed") << 31 << QByteArray("True") << 99 << "COMSpeed"
+                                                  << "38400";
+        QTest::newRow("OpCOM False selects TCP") << 95 << QByteArray("False") << 99 << "OpTCP"
+                                                 << "True";
+        QTest::newRow("truth in any case") << 95 << QByteArray("fAlSe") << 99 << "OpTCP"
+                                           << "True";
+        QTest::newRow("ignored line text") << 5 << QByteArray("junk") << 99 << "CheckAdr_1"
+                                           << "0";
     }
     void readingEdgeCases()
     {
@@ -254,26 +270,66 @@ private slots:
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("COM=3") << "-COM=3" << "ComPort" << "COM3";
-        QTest::newRow("COM selects serial") << "tcp=h -COM=3" << "OpCOM" << "True";
-        QTest::newRow("com=COM3") << "com=COM3" << "ComPort" << "COMCOM3";
-        QTest::newRow("tcp") << "tcp=10.0.0.9" << "IP" << "10.0.0.9";
-        QTest::newRow("tcp selects TCP") << "tcp=10.0.0.9" << "OpTCP" << "True";
-        QTest::newRow("tcp link rule ran") << "tcp=10.0.0.9" << "enabled:IP" << "True";
-        QTest::newRow("repeated key") << "speed=4800 speed=19200" << "COMSpeed" << "19200";
-        QTest::newRow("port") << "port=502" << "Port" << "502";
-        QTest::newRow("delays") << "timeoutdelay=300 waitingdelay=20" << "WaitingDelay" << "20";
-        QTest::newRow("controller address") << "controlleraddress=17" << "Address_0" << "17";
-        QTest::newRow("only slot 0") << "controlleraddress=17" << "CheckAdr_5" << "0";
-        QTest::newRow("slot 0 ticked") << "controlleraddress=17" << "CheckAdr_0" << "1";
-        QTest::newRow("no arguments") << "" << "Check1" << "1";
-        QTest::newRow("blanks only") << "   " << "Check1" << "1";
-        QTest::newRow("one letter") << "x" << "Check1" << "0";
-        QTest::newRow("silent=1") << "silent=1" << "Silent" << "1";
-        QTest::newRow("silent=2") << "silent=2" << "Silent" << "0";
-        QTest::newRow("silent=0.6 rounds") << "silent=0.6" << "Silent" << "1";
-        QTest::newRow("bad silent stops the scan") << "silent=abc speed=4800" << "COMSpeed" << "38400";
-        QTest::newRow("unknown key ignored") << "colour=red speed=4800" << "COMSpeed" << "4800";
+        QTest::newRow("COM=3") << "-COM=3"
+                               << "ComPort"
+                               << "COM3";
+        QTest::newRow("COM selects serial") << "tcp=h -COM=3"
+                                            << "OpCOM"
+                                            << "True";
+        QTest::newRow("com=COM3") << "com=COM3"
+                                  << "ComPort"
+                                  << "COMCOM3";
+        QTest::newRow("tcp") << "tcp=10.0.0.9"
+                             << "IP"
+                             << "10.0.0.9";
+        QTest::newRow("tcp selects TCP") << "tcp=10.0.0.9"
+                                         << "OpTCP"
+                                         << "True";
+        QTest::newRow("tcp link rule ran") << "tcp=10.0.0.9"
+                                           << "enabled:IP"
+                                           << "True";
+        QTest::newRow("repeated key") << "speed=4800 speed=19200"
+                                      << "COMSpeed"
+                                      << "19200";
+        QTest::newRow("port") << "port=502"
+                              << "Port"
+                              << "502";
+        QTest::newRow("delays") << "timeoutdelay=300 waitingdelay=20"
+                                << "WaitingDelay"
+                                << "20";
+        QTest::newRow("controller address") << "controlleraddress=17"
+                                            << "Address_0"
+                                            << "17";
+        QTest::newRow("only slot 0") << "controlleraddress=17"
+                                     << "CheckAdr_5"
+                                     << "0";
+        QTest::newRow("slot 0 ticked") << "controlleraddress=17"
+                                       << "CheckAdr_0"
+                                       << "1";
+        QTest::newRow("no arguments") << ""
+                                      << "Check1"
+                                      << "1";
+        QTest::newRow("blanks only") << "   "
+                                     << "Check1"
+                                     << "1";
+        QTest::newRow("one letter") << "x"
+                                    << "Check1"
+                                    << "0";
+        QTest::newRow("silent=1") << "silent=1"
+                                  << "Silent"
+                                  << "1";
+        QTest::newRow("silent=2") << "silent=2"
+                                  << "Silent"
+                                  << "0";
+        QTest::newRow("silent=0.6 rounds") << "silent=0.6"
+                                           << "Silent"
+                                           << "1";
+        QTest::newRow("bad silent stops the scan") << "silent=abc speed=4800"
+                                                   << "COMSpeed"
+                                                   << "38400";
+        QTest::newRow("unknown key ignored") << "colour=red speed=4800"
+                                             << "COMSpeed"
+                                             << "4800";
     }
     void switches()
     {
@@ -319,13 +375,18 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<bool>("dumpInOutput");
         QTest::addColumn<bool>("dumpInMemoryMem");
-        QTest::newRow("documented call") << "controlleraddress=5 page=01 firstaddress=1e2c records=4 recordsize=4 outputfile=dump.mem silent=1"
-                                         << false << 0 << true << false;
-        QTest::newRow("no outputfile") << "controlleraddress=5 page=01 records=4 recordsize=4 silent=1" << false << 1 << false << true;
-        QTest::newRow("output exists") << "controlleraddress=5 page=01 records=4 recordsize=4 outputfile=dump.mem silent=1"
-                                       << true << 1 << false << true;
-        QTest::newRow("panel check fails") << "controlleraddress=5 page=001 outputfile=dump.mem silent=1" << false << 1 << false << false;
-        QTest::newRow("bad switch after page") << "controlleraddress=5 page=01 silent=x outputfile=dump.mem" << false << 1 << false << false;
+        QTest::newRow("documented call")
+            << "controlleraddress=5 page=01 firstaddress=1e2c records=4 recordsize=4 outputfile=dump.mem silent=1"
+            << false << 0 << true << false;
+        QTest::newRow("no outputfile") << "controlleraddress=5 page=01 records=4 recordsize=4 silent=1" << false << 1
+                                       << false << true;
+        QTest::newRow("output exists")
+            << "controlleraddress=5 page=01 records=4 recordsize=4 outputfile=dump.mem silent=1" << true << 1 << false
+            << true;
+        QTest::newRow("panel check fails")
+            << "controlleraddress=5 page=001 outputfile=dump.mem silent=1" << false << 1 << false << false;
+        QTest::newRow("bad switch after page")
+            << "controlleraddress=5 page=01 silent=x outputfile=dump.mem" << false << 1 << false << false;
     }
     void memoryReadJob()
     {

@@ -26,12 +26,18 @@ namespace {
 const char* optionOf(Protocol p)
 {
     switch (p) {
-    case Protocol::Modbus: return "Modbus";
-    case Protocol::Protocol4: return "Protocol4";
-    case Protocol::Protocol4Plus: return "Protocol4Plus";
-    case Protocol::Customer: return "ProtocolAA";
-    case Protocol::Bioscrypt: return "OptBioscrypt";
-    case Protocol::None: return "OptNone";
+    case Protocol::Modbus:
+        return "Modbus";
+    case Protocol::Protocol4:
+        return "Protocol4";
+    case Protocol::Protocol4Plus:
+        return "Protocol4Plus";
+    case Protocol::Customer:
+        return "ProtocolAA";
+    case Protocol::Bioscrypt:
+        return "OptBioscrypt";
+    case Protocol::None:
+        return "OptNone";
     }
     return "OptNone";
 }
@@ -39,12 +45,18 @@ const char* optionOf(Protocol p)
 const char* simNameOf(Protocol p)
 {
     switch (p) {
-    case Protocol::Modbus: return "modbus";
-    case Protocol::Protocol4: return "p4";
-    case Protocol::Protocol4Plus: return "p4plus";
-    case Protocol::Customer: return "customer";
-    case Protocol::Bioscrypt: return "bioscrypt";
-    case Protocol::None: return "none";
+    case Protocol::Modbus:
+        return "modbus";
+    case Protocol::Protocol4:
+        return "p4";
+    case Protocol::Protocol4Plus:
+        return "p4plus";
+    case Protocol::Customer:
+        return "customer";
+    case Protocol::Bioscrypt:
+        return "bioscrypt";
+    case Protocol::None:
+        return "none";
     }
     return "none";
 }
@@ -104,7 +116,11 @@ struct Cable {
 class TestE2eExchange : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); QDir::setCurrent(m_dir.path()); }
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());
+    }
 
     void sendOneTimeAgainstTheSimulator_data()
     {
@@ -175,7 +191,10 @@ private slots:
         s.tick(0, "1");
         s.tick(1, "2");
         struct Count final : ExchangeObserver {
-            void attemptFinished(const AttemptRecord& a) override { replies += a.verdict == AttemptRecord::Verdict::Reply; }
+            void attemptFinished(const AttemptRecord& a) override
+            {
+                replies += a.verdict == AttemptRecord::Verdict::Reply;
+            }
             int replies = 0;
         } count;
         s.engine.setObserver(&count);
@@ -225,7 +244,8 @@ private slots:
         slave.kill();
         slave.waitForFinished();
 
-        const QString withCrc = ByteArrayToHex(reply + QByteArray::fromHex(CrcModbus(QString::fromLatin1(reply.toHex())).toLatin1()), false);
+        const QString withCrc = ByteArrayToHex(
+            reply + QByteArray::fromHex(CrcModbus(QString::fromLatin1(reply.toHex())).toLatin1()), false);
         QCOMPARE(s.reply(0), withCrc);
         QCOMPARE(s.reply(1), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 7"));
         QCOMPARE(writes, 1 + 3);

@@ -29,7 +29,10 @@ struct Journal final : ExchangeObserver {
             replyTimes.append(clock.now());
         checkFailed.insert(a.slot, a.checkFailed);
     }
-    int repliesAfter(double t) const { return static_cast<int>(std::count_if(replyTimes.begin(), replyTimes.end(), [t](double r) { return r > t; })); }
+    int repliesAfter(double t) const
+    {
+        return static_cast<int>(std::count_if(replyTimes.begin(), replyTimes.end(), [t](double r) { return r > t; }));
+    }
     const Clock& clock;
     QList<double> replyTimes;
     QHash<int, bool> checkFailed;
@@ -124,8 +127,8 @@ private slots:
     {
         // Over the serial line, where a reply that keeps growing keeps the console listening: bytes
         // 20 ms apart still make one reply with a scanning delay of 30 ms.
-        SimProcess sim({"--protocol", "p4", "--serial", "--addresses", "0-31", "--fault", "7:silent",
-                        "--fault", "1:trickle=20", "--fault", "2:badcheck", "--fault", "3:partial=4"});
+        SimProcess sim({"--protocol", "p4", "--serial", "--addresses", "0-31", "--fault", "7:silent", "--fault",
+                        "1:trickle=20", "--fault", "2:badcheck", "--fault", "3:partial=4"});
         RealStack s;
         s.model.setText("ComPort", sim.ptyPath);
         s.model.setText("TimeOutDelay", "200");
@@ -136,7 +139,8 @@ private slots:
         s.polling.CmdSend_Click();
         for (int i = 0; i < ConsoleModel::kSlots; ++i) {
             if (i != 7 && i != 3)
-                QVERIFY2(s.reply(i).startsWith(QStringLiteral("%1 02 ").arg(i + 1, 2, 16, QLatin1Char('0')).toUpper()), qPrintable(s.reply(i)));
+                QVERIFY2(s.reply(i).startsWith(QStringLiteral("%1 02 ").arg(i + 1, 2, 16, QLatin1Char('0')).toUpper()),
+                         qPrintable(s.reply(i)));
         }
         QCOMPARE(s.reply(7), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 7"));
         QVERIFY(!journal.checkFailed.value(1)); // trickled, but whole
@@ -158,10 +162,12 @@ private slots:
         ConsoleModel settings;
         settings.setText("Address_4", "mine");
         QVERIFY(config::SaveConfig(settings));
-        QFile::setPermissions("Tarvo.cfg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther | QFileDevice::ReadGroup);
+        QFile::setPermissions("Tarvo.cfg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther |
+                                               QFileDevice::ReadGroup);
         const QByteArray before = fileContent("Tarvo.cfg");
-        QFile::setPermissions(m_dir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther
-                                                   | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+        QFile::setPermissions(m_dir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                 QFileDevice::ExeOther | QFileDevice::ReadGroup |
+                                                 QFileDevice::ExeGroup);
 
         QProcess tarvo;
         tarvo.setWorkingDirectory(m_dir->path());
@@ -171,15 +177,21 @@ private slots:
         tarvo.setProcessEnvironment(env);
         QStringList args;
         if (memoryRead)
-            args << "tcp=127.0.0.1" << "port=" + QString::number(sim.tcpPort) << "controlleraddress=1" << "page=01"
-                 << "records=4" << "recordsize=4" << "outputfile=out.mem" << "silent=1";
+            args << "tcp=127.0.0.1"
+                 << "port=" + QString::number(sim.tcpPort) << "controlleraddress=1"
+                 << "page=01"
+                 << "records=4"
+                 << "recordsize=4"
+                 << "outputfile=out.mem"
+                 << "silent=1";
         // The superuser may write anywhere: run as nobody so that the folder really is read-only. Nobody
         // may not reach the build folder, so it runs a copy of the program from a folder it can enter.
         QTemporaryDir binDir;
         const QString program = binDir.filePath("tarvo");
         QVERIFY(QFile::copy(TARVO_PATH, program));
-        const auto open = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
-                          | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+        const auto open = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                          QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                          QFileDevice::ExeOther;
         QFile::setPermissions(binDir.path(), open);
         QFile::setPermissions(program, open);
         if (::geteuid() == 0)
@@ -198,7 +210,8 @@ private slots:
         QCOMPARE(fileContent("Tarvo.cfg"), before);
         if (memoryRead) {
             QVERIFY(tarvo.exitCode() != 0);
-            QVERIFY2(err.contains("The memory dump could not be written") && err.contains("Permission denied"), qPrintable(err));
+            QVERIFY2(err.contains("The memory dump could not be written") && err.contains("Permission denied"),
+                     qPrintable(err));
         } else {
             QCOMPARE(tarvo.exitCode(), 0);
             QVERIFY2(err.contains("SaveConfig:: Error : ") && err.contains("Permission denied"), qPrintable(err));

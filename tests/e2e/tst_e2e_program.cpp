@@ -28,7 +28,11 @@ QByteArray fileContent(const QString& path)
 QByteArray recordLine(int consoleAddress, int k)
 {
     const int address = 0x1E2C + 12 * k;
-    QByteArray line = QStringLiteral("#%1 (01/%2): ").arg(k + 1, 3, 10, QLatin1Char('0')).arg(address, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+    QByteArray line = QStringLiteral("#%1 (01/%2): ")
+                          .arg(k + 1, 3, 10, QLatin1Char('0'))
+                          .arg(address, 4, 16, QLatin1Char('0'))
+                          .toUpper()
+                          .toLatin1();
     for (char b : sim::memoryBytes(consoleAddress, 1, address, 12))
         line += ' ' + QByteArray::number(static_cast<unsigned char>(b), 16).rightJustified(2, '0').toUpper();
     return line + "\r";
@@ -63,7 +67,12 @@ struct Program {
 QStringList readArgs(const QStringList& link, const QString& output)
 {
     QStringList args = link;
-    args << "controlleraddress=3" << "page=01" << "firstaddress=1e2c" << "records=20" << "recordsize=12" << "silent=1";
+    args << "controlleraddress=3"
+         << "page=01"
+         << "firstaddress=1e2c"
+         << "records=20"
+         << "recordsize=12"
+         << "silent=1";
     if (!output.isEmpty())
         args << "outputfile=" + output;
     return args;
@@ -98,7 +107,10 @@ private slots:
         int at = 0;
         for (int address : {3, 9}) {
             QCOMPARE(lines[at], stars);
-            QVERIFY2(lines[at + 1].startsWith(QStringLiteral(" CTR#%1  Address:%2  EPROM:15/03/24 CHECKSUM:").arg(address == 3 ? 1 : 3).arg(address).toLatin1()),
+            QVERIFY2(lines[at + 1].startsWith(QStringLiteral(" CTR#%1  Address:%2  EPROM:15/03/24 CHECKSUM:")
+                                                  .arg(address == 3 ? 1 : 3)
+                                                  .arg(address)
+                                                  .toLatin1()),
                      lines[at + 1].constData());
             QVERIFY(lines[at + 1].contains("  ROM:71 "));
             QCOMPARE(lines[at + 2], stars);
@@ -131,14 +143,16 @@ private slots:
     void unattendedMemoryRead()
     {
         QFETCH(bool, tcp);
-        SimProcess sim(tcp ? QStringList{"--protocol", "p4", "--tcp", "127.0.0.1:0"} : QStringList{"--protocol", "p4", "--serial"});
+        SimProcess sim(tcp ? QStringList{"--protocol", "p4", "--tcp", "127.0.0.1:0"}
+                           : QStringList{"--protocol", "p4", "--serial"});
         ConsoleModel settings;
         settings.setText("Address_5", "kept");
         QVERIFY(config::SaveConfig(settings));
         const QByteArray cfg = fileContent("Tarvo.cfg");
 
         Program tarvo(m_dir->path());
-        const QStringList link = tcp ? QStringList{"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort)} : QStringList{"com=1"};
+        const QStringList link =
+            tcp ? QStringList{"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort)} : QStringList{"com=1"};
         tarvo.start(readArgs(link, "dump.mem"), false, tcp ? QString() : sim.ptyPath);
         QCOMPARE(tarvo.finish(), 0);
         const QByteArray dump = fileContent("dump.mem");
@@ -211,10 +225,14 @@ private slots:
     {
         QTest::addColumn<QString>("arg");
         QTest::addColumn<QString>("text");
-        QTest::newRow("--help") << "--help" << "Usage: tarvo";
-        QTest::newRow("-h") << "-h" << "outputfile=NAME";
-        QTest::newRow("/?") << "/?" << "silent=1";
-        QTest::newRow("--version") << "--version" << "Tarvo 2.1.4\n";
+        QTest::newRow("--help") << "--help"
+                                << "Usage: tarvo";
+        QTest::newRow("-h") << "-h"
+                            << "outputfile=NAME";
+        QTest::newRow("/?") << "/?"
+                            << "silent=1";
+        QTest::newRow("--version") << "--version"
+                                   << "Tarvo 2.1.4\n";
     }
     void helpAndVersion()
     {
@@ -233,7 +251,9 @@ private slots:
     {
         SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0", "--fault", "1:silent"});
         Program tarvo(m_dir->path());
-        tarvo.start({"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort), "timeoutdelay=20000", "controlleraddress=1", "cmd=01"}, true);
+        tarvo.start({"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort), "timeoutdelay=20000",
+                     "controlleraddress=1", "cmd=01"},
+                    true);
         QVERIFY(!tarvo.process.waitForFinished(1000));
         ::kill(static_cast<pid_t>(tarvo.process.processId()), SIGTERM);
         QCOMPARE(tarvo.finish(), 0); // finish() gives up long before the send's own time-outs would end

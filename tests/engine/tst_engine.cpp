@@ -15,7 +15,10 @@ using namespace tarvo;
 using namespace tarvo::test;
 
 namespace {
-QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
 
 // A P4 reply with a correct check value: b1 b2 N data, CRC, 04.
 QByteArray p4Reply(const QByteArray& head)
@@ -183,8 +186,8 @@ private slots:
         r.model.setCheck("ckRes", 1);
         r.model.setText("Cmd", "0105");
         r.link.onWrite = [&](const QByteArray&) {
-            r.link.reply(0.010, hex("aa"));          // acknowledgement
-            r.link.reply(0.400, hex("bbcc"));        // the response, well after one scanning delay
+            r.link.reply(0.010, hex("aa"));   // acknowledgement
+            r.link.reply(0.400, hex("bbcc")); // the response, well after one scanning delay
         };
         QVERIFY(r.run("SendCommand"));
         QCOMPARE(r.link.writes.size(), 1);
@@ -302,14 +305,30 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("message");
-        QTest::newRow("timeout") << "TimeOutDelay" << "abc" << "Time Out Delay is not a number";
-        QTest::newRow("timeout overflow") << "TimeOutDelay" << "1e12" << "Time Out Delay is out of range";
-        QTest::newRow("waiting delay") << "WaitingDelay" << "" << "Receive Buffer Scanning Delay is not a number";
-        QTest::newRow("scan") << "Scan" << "x" << "Scan rate is not a number";
-        QTest::newRow("address") << "Address_0" << "five" << "Address \"five\" is not a number";
-        QTest::newRow("address overflow") << "Address_0" << "40000" << "Address 40000 is out of range";
-        QTest::newRow("address too big") << "Address_0" << "300" << "Address 300 does not fit in one byte";
-        QTest::newRow("query") << "Query" << "7G" << "Query code holds \"G\", which is not a hexadecimal digit";
+        QTest::newRow("timeout") << "TimeOutDelay"
+                                 << "abc"
+                                 << "Time Out Delay is not a number";
+        QTest::newRow("timeout overflow") << "TimeOutDelay"
+                                          << "1e12"
+                                          << "Time Out Delay is out of range";
+        QTest::newRow("waiting delay") << "WaitingDelay"
+                                       << ""
+                                       << "Receive Buffer Scanning Delay is not a number";
+        QTest::newRow("scan") << "Scan"
+                              << "x"
+                              << "Scan rate is not a number";
+        QTest::newRow("address") << "Address_0"
+                                 << "five"
+                                 << "Address \"five\" is not a number";
+        QTest::newRow("address overflow") << "Address_0"
+                                          << "40000"
+                                          << "Address 40000 is out of range";
+        QTest::newRow("address too big") << "Address_0"
+                                         << "300"
+                                         << "Address 300 does not fit in one byte";
+        QTest::newRow("query") << "Query"
+                               << "7G"
+                               << "Query code holds \"G\", which is not a hexadecimal digit";
     }
     void errorsSayWhatIsWrong()
     {

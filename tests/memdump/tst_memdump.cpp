@@ -114,15 +114,51 @@ private slots:
         QTest::addColumn<QString>("records");
         QTest::addColumn<QString>("size");
         QTest::addColumn<QString>("message");
-        QTest::newRow("page of three") << "001" << "1e2c" << "99" << "12" << "Page number can be maximum 2 digits";
-        QTest::newRow("address of five") << "01" << "1e2c0" << "99" << "12" << "Memory address can be maximum 4 hex digits";
-        QTest::newRow("no records") << "01" << "1e2c" << "0" << "12" << "Number of records can not be 0 ";
-        QTest::newRow("negative records") << "01" << "1e2c" << "-3" << "12" << "Number of records can not be 0 ";
-        QTest::newRow("empty records") << "01" << "1e2c" << "" << "12" << "Number of records can not be 0 ";
-        QTest::newRow("letters") << "01" << "1e2c" << "many" << "12" << "Number of records can not be 0 ";
-        QTest::newRow("size 0") << "01" << "1e2c" << "99" << "0" << "Record size can not be 0 ";
-        QTest::newRow("size 0.4 rounds to 0") << "01" << "1e2c" << "99" << "0.4" << "Record size can not be 0 ";
-        QTest::newRow("size 201") << "01" << "1e2c" << "99" << "201" << "Record size can be maximum 200";
+        QTest::newRow("page of three") << "001"
+                                       << "1e2c"
+                                       << "99"
+                                       << "12"
+                                       << "Page number can be maximum 2 digits";
+        QTest::newRow("address of five") << "01"
+                                         << "1e2c0"
+                                         << "99"
+                                         << "12"
+                                         << "Memory address can be maximum 4 hex digits";
+        QTest::newRow("no records") << "01"
+                                    << "1e2c"
+                                    << "0"
+                                    << "12"
+                                    << "Number of records can not be 0 ";
+        QTest::newRow("negative records") << "01"
+                                          << "1e2c"
+                                          << "-3"
+                                          << "12"
+                                          << "Number of records can not be 0 ";
+        QTest::newRow("empty records") << "01"
+                                       << "1e2c"
+                                       << ""
+                                       << "12"
+                                       << "Number of records can not be 0 ";
+        QTest::newRow("letters") << "01"
+                                 << "1e2c"
+                                 << "many"
+                                 << "12"
+                                 << "Number of records can not be 0 ";
+        QTest::newRow("size 0") << "01"
+                                << "1e2c"
+                                << "99"
+                                << "0"
+                                << "Record size can not be 0 ";
+        QTest::newRow("size 0.4 rounds to 0") << "01"
+                                              << "1e2c"
+                                              << "99"
+                                              << "0.4"
+                                              << "Record size can not be 0 ";
+        QTest::newRow("size 201") << "01"
+                                  << "1e2c"
+                                  << "99"
+                                  << "201"
+                                  << "Record size can be maximum 200";
     }
     void panelChecks()
     {
@@ -159,7 +195,8 @@ private slots:
         const QStringList second = memdump::recordLines(reply, "01", 0x1E2C, 12, 16);
         QCOMPARE(second[0].left(16), QStringLiteral("#017 (01/1EEC): "));
         QVERIFY(memdump::recordLines(replyText(6), "01", 0, 12, 0).isEmpty());
-        QCOMPARE(memdump::recordLines(replyText(10), "1", 0, 3, 999).first().left(15), QStringLiteral("#1000 (01/0BB5)"));
+        QCOMPARE(memdump::recordLines(replyText(10), "1", 0, 3, 999).first().left(15),
+                 QStringLiteral("#1000 (01/0BB5)"));
         // A trailing part record gets its own line only when it is more than about half a record.
         QCOMPARE(memdump::recordLines(replyText(7 + 12 + 7), "01", 0, 12, 0).size(), 2);
         QCOMPARE(memdump::recordLines(replyText(7 + 12 + 5), "01", 0, 12, 0).size(), 1);

@@ -54,7 +54,8 @@ private slots:
         r.model.setCheck("CheckAdr_9", 2); // only the value 1 selects
         QStringList enabledDuring;
         r.link.onWrite = [&](const QByteArray& frame) {
-            enabledDuring.append(QStringLiteral("%1%2").arg(r.model.enabled("CmdSend")).arg(r.model.enabled("CmdStart")));
+            enabledDuring.append(
+                QStringLiteral("%1%2").arg(r.model.enabled("CmdSend")).arg(r.model.enabled("CmdStart")));
             r.link.reply(0.005, frame.left(1) + QByteArray(6, '\x11'));
         };
         r.polling.CmdSend_Click();
@@ -93,8 +94,8 @@ private slots:
         r.tick(7, true);
         bool sawDisabled = false;
         r.pump.at(0.5, [&] {
-            sawDisabled = !r.model.enabled("Address_4") && !r.model.enabled("TxtFunction") && !r.model.enabled("Query")
-                          && r.model.enabled("CheckAdr_4");
+            sawDisabled = !r.model.enabled("Address_4") && !r.model.enabled("TxtFunction") &&
+                          !r.model.enabled("Query") && r.model.enabled("CheckAdr_4");
             r.tick(7, false); // taken into account from the next time a pass reaches it
         });
         r.pump.at(1.0, [&] { r.polling.CmdStop_Click(); });

@@ -21,7 +21,8 @@ namespace {
 using test::settingsFor;
 
 // The bytes the console puts on the wire for a fixed request.
-QByteArray fixedFrame(Protocol p, const QString& address, const QString& function, const QString& query = QStringLiteral("01"))
+QByteArray fixedFrame(Protocol p, const QString& address, const QString& function,
+                      const QString& query = QStringLiteral("01"))
 {
     const FixedRequest r = fixedRequest(function, address, query, function != fn::ReadBuffer110);
     return frameToBytes(frameRequest(r.text, settingsFor(p, address)));
@@ -40,7 +41,10 @@ QByteArray commandFrame(Protocol p, const QString& address, const QString& line)
     return commandFrame(settingsFor(p, address), line);
 }
 
-QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
 
 // The console's reply check: the received value is the last byte but two and but one, the
 // computed one covers bytes 1 to 3 + N.
@@ -103,10 +107,13 @@ private slots:
     void modbusReadBufferAndQuery()
     {
         SimCore core(configFor(Protocol::Modbus));
-        QByteArray r = ask(core, fixedFrame(Protocol::Modbus, QStringLiteral("16"), fn::ReadBuffer100)).replies.value(0).bytes;
+        QByteArray r =
+            ask(core, fixedFrame(Protocol::Modbus, QStringLiteral("16"), fn::ReadBuffer100)).replies.value(0).bytes;
         QCOMPARE(r.size(), 17); // more than the ReadBuffer threshold 16
         QCOMPARE(r.left(5), hex("1104 0C 10 00"));
-        r = ask(core, fixedFrame(Protocol::Modbus, QStringLiteral("5"), fn::SendQuery, QStringLiteral("7"))).replies.value(0).bytes;
+        r = ask(core, fixedFrame(Protocol::Modbus, QStringLiteral("5"), fn::SendQuery, QStringLiteral("7")))
+                .replies.value(0)
+                .bytes;
         QCOMPARE(r.left(7), hex("06 18 04 07 05 55 AA"));
     }
 
@@ -133,8 +140,9 @@ private slots:
         const Decision d = ask(core, bad);
         QVERIFY(d.replies.isEmpty());
         QCOMPARE(d.verdict, QStringLiteral("ignored: bad check value"));
-        QVERIFY(ask(core, hex("000200000010") + QByteArray::fromHex(CrcModbus(QStringLiteral("000200000010")).toLatin1()))
-                    .replies.isEmpty()); // broadcast
+        QVERIFY(
+            ask(core, hex("000200000010") + QByteArray::fromHex(CrcModbus(QStringLiteral("000200000010")).toLatin1()))
+                .replies.isEmpty()); // broadcast
         QCOMPARE(ask(core, fixedFrame(Protocol::Modbus, QStringLiteral("5"), fn::ReadInput)).replies.size(), 1);
     }
 
@@ -143,7 +151,8 @@ private slots:
         QTest::addColumn<int>("protocol");
         QTest::addColumn<QString>("function");
         QTest::addColumn<int>("threshold");
-        for (auto [p, name] : {std::pair{Protocol::Protocol4, "P4"}, {Protocol::Protocol4Plus, "P4+"}, {Protocol::Customer, "AA"}}) {
+        for (auto [p, name] :
+             {std::pair{Protocol::Protocol4, "P4"}, {Protocol::Protocol4Plus, "P4+"}, {Protocol::Customer, "AA"}}) {
             QTest::addRow("%s ReadInput", name) << int(p) << fn::ReadInput << 6;
             QTest::addRow("%s ReadBuffer100", name) << int(p) << fn::ReadBuffer100 << 16;
             QTest::addRow("%s ReadBuffer110", name) << int(p) << fn::ReadBuffer110 << 16;
@@ -199,7 +208,8 @@ private slots:
         SimConfig bb = configFor(Protocol::Customer);
         bb.customerCode = 0xBB;
         SimCore other(bb);
-        QVERIFY(ask(other, commandFrame(Protocol::Customer, QStringLiteral("5"), QStringLiteral("0102"))).replies.isEmpty());
+        QVERIFY(ask(other, commandFrame(Protocol::Customer, QStringLiteral("5"), QStringLiteral("0102")))
+                    .replies.isEmpty());
     }
 
     void memoryReadWorkedExample_data()
@@ -242,26 +252,36 @@ private slots:
     void identifications()
     {
         SimCore core(configFor(Protocol::Protocol4));
-        const QByteArray eprom = ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("7"), QStringLiteral("73"))).replies.value(0).bytes;
+        const QByteArray eprom = ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("7"), QStringLiteral("73")))
+                                     .replies.value(0)
+                                     .bytes;
         QVERIFY(eprom.size() >= 13);
         QVERIFY(consoleCheckPasses(Protocol::Protocol4, eprom));
         const QString et = ByteArrayToHex(eprom, false); // the dump header's EPROM text
-        QCOMPARE(et.mid(15, 2) + "/" + et.mid(18, 2) + "/" + et.mid(21, 2) + " CHECKSUM:" + et.mid(24, 2) + et.mid(27, 2),
+        QCOMPARE(et.mid(15, 2) + "/" + et.mid(18, 2) + "/" + et.mid(21, 2) + " CHECKSUM:" + et.mid(24, 2) +
+                     et.mid(27, 2),
                  QStringLiteral("15/03/24 CHECKSUM:C007"));
-        const QByteArray rom = ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("7"), QStringLiteral("71"))).replies.value(0).bytes;
+        const QByteArray rom = ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("7"), QStringLiteral("71")))
+                                   .replies.value(0)
+                                   .bytes;
         QVERIFY(rom.size() >= 16);
         QVERIFY(consoleCheckPasses(Protocol::Protocol4, rom));
         const QString rt = ByteArrayToHex(rom, false);
-        QCOMPARE(rt.mid(9, 5) + rt.mid(15, 2) + rt.mid(18, 2) + rt.mid(21, 8) + rt.mid(30, 2) + rt.mid(33, 2) + rt.mid(36, 2),
+        QCOMPARE(rt.mid(9, 5) + rt.mid(15, 2) + rt.mid(18, 2) + rt.mid(21, 8) + rt.mid(30, 2) + rt.mid(33, 2) +
+                     rt.mid(36, 2),
                  QStringLiteral("71 5453494D 02 01072403"));
     }
 
     void memoryRefusalAndEcho()
     {
         SimCore core(configFor(Protocol::Protocol4));
-        QCOMPARE(ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("3"), QStringLiteral("72 01 0000 FF"))).replies.value(0).bytes.mid(3, 2),
+        QCOMPARE(ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("3"), QStringLiteral("72 01 0000 FF")))
+                     .replies.value(0)
+                     .bytes.mid(3, 2),
                  hex("7215"));
-        QCOMPARE(ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("3"), QStringLiteral("A1B2C3"))).replies.value(0).bytes.left(6),
+        QCOMPARE(ask(core, commandFrame(Protocol::Protocol4, QStringLiteral("3"), QStringLiteral("A1B2C3")))
+                     .replies.value(0)
+                     .bytes.left(6),
                  hex("40 03 03 A1 B2 C3"));
     }
 
@@ -292,9 +312,9 @@ private slots:
         QCOMPARE(d.verdict, QStringLiteral("no reply requested"));
 
         auto valid = [](const QByteArray& m) {
-            return m.startsWith(hex("40286BFE"))
-                   && ReverseDigitQuads(NegSumHex(ByteArrayToHex(m.mid(4, m.size() - 8), false)))
-                          == QString::fromLatin1(m.right(4).toHex().toUpper());
+            return m.startsWith(hex("40286BFE")) &&
+                   ReverseDigitQuads(NegSumHex(ByteArrayToHex(m.mid(4, m.size() - 8), false))) ==
+                       QString::fromLatin1(m.right(4).toHex().toUpper());
         };
         s.ackReq = true;
         d = ask(core, commandFrame(s, QStringLiteral("0105")));
@@ -337,8 +357,9 @@ private slots:
             SimCore core(configFor(p));
             FrameAssembler a(core);
             const QByteArray f1 = fixedFrame(p, QStringLiteral("3"), fn::ReadInput);
-            const QByteArray f2 = p == Protocol::Modbus ? fixedFrame(p, QStringLiteral("4"), fn::ReadBuffer100)
-                                                        : commandFrame(p, QStringLiteral("4"), QStringLiteral("72 01 1E2C C0"));
+            const QByteArray f2 = p == Protocol::Modbus
+                                      ? fixedFrame(p, QStringLiteral("4"), fn::ReadBuffer100)
+                                      : commandFrame(p, QStringLiteral("4"), QStringLiteral("72 01 1E2C C0"));
             const QByteArray both = f1 + f2;
             QList<QByteArray> frames = a.feed(both.left(5));
             QVERIFY(frames.isEmpty());
@@ -393,7 +414,8 @@ private slots:
             SimConfig c = configFor(p);
             c.faults[3].badCheck = true;
             SimCore core(c);
-            const QByteArray r = ask(core, fixedFrame(p, QStringLiteral("3"), fn::ReadBuffer100)).replies.value(0).bytes;
+            const QByteArray r =
+                ask(core, fixedFrame(p, QStringLiteral("3"), fn::ReadBuffer100)).replies.value(0).bytes;
             QCOMPARE(r.size(), 18);
             QCOMPARE(r.back(), char(0x04));
             QVERIFY(!consoleCheckPasses(p, r));
@@ -401,7 +423,8 @@ private slots:
         SimConfig c = configFor(Protocol::Modbus);
         c.faults[3].badCheck = true;
         SimCore core(c);
-        const QByteArray r = ask(core, fixedFrame(Protocol::Modbus, QStringLiteral("3"), fn::ReadInput)).replies.value(0).bytes;
+        const QByteArray r =
+            ask(core, fixedFrame(Protocol::Modbus, QStringLiteral("3"), fn::ReadInput)).replies.value(0).bytes;
         QVERIFY(QString::fromLatin1(r.right(2).toHex().toUpper()) != CrcModbus(ByteArrayToHex(r.left(5), false)));
     }
 
@@ -413,10 +436,13 @@ private slots:
         c.faults[5].delayMs = 700;
         c.faults[6].trickleMs = 15;
         SimCore core(c);
-        auto reply = [&](const char* a) { return ask(core, fixedFrame(Protocol::Protocol4, QString::fromLatin1(a), fn::ReadBuffer100)); };
+        auto reply = [&](const char* a) {
+            return ask(core, fixedFrame(Protocol::Protocol4, QString::fromLatin1(a), fn::ReadBuffer100));
+        };
         QCOMPARE(reply("3").replies.value(0).bytes.size(), 9);
         SimCore plain(configFor(Protocol::Protocol4));
-        const QByteArray full = ask(plain, fixedFrame(Protocol::Protocol4, QStringLiteral("4"), fn::ReadBuffer100)).replies.value(0).bytes;
+        const QByteArray full =
+            ask(plain, fixedFrame(Protocol::Protocol4, QStringLiteral("4"), fn::ReadBuffer100)).replies.value(0).bytes;
         QCOMPARE(reply("4").replies.value(0).bytes, full.left(5));
         QCOMPARE(reply("5").replies.value(0).delayMs, 700);
         QCOMPARE(reply("6").trickleMs, 15);
@@ -451,9 +477,10 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("ok");
         QTest::newRow("none") << QStringList{} << true;
-        QTest::newRow("full") << QStringList{"--protocol", "customer", "--code", "bb", "--tcp", "127.0.0.1:0", "--link", "/tmp/x",
-                                             "--addresses", "1,3,7-9", "--fault", "3:silent", "--fault", "7-8:from=2",
-                                             "--fault=9:partial", "--gap", "5"}
+        QTest::newRow("full") << QStringList{"--protocol",  "customer", "--code",  "bb",          "--tcp",
+                                             "127.0.0.1:0", "--link",   "/tmp/x",  "--addresses", "1,3,7-9",
+                                             "--fault",     "3:silent", "--fault", "7-8:from=2",  "--fault=9:partial",
+                                             "--gap",       "5"}
                               << true;
         QTest::newRow("unknown option") << QStringList{"--bogus"} << false;
         QTest::newRow("bad protocol") << QStringList{"--protocol", "x25"} << false;
@@ -480,8 +507,8 @@ private slots:
     {
         SimOptions o;
         QString error;
-        QVERIFY(parseOptions({"--protocol", "customer", "--code", "bb", "--tcp", "127.0.0.1:0", "--addresses", "1,3,7-9",
-                              "--fault", "3,7:from=2", "--fault", "7:badcheck"},
+        QVERIFY(parseOptions({"--protocol", "customer", "--code", "bb", "--tcp", "127.0.0.1:0", "--addresses",
+                              "1,3,7-9", "--fault", "3,7:from=2", "--fault", "7:badcheck"},
                              o, error));
         QCOMPARE(o.config.protocol, Protocol::Customer);
         QCOMPARE(o.config.customerCode, 0xBB);

@@ -20,7 +20,7 @@ struct Poll {
     QString out;
 };
 
-}
+} // namespace
 
 class TestSimMbpoll : public QObject {
     Q_OBJECT
@@ -30,15 +30,24 @@ class TestSimMbpoll : public QObject {
     Poll mbpoll(int slave, const QString& type, int reference, int count)
     {
         QProcess p;
-        p.start(QStringLiteral("mbpoll"),
-                {"-m", "rtu", "-b", "38400", "-d", "8", "-s", "2", "-P", "none", "-a", QString::number(slave), "-t", type,
-                 "-r", QString::number(reference), "-c", QString::number(count), "-1", "-o", "0.5", m_sim->ptyPath});
+        p.start(QStringLiteral("mbpoll"), {"-m",  "rtu",
+                                           "-b",  "38400",
+                                           "-d",  "8",
+                                           "-s",  "2",
+                                           "-P",  "none",
+                                           "-a",  QString::number(slave),
+                                           "-t",  type,
+                                           "-r",  QString::number(reference),
+                                           "-c",  QString::number(count),
+                                           "-1",  "-o",
+                                           "0.5", m_sim->ptyPath});
         Poll r;
         if (!p.waitForFinished(10000))
             return r;
         r.exitCode = p.exitCode();
         r.out = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
-        static const QRegularExpression line(QStringLiteral("^\\[(\\d+)\\]:\\s+(-?\\d+)"), QRegularExpression::MultilineOption);
+        static const QRegularExpression line(QStringLiteral("^\\[(\\d+)\\]:\\s+(-?\\d+)"),
+                                             QRegularExpression::MultilineOption);
         for (auto it = line.globalMatch(r.out); it.hasNext();)
             r.values << it.next().captured(2).toInt();
         return r;
@@ -47,7 +56,8 @@ class TestSimMbpoll : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("mbpoll")).isEmpty(), "mbpoll is missing: run script/bootstrap");
+        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("mbpoll")).isEmpty(),
+                 "mbpoll is missing: run script/bootstrap");
         m_sim = std::make_unique<SimProcess>(QStringList{"--protocol", "modbus", "--serial", "--addresses", "5,16"});
         QVERIFY(!m_sim->ptyPath.isEmpty());
     }

@@ -108,8 +108,8 @@ private slots:
     void initTestCase()
     {
         m_sim = std::make_unique<SimProcess>(QStringList{
-            "--tcp", "127.0.0.1:0", "--fault", "10:silent", "--fault", "11:from=2", "--fault", "12:badcheck",
-            "--fault", "13:trickle=30", "--fault", "14:partial=5", "--fault", "15:delay=1000", "--fault", "16:drop=1"});
+            "--tcp", "127.0.0.1:0", "--fault", "10:silent", "--fault", "11:from=2", "--fault", "12:badcheck", "--fault",
+            "13:trickle=30", "--fault", "14:partial=5", "--fault", "15:delay=1000", "--fault", "16:drop=1"});
         QVERIFY(m_sim->tcpPort != 0);
     }
 
@@ -188,7 +188,8 @@ private slots:
             QCOMPARE(static_cast<int>(static_cast<unsigned char>(r[0])), slot + 1);
             QVERIFY(checkPasses(r));
         }
-        const QByteArray mem = ptyExchange(sim.ptyPath, p4Command(QStringLiteral("2"), QStringLiteral("72 01 1E2C C0")));
+        const QByteArray mem =
+            ptyExchange(sim.ptyPath, p4Command(QStringLiteral("2"), QStringLiteral("72 01 1E2C C0")));
         QCOMPARE(mem.size(), 199);
         QCOMPARE(mem.mid(4, 192), sim::memoryBytes(2, 1, 0x1E2C, 192));
     }

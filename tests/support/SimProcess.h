@@ -55,7 +55,8 @@ public:
             m_process.waitForFinished(2000);
             return -1;
         }
-        output += QString::fromLocal8Bit(m_process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        output +=
+            QString::fromLocal8Bit(m_process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
 
