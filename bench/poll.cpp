@@ -6,13 +6,13 @@
 // are separate processes and are not counted. See --help and bench/README.md.
 
 #include "Clock.h"
-#include "ConsoleLink.h"
 #include "ConsoleModel.h"
 #include "Engine.h"
 #include "EventPump.h"
 #include "Exchange.h"
 #include "Polling.h"
 #include "Prompter.h"
+#include "Stack.h"
 #include "Trace.h"
 
 #include <QCommandLineParser>
@@ -258,16 +258,18 @@ public:
     }
 };
 
-// The console's stack below the window, as the program wires it.
-struct Console {
-    ConsoleModel model;
+// The console's seams, then its stack below the window as the program builds it.
+struct ConsoleSeams {
     SteadyClock clock;
     QtEventPump pump;
     StderrPrompter prompter;
     FailureTrace trace;
-    ConsoleLink link{model, trace, pump, clock};
-    Engine engine{model, link, clock, pump, prompter};
-    Polling polling{model, link, engine, pump, trace};
+};
+struct Console : ConsoleSeams {
+    Stack stack{{clock, pump, trace, prompter, nullptr, {}}};
+    ConsoleModel& model = stack.model;
+    Engine& engine = stack.engine;
+    Polling& polling = stack.polling;
 };
 
 ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelays, int baud, double seconds,
@@ -275,24 +277,24 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
 {
     Console c;
     ConsoleModel& m = c.model;
-    m.choose(QStringLiteral("Modbus"));
+    m.choose(Field::Modbus);
     // Choosing Modbus sets 9600; the speed comes after it.
-    m.setText(QStringLiteral("COMSpeed"), QString::number(baud));
+    m.setText(Field::COMSpeed, QString::number(baud));
     if (ep.serial) {
-        m.choose(QStringLiteral("OpCOM"));
-        m.setText(QStringLiteral("ComPort"), ep.ptyPath);
+        m.choose(Field::OpCOM);
+        m.setText(Field::ComPort, ep.ptyPath);
     } else {
-        m.choose(QStringLiteral("OpTCP"));
-        m.setText(QStringLiteral("IP"), QStringLiteral("127.0.0.1"));
-        m.setText(QStringLiteral("Port"), QString::number(ep.tcpPort));
+        m.choose(Field::OpTCP);
+        m.setText(Field::IP, QStringLiteral("127.0.0.1"));
+        m.setText(Field::Port, QString::number(ep.tcpPort));
     }
-    m.setListIndex(QStringLiteral("TxtFunction"), 2); // ReadBuffer100: Modbus 04, 6 registers from 0x100
-    m.setText(QStringLiteral("TimeOutDelay"), QStringLiteral("1500"));
-    m.setText(QStringLiteral("WaitingDelay"), defaultDelays ? QStringLiteral("50") : QStringLiteral("0"));
-    m.setText(QStringLiteral("Scan"), defaultDelays ? QStringLiteral("1") : QStringLiteral("0"));
+    m.setListIndex(Field::TxtFunction, 2); // ReadBuffer100: Modbus 04, 6 registers from 0x100
+    m.setText(Field::TimeOutDelay, QStringLiteral("1500"));
+    m.setText(Field::WaitingDelay, defaultDelays ? QStringLiteral("50") : QStringLiteral("0"));
+    m.setText(Field::Scan, defaultDelays ? QStringLiteral("1") : QStringLiteral("0"));
     for (int i = 0; i < ConsoleModel::kSlots; ++i) {
-        m.setCheck(ConsoleModel::slotName(QStringLiteral("CheckAdr"), i), i < controllers ? 1 : 0);
-        m.setText(ConsoleModel::slotName(QStringLiteral("Address"), i), QString::number(i));
+        m.setCheck(FieldRef(Field::CheckAdr, i), i < controllers ? 1 : 0);
+        m.setText(FieldRef(Field::Address, i), QString::number(i));
     }
     const double waitingS = defaultDelays ? 0.050 : 0;
     const double scanS = defaultDelays ? 0.001 : 0;

@@ -1,13 +1,8 @@
 // The command-line tokenizer over any text, and the switches applied to a console. Texts with a
 // switch that starts a job (cmd=, page=) stop after the tokenizer: the fuzzer must never put a frame
 // on a link or run a memory read.
-#include "ConsoleModel.h"
-#include "Engine.h"
-#include "FakeLink.h"
+#include "FakeStack.h"
 #include "FuzzSupport.h"
-#include "MemoryRead.h"
-#include "Polling.h"
-#include "Session.h"
 
 using namespace tarvo;
 
@@ -22,23 +17,11 @@ bool startsJob(const QStringList& tokens)
     return false;
 }
 
-struct Console {
-    ConsoleModel model;
-    test::FakeClock clock;
-    test::FakePump pump{clock};
-    test::FakeLink link{model, clock, pump};
-    test::FakePrompter prompter;
-    fuzz::NullTrace trace;
-    Engine engine{model, link, clock, pump, prompter};
-    Polling polling{model, link, engine, pump, trace};
-    MemoryRead read{model, polling, prompter, trace};
-    Session session{model, link, polling, read};
-};
+using Console = test::FakeStack;
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::quietSeams();
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 
     // Every token is a key=value switch, found in the text in order, with no separator inside.

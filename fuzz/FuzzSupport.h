@@ -1,7 +1,5 @@
 #pragma once
 
-#include "FakePrompter.h"
-#include "Prompter.h"
 #include "Trace.h"
 
 #include <QByteArray>
@@ -50,25 +48,11 @@ inline void require(bool ok, const char* what)
     std::abort();
 }
 
-// Code under test may show a message or write a trace line; keep both off standard error, where a
-// run of millions of inputs would drown the fuzzer's own report.
+// Code under test may write a trace line; keep it off standard error, where a run of millions of
+// inputs would drown the fuzzer's own report.
 class NullTrace final : public Trace {
 public:
     void write(const QString&) override {}
 };
-
-inline test::FakePrompter& quietSeams()
-{
-    static test::FakePrompter prompter;
-    static NullTrace trace;
-    static const bool installed = [] {
-        setDefaultPrompter(&prompter);
-        setDefaultTrace(&trace);
-        return true;
-    }();
-    (void)installed;
-    prompter.shown.clear();
-    return prompter;
-}
 
 } // namespace tarvo::fuzz

@@ -25,7 +25,6 @@ int32_t wholeOr(const QByteArray& text, int32_t fallback)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::quietSeams();
     const QList<QByteArray> in = fuzz::fields(data, size, 6);
     const bool raw = fuzz::control(in[0], 0) & 1;
     const QString page = QString::fromLatin1(in[1]);

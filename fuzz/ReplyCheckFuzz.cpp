@@ -14,7 +14,6 @@ using namespace tarvo;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::quietSeams();
     const QList<QByteArray> in = fuzz::fields(data, size, 3);
     const QByteArray& control = in[0];
     static constexpr std::array kProtocols = {Protocol::Protocol4, Protocol::Protocol4Plus, Protocol::Customer,

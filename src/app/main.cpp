@@ -1,22 +1,19 @@
-// The program's wiring: which application object, which seams, which buttons call what. Everything
-// with behaviour lives in the libraries.
+// The console program's wiring: which application object, which seams, which buttons call what.
+// Everything with behaviour lives in the libraries; the stack is built in one place (Stack).
 
 #include "Clock.h"
-#include "ConsoleLink.h"
-#include "ConsoleModel.h"
 #include "ConsoleWindow.h"
-#include "Engine.h"
+#include "Display.h"
 #include "EventPump.h"
-#include "MemoryRead.h"
-#include "Polling.h"
 #include "Prompter.h"
-#include "Session.h"
+#include "SerialLink.h"
+#include "Stack.h"
+#include "TarvoVersion.h"
 #include "TerminationSignals.h"
 #include "Trace.h"
 #include "WidgetSeams.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTime>
 #include <QTimer>
@@ -31,19 +28,20 @@ namespace {
 // silent run, which must never wait for a click.
 class RoutingPrompter final : public Prompter {
 public:
-    RoutingPrompter(const ConsoleModel& model, bool unattended) : m_model(model), m_unattended(unattended) {}
+    explicit RoutingPrompter(bool unattended) : m_unattended(unattended) {}
+    void watch(const ConsoleModel& model) { m_model = &model; }
     void setWindowPrompter(Prompter* prompter) { m_window = prompter; }
     void message(const QString& title, const QString& text, Icon icon) override
     {
-        if (m_window && !m_unattended && !m_model.Silent)
+        if (m_window && !m_unattended && !(m_model && m_model->Silent))
             m_window->message(title, text, icon);
         else
             m_stderr.message(title, text, icon);
     }
 
 private:
-    const ConsoleModel& m_model;
     bool m_unattended;
+    const ConsoleModel* m_model = nullptr;
     Prompter* m_window = nullptr;
     StderrPrompter m_stderr;
 };
@@ -65,6 +63,25 @@ private:
     Trace& m_inner;
 };
 
+// The unattended memory read: no window, the program ends with the job.
+int runMemoryReadJob(Stack& stack, const QString& argumentText)
+{
+    bool interrupted = false;
+    const auto signalWatch = watchTerminationSignals([&] {
+        interrupted = true;
+        stack.memoryRead.requestAbort();
+        stack.polling.CmdStop_Click();
+    });
+    // Without a display no viewer can show the dump: none is started.
+    if (!displayAvailable())
+        stack.memoryRead.openViewer = nullptr;
+    const Session::LoadResult result = stack.session.Form_Load(argumentText);
+    stack.session.Form_Unload();
+    if (result.exitCode != 0)
+        std::fprintf(stderr, "tarvo: %s\n", qPrintable(result.reason));
+    return interrupted && result.exitCode == 0 ? 1 : result.exitCode;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -78,56 +95,53 @@ int main(int argc, char* argv[])
             return 0;
         }
         if (a == QLatin1String("--version")) {
-            std::printf("Tarvo %s\n", qPrintable(Session::version()));
+            std::printf("Tarvo %s\n", TARVO_VERSION);
             return 0;
         }
     }
     const QString argumentText = args.join(QLatin1Char(' '));
 
-    // An unattended memory read needs no display: it never creates a window.
+    // An unattended memory read needs no display: it never creates a window. Anything else opens the
+    // console, which needs one; without it Qt would end the process with its own message.
     const bool memoryReadJob = cli::isMemoryReadJob(argumentText);
+    QString noDisplay;
+    if (!memoryReadJob && !displayAvailable(&noDisplay)) {
+        const cli::Switches switches = cli::parseSwitches(argumentText);
+        const QString failure = switches.failure.isEmpty() ? QString() : switches.failure + QStringLiteral("; ");
+        std::fprintf(stderr,
+                     "tarvo: %sthe console needs a graphical session, and there is %s; memory reads "
+                     "(page=... outputfile=...) run without one\n",
+                     qPrintable(failure), qPrintable(noDisplay));
+        return 1;
+    }
+
     std::unique_ptr<QCoreApplication> app;
     if (memoryReadJob)
         app = std::make_unique<QCoreApplication>(argc, argv);
     else
         app = std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tarvo"));
-    QCoreApplication::setApplicationVersion(Session::version());
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARVO_VERSION));
 
-    ConsoleModel model;
     SteadyClock clock;
     QtEventPump pump;
-    ConsoleTrace trace(defaultTrace());
-    RoutingPrompter prompter(model, memoryReadJob);
-    setDefaultPrompter(&prompter);
-    ConsoleLink link(model, trace, pump, clock);
-    Engine engine(model, link, clock, pump, prompter);
-    Polling polling(model, link, engine, pump, trace);
-    MemoryRead memoryRead(model, polling, prompter, trace);
-    engine.setReplyHook(&memoryRead);
-    Session session(model, link, polling, memoryRead);
-    model.setListItems(QStringLiteral("ComPort"), ConsoleLink::comPortChoices());
+    StderrTrace stderrTrace;
+    ConsoleTrace trace(stderrTrace);
+    RoutingPrompter prompter(memoryReadJob);
+    Stack stack({clock, pump, trace, prompter, nullptr, {}});
+    prompter.watch(stack.model);
+    ConsoleModel& model = stack.model;
+    Session& session = stack.session;
+    Polling& polling = stack.polling;
+    model.setListItems(Field::ComPort, SerialLink::comPortChoices());
 
-    if (memoryReadJob) {
-        bool interrupted = false;
-        const auto signalWatch = watchTerminationSignals([&] {
-            interrupted = true;
-            memoryRead.requestAbort();
-            polling.CmdStop_Click();
-        });
-        const Session::LoadResult result = session.Form_Load(argumentText);
-        session.Form_Unload();
-        setDefaultPrompter(nullptr);
-        if (result.exitCode != 0)
-            std::fprintf(stderr, "tarvo: %s\n", qPrintable(result.reason));
-        return interrupted && result.exitCode == 0 ? 1 : result.exitCode;
-    }
+    if (memoryReadJob)
+        return runMemoryReadJob(stack, argumentText);
 
     // Closing while a cycle runs: the session stops it and closes once it has unwound.
     std::unique_ptr<ConsoleWindow> window;
     bool closing = false;
     bool closingBySignal = false;
-    polling.onCycleEnded = [&] { session.cycleEnded(); };
     session.closeNow = [&] {
         if (window)
             QTimer::singleShot(0, window.get(), [&] { window->close(); });
@@ -153,7 +167,7 @@ int main(int argc, char* argv[])
         return result.exitCode;
     }
 
-    window = std::make_unique<ConsoleWindow>(model);
+    window = std::make_unique<ConsoleWindow>(model, prompter);
     MessageBoxPrompter boxes(window.get());
     prompter.setWindowPrompter(&boxes);
     window->setWindowTitle(model.title);
@@ -172,7 +186,7 @@ int main(int argc, char* argv[])
     QObject::connect(window.get(), &ConsoleWindow::startClicked, [&] { polling.CmdStart_Click(); });
     QObject::connect(window.get(), &ConsoleWindow::stopClicked, [&] { polling.CmdStop_Click(); });
     QObject::connect(window.get(), &ConsoleWindow::readMemoryClicked, [&] {
-        memoryRead.CmdReadMemory_Click();
+        stack.memoryRead.CmdReadMemory_Click();
         session.cycleEnded();
     });
     window->show();
@@ -182,6 +196,5 @@ int main(int argc, char* argv[])
     const int code = QCoreApplication::exec();
     trace.onProblem = nullptr;
     prompter.setWindowPrompter(nullptr);
-    setDefaultPrompter(nullptr);
     return code;
 }

@@ -2,7 +2,6 @@
 
 #include "Errors.h"
 #include "Number.h"
-#include "Prompter.h"
 
 #include <cmath>
 #include <cstdint>
@@ -67,7 +66,7 @@ QString HexOf(double value)
     return QString::number(static_cast<uint32_t>(n), 16).toUpper();
 }
 
-QString DecToHex(const QString& text, Prompter* prompter)
+QString DecToHex(const QString& text, const ErrorBox& box)
 {
     try {
         const QString key = ZeroPad(text, 2);
@@ -84,12 +83,12 @@ QString DecToHex(const QString& text, Prompter* prompter)
         const double low = (x / 16 - high) * 16;
         return HexOf(high) + HexOf(low);
     } catch (const TarvoError& e) {
-        Prompter& p = prompter ? *prompter : defaultPrompter();
+        if (!box)
+            return {};
         // The number takes a leading blank where a sign would stand: "Error #  13".
         const QString number =
             e.number() < 0 ? QString::number(e.number()) : QLatin1Char(' ') + QString::number(e.number());
-        p.message(QStringLiteral("Vesmark Error"),
-                  QStringLiteral("Error # ") + number + QLatin1Char('\r') + e.description(), Prompter::Icon::None);
+        box(QStringLiteral("Vesmark Error"), QStringLiteral("Error # ") + number + QLatin1Char('\r') + e.description());
         return {};
     }
 }

@@ -2,10 +2,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 namespace tarvo {
 
-class Prompter;
+// Where a conversion shows its "Error #" box: the box's title and its prompt. The codec shows nothing
+// itself; whoever has a window or a terminal at hand passes one.
+using ErrorBox = std::function<void(const QString& title, const QString& prompt)>;
 
 // Frames, addresses and check values are kept as text; these are the conversions between hexadecimal
 // text, decimal text, numbers, byte arrays and bit strings ("0"/"1", most significant bit first).
@@ -20,8 +23,8 @@ double HexToDec(const QString& text);
 
 // Hexadecimal text of a decimal text. "0".."31" (after padding to two characters) give exactly two
 // digits, other short texts their digits without leading zeros. A text that is no number, or a value
-// out of range, shows an "Error #" box through the prompter and gives the empty text.
-QString DecToHex(const QString& text, Prompter* prompter = nullptr);
+// out of range, shows an "Error #" box through `box` and gives the empty text.
+QString DecToHex(const QString& text, const ErrorBox& box = {});
 
 // Number to hexadecimal: rounded half to even, signed 32-bit range (overflow error otherwise);
 // negative values as the 8 digits of their two's complement; 0 gives "0".

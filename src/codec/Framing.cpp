@@ -5,9 +5,21 @@
 #include "Errors.h"
 #include "Number.h"
 
+#include <stdexcept>
+
 namespace tarvo {
 
 namespace {
+
+// A one-byte field of a request: the number, already checked to fit, in hexadecimal. A conversion
+// that fails here would put a made-up byte on the wire: that is a fault of the checks before, raised
+// as such rather than shown as a conversion box.
+QString byteField(double value)
+{
+    return Pad2(DecToHex(QString::number(value), [](const QString&, const QString& prompt) {
+        throw std::logic_error("request field does not convert: " + prompt.toStdString());
+    }));
+}
 
 double byteSum(const QString& digits)
 {
@@ -17,7 +29,26 @@ double byteSum(const QString& digits)
     return sum;
 }
 
-void requireHex(const QString& text, const QString& what)
+// The one-byte address field of the lead-byte protocols, 0 to 255.
+QString addressByte(double address)
+{
+    if (address < 0 || address > 255)
+        throw RequestRefused(QStringLiteral("Address %1 does not fit in one byte").arg(address));
+    return byteField(address);
+}
+
+// The length byte: the command's bytes only, not the prefix or the check value.
+QString lengthByte(const QString& commandText)
+{
+    const double length = roundHalfEven(static_cast<double>(commandText.size()) / 2);
+    if (length > 255)
+        throw RequestRefused(QStringLiteral("Command of %1 bytes does not fit the one-byte length field").arg(length));
+    return byteField(length);
+}
+
+} // namespace
+
+void requireHexDigits(const QString& text, const QString& what)
 {
     for (const QChar c : text) {
         if (!isHexDigit(c))
@@ -26,32 +57,13 @@ void requireHex(const QString& text, const QString& what)
     }
 }
 
-// The one-byte address field of the lead-byte protocols, 0 to 255.
-QString addressByte(double address, Prompter* prompter)
-{
-    if (address < 0 || address > 255)
-        throw RequestRefused(QStringLiteral("Address %1 does not fit in one byte").arg(address));
-    return Pad2(DecToHex(QString::number(address), prompter));
-}
-
-// The length byte: the command's bytes only, not the prefix or the check value.
-QString lengthByte(const QString& commandText, Prompter* prompter)
-{
-    const double length = roundHalfEven(static_cast<double>(commandText.size()) / 2);
-    if (length > 255)
-        throw RequestRefused(QStringLiteral("Command of %1 bytes does not fit the one-byte length field").arg(length));
-    return Pad2(DecToHex(QString::number(length), prompter));
-}
-
-} // namespace
-
-QString addressPlusOneField(const QString& addressText, Prompter* prompter)
+QString addressPlusOneField(const QString& addressText)
 {
     const int16_t address = toInt16(addressText);
     const int16_t onWire = toInt16(static_cast<double>(address) + 1); // 32767 overflows, as a 16-bit sum does
     if (onWire < 1 || onWire > 255)
         throw RequestRefused(QStringLiteral("Address %1 does not fit in one byte").arg(address));
-    return Pad2(DecToHex(QString::number(onWire), prompter));
+    return byteField(onWire);
 }
 
 QString SumCheck(const QString& text, bool encrypt, const QString& password)
@@ -91,22 +103,21 @@ QString ReverseDigitQuads(const QString& text)
     return out;
 }
 
-QString protocolPrefix(const QString& body, const QString& commandText, const RequestSettings& s, Prompter* prompter)
+QString protocolPrefix(const QString& body, const QString& commandText, const RequestSettings& s)
 {
     switch (s.protocol) {
     case Protocol::Modbus:
-        return addressPlusOneField(s.address, prompter) + body;
+        return addressPlusOneField(s.address) + body;
     case Protocol::Protocol4:
     case Protocol::Protocol4Plus:
-        return QStringLiteral("40") + addressByte(toInt32(s.address), prompter) + lengthByte(commandText, prompter) +
-               body;
+        return QStringLiteral("40") + addressByte(toInt32(s.address)) + lengthByte(commandText) + body;
     case Protocol::Customer: {
         if (s.customerCode.size() > 2)
             throw RequestRefused(QStringLiteral("Customer protocol code \"%1\" is longer than two hexadecimal digits")
                                      .arg(s.customerCode));
-        requireHex(s.customerCode, QStringLiteral("Customer protocol code"));
-        const QString address = addressByte(toInt16(s.address), prompter);
-        return Pad2(s.customerCode) + address + lengthByte(commandText, prompter) + body;
+        requireHexDigits(s.customerCode, QStringLiteral("Customer protocol code"));
+        const QString address = addressByte(toInt16(s.address));
+        return Pad2(s.customerCode) + address + lengthByte(commandText) + body;
     }
     case Protocol::Bioscrypt: {
         const int32_t address = toInt32(s.address);
@@ -132,7 +143,7 @@ QString frameRequest(const QString& f, const RequestSettings& s)
         return f + CrcCcitt(f) + QStringLiteral("04");
     case Protocol::Protocol4Plus:
         if (s.encrypt)
-            requireHex(s.password, QStringLiteral("Pass phrase"));
+            requireHexDigits(s.password, QStringLiteral("Pass phrase"));
         return f + SumCheck(f, s.encrypt, s.password) + QStringLiteral("04");
     case Protocol::Bioscrypt:
         return QStringLiteral("40286BFE") + f + ReverseDigitQuads(NegSumHex(f));

@@ -5,8 +5,6 @@
 
 namespace tarvo {
 
-class Prompter;
-
 enum class Protocol { Modbus, Protocol4, Protocol4Plus, Customer, Bioscrypt, None };
 
 // What request building needs from the console, copied at the moment of building.
@@ -20,9 +18,13 @@ struct RequestSettings {
     bool respReq = false; // Bioscrypt "Resp Req"
 };
 
+// Refuses (RequestRefused) a text of which a character is not a hexadecimal digit, naming what it
+// holds: "Query code holds "G", which is not a hexadecimal digit".
+void requireHexDigits(const QString& text, const QString& what);
+
 // The address field of the fixed requests and of Modbus command lines: the typed address (16-bit)
 // plus 1, two hexadecimal digits. An address that does not fit in one byte that way is refused.
-QString addressPlusOneField(const QString& addressText, Prompter* prompter = nullptr);
+QString addressPlusOneField(const QString& addressText);
 
 // 16-bit byte sum of a hexadecimal text (spaces removed; with encrypt the pass phrase is summed too),
 // exactly four uppercase digits.
@@ -37,8 +39,7 @@ QString ReverseDigitQuads(const QString& text);
 // The prefix that a command line gets before framing (address, lead byte, length). commandText is the
 // line's command text, whose length gives the length byte. Refuses (RequestRefused) an address or code
 // that does not fit its place; a non-numeric address is a conversion error.
-QString protocolPrefix(const QString& body, const QString& commandText, const RequestSettings& settings,
-                       Prompter* prompter = nullptr);
+QString protocolPrefix(const QString& body, const QString& commandText, const RequestSettings& settings);
 
 // Check value, end byte or header of the protocol around the text.
 QString frameRequest(const QString& text, const RequestSettings& settings);

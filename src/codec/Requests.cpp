@@ -3,7 +3,6 @@
 #include "Conversions.h"
 #include "Errors.h"
 #include "Number.h"
-#include "Prompter.h"
 
 namespace tarvo {
 
@@ -21,17 +20,13 @@ FixedRequest fixedRequest(const QString& name, const QString& address, const QSt
         const QString a = addressPlusOneField(address);
         if (query.size() > 2)
             throw RequestRefused(QStringLiteral("Query code \"%1\" is longer than two hexadecimal digits").arg(query));
-        for (const QChar c : query) {
-            if (!isHexDigit(c))
-                throw RequestRefused(
-                    QStringLiteral("Query code holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
-        }
+        requireHexDigits(query, QStringLiteral("Query code"));
         return {a + QStringLiteral("18") + Pad2(query), 0};
     }
     return {};
 }
 
-std::optional<CommandLine> commandLine(const QString& line, const RequestSettings& s, Prompter* prompter)
+std::optional<CommandLine> commandLine(const QString& line, const RequestSettings& s)
 {
     if (line.startsWith(QLatin1Char('\\')) || line.startsWith(QLatin1Char('/')))
         return std::nullopt;
@@ -45,18 +40,12 @@ std::optional<CommandLine> commandLine(const QString& line, const RequestSetting
     }
     if (text.isEmpty())
         return std::nullopt;
-    for (const QChar c : text) {
-        if (!isHexDigit(c))
-            throw RequestRefused(
-                QStringLiteral("Command holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
-    }
+    requireHexDigits(text, QStringLiteral("Command"));
 
+    QString warning;
     if (s.protocol == Protocol::Bioscrypt) {
         if (text[0] != QLatin1Char('0')) {
-            Prompter& p = prompter ? *prompter : defaultPrompter();
-            p.message(QStringLiteral("Tarvo"),
-                      QStringLiteral("Wrong Protocol command. The First letter of the command must be 0"),
-                      Prompter::Icon::Critical);
+            warning = QStringLiteral("Wrong Protocol command. The First letter of the command must be 0");
         } else {
             text[0] = QLatin1Char(static_cast<char>('0' + (s.ackReq ? 1 : 0) + (s.respReq ? 2 : 0)));
         }
@@ -66,11 +55,7 @@ std::optional<CommandLine> commandLine(const QString& line, const RequestSetting
     int key = 0;
     if (s.encrypt) {
         const QString keyDigits = s.password.left(2);
-        for (const QChar c : keyDigits) {
-            if (!isHexDigit(c))
-                throw RequestRefused(
-                    QStringLiteral("Pass phrase holds \"%1\", which is not a hexadecimal digit").arg(QString(c)));
-        }
+        requireHexDigits(keyDigits, QStringLiteral("Pass phrase"));
         key = static_cast<int>(HexToDec(keyDigits));
     }
     for (qsizetype k = 0; k + 1 < text.size(); k += 2) {
@@ -80,12 +65,12 @@ std::optional<CommandLine> commandLine(const QString& line, const RequestSetting
         else
             body += QStringLiteral("%1").arg(static_cast<int>(HexToDec(pair)) ^ key, 2, 16, QLatin1Char('0')).toUpper();
     }
-    return CommandLine{text, body};
+    return CommandLine{text, body, warning};
 }
 
-QString commandRequestText(const CommandLine& line, const RequestSettings& settings, Prompter* prompter)
+QString commandRequestText(const CommandLine& line, const RequestSettings& settings)
 {
-    return protocolPrefix(line.body, line.commandText, settings, prompter);
+    return protocolPrefix(line.body, line.commandText, settings);
 }
 
 } // namespace tarvo

@@ -7,8 +7,6 @@
 
 namespace tarvo {
 
-class Prompter;
-
 namespace fn {
 inline const QString ReadInput = QStringLiteral("ReadInput");
 inline const QString ReadBuffer = QStringLiteral("ReadBuffer");
@@ -38,15 +36,15 @@ FixedRequest fixedRequest(const QString& functionName, const QString& address, c
 struct CommandLine {
     QString commandText;
     QString body;
+    QString warning; // for the operator's message box; the line still goes out
 };
 
 // nullopt for a comment line or a line with no command. Under Bioscrypt the first digit carries the
-// request flags; a command not starting with "0" gets a warning through the prompter and goes out
-// unchanged. A character that is not a hexadecimal digit is refused.
-std::optional<CommandLine> commandLine(const QString& line, const RequestSettings& settings,
-                                       Prompter* prompter = nullptr);
+// request flags; a command not starting with "0" goes out unchanged, with a warning for the
+// operator. A character that is not a hexadecimal digit is refused.
+std::optional<CommandLine> commandLine(const QString& line, const RequestSettings& settings);
 
 // The text that goes to framing for a command line: its protocol prefix and body.
-QString commandRequestText(const CommandLine& line, const RequestSettings& settings, Prompter* prompter = nullptr);
+QString commandRequestText(const CommandLine& line, const RequestSettings& settings);
 
 } // namespace tarvo

@@ -17,57 +17,53 @@ enum class Kind { Text, Number, Truth, Ignored };
 
 struct Entry {
     Kind kind;
-    QString field; // empty for the ignored lines
+    FieldRef field; // not used by the ignored lines
 };
 
 constexpr int kFirstBlockLines = 44;
-
-QString slotField(const char* base, int slot)
-{
-    return ConsoleModel::slotName(QString::fromLatin1(base), slot);
-}
 
 // The file's lines in order. The layout is fixed: each line's position says which field it holds.
 const QList<Entry>& entries()
 {
     static const QList<Entry> table = [] {
+        using F = Field;
         QList<Entry> t;
         for (int i = 0; i < 8; ++i) {
-            t.append({Kind::Text, slotField("Address", i)});
-            t.append(i == 0 ? Entry{Kind::Text, QStringLiteral("ComPort")} : Entry{Kind::Ignored, QString()});
-            t.append({Kind::Number, slotField("CheckAdr", i)});
+            t.append({Kind::Text, {F::Address, i}});
+            t.append(i == 0 ? Entry{Kind::Text, F::ComPort} : Entry{Kind::Ignored, {}});
+            t.append({Kind::Number, {F::CheckAdr, i}});
         }
-        t.append({Kind::Number, slotField("CheckAdr", 0)});
-        t.append({Kind::Number, QStringLiteral("TxtFunction")});
-        t.append({Kind::Text, QStringLiteral("Scan")});
-        t.append({Kind::Text, QStringLiteral("TimeOutDelay")});
-        t.append({Kind::Text, QStringLiteral("WaitingDelay")});
-        t.append({Kind::Truth, QStringLiteral("Protocol4")});
-        t.append({Kind::Truth, QStringLiteral("Modbus")});
-        t.append({Kind::Truth, QStringLiteral("decrypt")});
-        t.append({Kind::Truth, QStringLiteral("Encrypt")});
-        t.append({Kind::Text, QStringLiteral("Password")});
-        t.append({Kind::Number, QStringLiteral("TxtFunction")});
-        t.append({Kind::Text, QStringLiteral("Query")});
-        t.append({Kind::Text, QStringLiteral("COMSpeed")});
-        t.append({Kind::Truth, QStringLiteral("OptNone")});
-        t.append({Kind::Truth, QStringLiteral("ProtocolAA")});
-        t.append({Kind::Truth, QStringLiteral("OptBioscrypt")});
-        t.append({Kind::Number, QStringLiteral("ckAck")});
-        t.append({Kind::Number, QStringLiteral("ckRes")});
-        t.append({Kind::Text, QStringLiteral("txtProtocol")});
-        t.append({Kind::Truth, QStringLiteral("Protocol4Plus")});
+        t.append({Kind::Number, {F::CheckAdr, 0}});
+        t.append({Kind::Number, F::TxtFunction});
+        t.append({Kind::Text, F::Scan});
+        t.append({Kind::Text, F::TimeOutDelay});
+        t.append({Kind::Text, F::WaitingDelay});
+        t.append({Kind::Truth, F::Protocol4});
+        t.append({Kind::Truth, F::Modbus});
+        t.append({Kind::Truth, F::decrypt});
+        t.append({Kind::Truth, F::Encrypt});
+        t.append({Kind::Text, F::Password});
+        t.append({Kind::Number, F::TxtFunction});
+        t.append({Kind::Text, F::Query});
+        t.append({Kind::Text, F::COMSpeed});
+        t.append({Kind::Truth, F::OptNone});
+        t.append({Kind::Truth, F::ProtocolAA});
+        t.append({Kind::Truth, F::OptBioscrypt});
+        t.append({Kind::Number, F::ckAck});
+        t.append({Kind::Number, F::ckRes});
+        t.append({Kind::Text, F::txtProtocol});
+        t.append({Kind::Truth, F::Protocol4Plus});
         for (int i = 8; i < ConsoleModel::kSlots; ++i) {
-            t.append({Kind::Text, slotField("Address", i)});
-            t.append({Kind::Number, slotField("CheckAdr", i)});
+            t.append({Kind::Text, {F::Address, i}});
+            t.append({Kind::Number, {F::CheckAdr, i}});
         }
-        t.append({Kind::Text, QStringLiteral("IP")});
-        t.append({Kind::Text, QStringLiteral("Port")});
-        t.append({Kind::Truth, QStringLiteral("OpCOM")});
-        t.append({Kind::Text, QStringLiteral("MemPage")});
-        t.append({Kind::Text, QStringLiteral("MemAddress")});
-        t.append({Kind::Text, QStringLiteral("MemRecordNumber")});
-        t.append({Kind::Text, QStringLiteral("MemRecordSize")});
+        t.append({Kind::Text, F::IP});
+        t.append({Kind::Text, F::Port});
+        t.append({Kind::Truth, F::OpCOM});
+        t.append({Kind::Text, F::MemPage});
+        t.append({Kind::Text, F::MemAddress});
+        t.append({Kind::Text, F::MemRecordNumber});
+        t.append({Kind::Text, F::MemRecordSize});
         Q_ASSERT(t.size() == 99);
         return t;
     }();
@@ -80,9 +76,9 @@ QString numberEntry(int value)
     return (value < 0 ? QString() : QStringLiteral(" ")) + QString::number(value) + QLatin1Char(' ');
 }
 
-int fieldNumber(const ConsoleModel& model, const QString& name)
+int fieldNumber(const ConsoleModel& model, FieldRef ref)
 {
-    return model.field(name).kind == ConsoleModel::Kind::List ? model.listIndex(name) : model.check(name);
+    return model.kind(ref) == FieldKind::List ? model.listIndex(ref.field) : model.check(ref);
 }
 
 std::optional<bool> truthValue(const QString& text)
@@ -111,8 +107,8 @@ bool apply(ConsoleModel& model, const Entry& entry, const QString& line)
         if (!n)
             return false;
         const double whole = std::nearbyint(*n);
-        if (model.field(entry.field).kind == ConsoleModel::Kind::List)
-            return whole >= -1 && whole <= INT_MAX && model.setListIndex(entry.field, static_cast<int>(whole));
+        if (model.kind(entry.field) == FieldKind::List)
+            return whole >= -1 && whole <= INT_MAX && model.setListIndex(entry.field.field, static_cast<int>(whole));
         if (whole < 0 || whole > 2) // unticked, ticked, or greyed
             return false;
         model.setCheck(entry.field, static_cast<int>(whole));
@@ -122,9 +118,9 @@ bool apply(ConsoleModel& model, const Entry& entry, const QString& line)
         const auto on = truthValue(line);
         if (!on)
             return false;
-        model.setSelected(entry.field, *on);
-        if (entry.field == QLatin1String("OpCOM"))
-            model.setSelected(QStringLiteral("OpTCP"), !*on);
+        model.setSelected(entry.field.field, *on);
+        if (entry.field.field == Field::OpCOM)
+            model.setSelected(Field::OpTCP, !*on);
         return true;
     }
     }
@@ -132,6 +128,14 @@ bool apply(ConsoleModel& model, const Entry& entry, const QString& line)
 }
 
 } // namespace
+
+QStringList fileLayout()
+{
+    QStringList names;
+    for (const Entry& e : entries())
+        names.append(e.kind == Kind::Ignored ? QString() : ConsoleModel::name(e.field));
+    return names;
+}
 
 QString configFileName()
 {
@@ -152,7 +156,7 @@ bool SaveConfig(const ConsoleModel& model, const QString& path, QString* error)
             text += numberEntry(fieldNumber(model, e.field));
             break;
         case Kind::Truth:
-            text += model.selected(e.field) ? QStringLiteral("True") : QStringLiteral("False");
+            text += model.selected(e.field.field) ? QStringLiteral("True") : QStringLiteral("False");
             break;
         }
         text += QStringLiteral("\r\n");
@@ -163,7 +167,7 @@ bool SaveConfig(const ConsoleModel& model, const QString& path, QString* error)
 void ReadConfig(ConsoleModel& model, const QString& path)
 {
     for (int i = 8; i < ConsoleModel::kSlots; ++i)
-        model.setText(slotField("Address", i), QString::number(i));
+        model.setText(Field::Address, i, QString::number(i));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace tarvo {
 
@@ -9,6 +10,9 @@ class ConsoleModel;
 namespace config {
 
 QString configFileName(); // "Tarvo.cfg", in the current directory
+
+// The field each of the file's 99 lines holds, by name; empty for the lines that hold none.
+QStringList fileLayout();
 
 // Writes the console's settings as 99 positional lines (Latin-1, CR LF). The file is written under a
 // temporary name and renamed over the old one, readable by its owner only (it holds the pass phrase).

@@ -7,6 +7,7 @@
 #include "MemoryRead.h"
 #include "Number.h"
 #include "Polling.h"
+#include "TarvoVersion.h"
 #include "Trace.h"
 
 #include <QFile>
@@ -32,23 +33,35 @@ QStringList tokenize(const QString& text)
     return tokens;
 }
 
-namespace {
-QString keyOf(const QString& token)
+Switches parseSwitches(const QString& text)
 {
-    return token.left(token.indexOf(QLatin1Char('='))).toLower();
+    Switches result;
+    for (const QString& token : tokenize(text)) {
+        const qsizetype eq = token.indexOf(QLatin1Char('='));
+        Switches::Switch sw{token.left(eq).toLower(), token.mid(eq + 1)};
+        if (sw.key == QLatin1String("silent")) {
+            const auto n = parseNumber(sw.value);
+            const double whole = n ? std::nearbyint(*n) : 0;
+            if (!n || whole < -32768 || whole > 32767) {
+                result.failure =
+                    QStringLiteral("silent=%1 is not a number; the switches after it were not applied").arg(sw.value);
+                break;
+            }
+            result.silent = whole == 1;
+        }
+        result.send = result.send || sw.key == QLatin1String("cmd");
+        result.read = result.read || sw.key == QLatin1String("page");
+        if (sw.key == QLatin1String("outputfile"))
+            result.outputFile = sw.value;
+        result.applied.append(sw);
+    }
+    return result;
 }
-} // namespace
 
 bool isMemoryReadJob(const QString& text)
 {
-    bool page = false;
-    for (const QString& token : tokenize(text)) {
-        const QString key = keyOf(token);
-        if (key == QLatin1String("cmd"))
-            return false;
-        page = page || key == QLatin1String("page");
-    }
-    return page;
+    const Switches s = parseSwitches(text);
+    return s.read && (!s.send || !s.failure.isEmpty());
 }
 
 QString usage()
@@ -74,9 +87,14 @@ QString usage()
 
 } // namespace cli
 
-Session::Session(ConsoleModel& model, Link& link, Polling& polling, MemoryRead& memoryRead)
-    : m_model(model), m_link(link), m_polling(polling), m_memoryRead(memoryRead)
+Session::Session(ConsoleModel& model, Link& link, Polling& polling, MemoryRead& memoryRead, Trace& trace)
+    : m_model(model), m_link(link), m_polling(polling), m_memoryRead(memoryRead), m_trace(trace)
 {
+}
+
+QString Session::version()
+{
+    return QStringLiteral(TARVO_VERSION);
 }
 
 Session::LoadResult Session::Form_Load(const QString& argumentText)
@@ -98,13 +116,13 @@ QString Session::Form_Unload()
         m_link.Disconnect();
     } catch (...) {
     }
-    if (m_model.check(QStringLiteral("Check1")) != 1)
+    if (m_model.check(Field::SaveOnExit) != 1)
         return {};
     QString error;
     if (config::SaveConfig(m_model, config::configFileName(), &error))
         return {};
     const QString problem = QStringLiteral("The settings were not saved: ") + error;
-    defaultTrace().write(QStringLiteral("SaveConfig:: Error : ") + error);
+    m_trace.write(QStringLiteral("SaveConfig:: Error : ") + error);
     return problem;
 }
 
@@ -129,67 +147,56 @@ void Session::cycleEnded()
 
 Session::LoadResult Session::ParseCommandLine()
 {
-    m_model.setCheck(QStringLiteral("Check1"), m_model.CommandLine.trimmed().isEmpty() ? 1 : 0);
+    m_model.setCheck(Field::SaveOnExit, m_model.CommandLine.trimmed().isEmpty() ? 1 : 0);
 
-    bool send = false;
-    bool read = false;
-    QString outputFile;
-    QString failure;
-    for (const QString& token : cli::tokenize(m_model.CommandLine)) {
-        const qsizetype eq = token.indexOf(QLatin1Char('='));
-        const QString key = token.left(eq).toLower();
-        const QString value = token.mid(eq + 1);
+    const cli::Switches switches = cli::parseSwitches(m_model.CommandLine);
+    for (const cli::Switches::Switch& sw : switches.applied) {
+        const QString& key = sw.key;
+        const QString& value = sw.value;
         if (key == QLatin1String("com")) {
-            m_model.setText(QStringLiteral("ComPort"), QStringLiteral("COM") + value);
-            m_model.choose(QStringLiteral("OpCOM"));
+            m_model.setText(Field::ComPort, QStringLiteral("COM") + value);
+            m_model.choose(Field::OpCOM);
         } else if (key == QLatin1String("speed")) {
-            m_model.setText(QStringLiteral("COMSpeed"), value);
+            m_model.setText(Field::COMSpeed, value);
         } else if (key == QLatin1String("tcp")) {
-            m_model.setText(QStringLiteral("IP"), value);
-            m_model.choose(QStringLiteral("OpTCP"));
+            m_model.setText(Field::IP, value);
+            m_model.choose(Field::OpTCP);
         } else if (key == QLatin1String("port")) {
-            m_model.setText(QStringLiteral("Port"), value);
+            m_model.setText(Field::Port, value);
         } else if (key == QLatin1String("timeoutdelay")) {
-            m_model.setText(QStringLiteral("TimeOutDelay"), value);
+            m_model.setText(Field::TimeOutDelay, value);
         } else if (key == QLatin1String("waitingdelay")) {
-            m_model.setText(QStringLiteral("WaitingDelay"), value);
+            m_model.setText(Field::WaitingDelay, value);
         } else if (key == QLatin1String("controlleraddress")) {
             for (int i = 1; i < ConsoleModel::kSlots; ++i)
-                m_model.setCheck(ConsoleModel::slotName(QStringLiteral("CheckAdr"), i), 0);
-            m_model.setCheck(QStringLiteral("CheckAdr_0"), 1);
-            m_model.setText(QStringLiteral("Address_0"), value);
+                m_model.setCheck(Field::CheckAdr, i, 0);
+            m_model.setCheck(Field::CheckAdr, 0, 1);
+            m_model.setText(Field::Address, 0, value);
         } else if (key == QLatin1String("page")) {
-            m_model.setText(QStringLiteral("MemPage"), value);
-            read = true;
+            m_model.setText(Field::MemPage, value);
         } else if (key == QLatin1String("firstaddress")) {
-            m_model.setText(QStringLiteral("MemAddress"), value);
+            m_model.setText(Field::MemAddress, value);
         } else if (key == QLatin1String("records")) {
-            m_model.setText(QStringLiteral("MemRecordNumber"), value);
+            m_model.setText(Field::MemRecordNumber, value);
         } else if (key == QLatin1String("recordsize")) {
-            m_model.setText(QStringLiteral("MemRecordSize"), value);
+            m_model.setText(Field::MemRecordSize, value);
         } else if (key == QLatin1String("cmd")) {
-            m_model.setText(QStringLiteral("Cmd"), value);
-            send = true;
-        } else if (key == QLatin1String("outputfile")) {
-            outputFile = value;
+            m_model.setText(Field::Cmd, value);
         } else if (key == QLatin1String("silent")) {
-            const auto n = parseNumber(value);
-            const double whole = n ? std::nearbyint(*n) : 0;
-            if (!n || whole < -32768 || whole > 32767) {
-                failure =
-                    QStringLiteral("silent=%1 is not a number; the switches after it were not applied").arg(value);
-                break;
-            }
-            m_model.Silent = whole == 1;
+            m_model.Silent = switches.silent;
         }
     }
+    const QString& failure = switches.failure;
+    const bool send = switches.send;
+    const bool read = switches.read;
+    const QString& outputFile = switches.outputFile;
 
     LoadResult result;
     if (!failure.isEmpty()) {
+        result.reason = failure;
         if (read) { // a memory-read job that cannot run still ends the program
             result.endProgram = true;
             result.exitCode = 1;
-            result.reason = failure;
         }
         return result;
     }

@@ -11,7 +11,6 @@
 namespace tarvo {
 
 namespace {
-const QString kCmd = QStringLiteral("Cmd");
 const QString kCrLf = QStringLiteral("\r\n");
 } // namespace
 
@@ -82,7 +81,7 @@ void openCommandFile(ConsoleModel& model, FileDialogs& dialogs, Prompter& prompt
         return;
     QString error;
     if (const auto text = readCommandFile(model.lastFileName, &error))
-        model.setText(kCmd, *text);
+        model.setText(Field::Cmd, *text);
     else
         prompter.message(QStringLiteral("Tarvo"), QStringLiteral("Cannot read %1: %2").arg(model.lastFileName, error),
                          Prompter::Icon::Critical);
@@ -94,7 +93,7 @@ void saveCommandFile(ConsoleModel& model, FileDialogs& dialogs, Prompter& prompt
     if (model.lastFileName.isEmpty())
         return;
     QString error;
-    if (!writeCommandFile(model.lastFileName, model.text(kCmd), &error))
+    if (!writeCommandFile(model.lastFileName, model.text(Field::Cmd), &error))
         prompter.message(QStringLiteral("Tarvo"), QStringLiteral("Cannot write %1: %2").arg(model.lastFileName, error),
                          Prompter::Icon::Critical);
 }

@@ -1,322 +1,283 @@
 #include "ConsoleModel.h"
 
-#include <QDebug>
+#include <QHash>
+#include <stdexcept>
 
 namespace tarvo {
 
 namespace {
-const QString kProtocolGroup = QStringLiteral("protocol");
-const QString kLinkGroup = QStringLiteral("link");
-const QString kCryptGroup = QStringLiteral("crypt");
 
-// The help text under the delays, in the words the technicians know it by.
-const QString kDelayHelp = QStringLiteral(
-    "TimeOut c'est le temps maximal d'attente, si on ne recoit rien.                            Le Receive Buffer "
-    "Scanning Delay c'est le temps qu'on attend pour voir si il n'y a rien de nouveau sur la ligne, si le in "
-    "buffer est identique a lui meme ou bien si il augmente.  ");
+// Where each field's state starts in the flat list: a single field takes one place, a per-slot field
+// 32 in a row.
+const std::array<size_t, kFieldCount + 1>& offsets()
+{
+    static const auto table = [] {
+        std::array<size_t, kFieldCount + 1> o{};
+        for (int i = 0; i < kFieldCount; ++i)
+            o[i + 1] = o[i] + (fieldTable()[i].perSlot ? kSlotCount : 1);
+        return o;
+    }();
+    return table;
+}
+
+QList<FieldRef> buildFieldOrder()
+{
+    QList<FieldRef> order;
+    const QList<FieldInfo>& table = fieldTable();
+    for (int i = 0; i < table.size();) {
+        if (!table[i].perSlot) {
+            order.append(table[i].field);
+            ++i;
+            continue;
+        }
+        // A run of per-slot fields is one row per slot: the slot's fields side by side.
+        int end = i;
+        while (end < table.size() && table[end].perSlot)
+            ++end;
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            for (int k = i; k < end; ++k)
+                order.append(FieldRef(table[k].field, slot));
+        }
+        i = end;
+    }
+    return order;
+}
+
+const QHash<QString, FieldRef>& fieldsByName()
+{
+    static const auto byName = [] {
+        QHash<QString, FieldRef> h;
+        for (const FieldRef& ref : ConsoleModel::allFields())
+            h.insert(ConsoleModel::name(ref), ref);
+        return h;
+    }();
+    return byName;
+}
+
 } // namespace
 
 ConsoleModel::ConsoleModel(QObject* parent) : QObject(parent)
 {
-    using K = Kind;
-    auto text = [this](const QString& name, const QString& value, const QStringList& items = {}) {
-        Field f;
-        f.name = name;
-        f.kind = K::Text;
-        f.text = value;
-        f.items = items;
-        add(f);
-    };
-    auto simple = [this](const QString& name, K kind, const QString& caption, int value = 0) {
-        Field f;
-        f.name = name;
-        f.kind = kind;
-        f.caption = caption;
-        f.value = value;
-        add(f);
-    };
-    auto option = [this](const QString& name, const QString& group, const QString& caption, bool on) {
-        Field f;
-        f.name = name;
-        f.kind = K::Option;
-        f.caption = caption;
-        f.group = group;
-        f.value = on ? 1 : 0;
-        add(f);
-    };
-
-    // Outside the tab control.
-    {
-        Field f;
-        f.name = QStringLiteral("TxtFunction");
-        f.kind = K::List;
-        f.items = {QStringLiteral("Read Input (02)"),       QStringLiteral("Read Buffer 100/110 (04)"),
-                   QStringLiteral("Read Buffer 100 (04) "), QStringLiteral("Read Buffer 110 (04) "),
-                   QStringLiteral("Send command"),          QStringLiteral("Send Query (24)"),
-                   QStringLiteral("Waiting for messages!")};
-        f.value = 0; // a fresh console is ready to read inputs rather than sending nothing
-        add(f);
+    m_states.resize(offsets().back());
+    for (const FieldRef& ref : allFields()) {
+        const FieldInfo& info = fieldInfo(ref.field);
+        State& s = mut(ref);
+        s.text = info.text;
+        s.value = info.value;
+        s.items = info.items;
+        s.enabled = info.enabled;
+        s.visible = info.visible;
     }
-    simple(QStringLiteral("CmdSend"), K::Button, QStringLiteral("Send One Time"));
-    simple(QStringLiteral("CmdStart"), K::Button, QStringLiteral("Start"));
-    simple(QStringLiteral("CmdStop"), K::Button, QStringLiteral("Stop"));
-    simple(QStringLiteral("Check2"), K::Check, QStringLiteral("Show Read Memory Options "));
-    simple(QStringLiteral("Label3"), K::Label, QStringLiteral("Function"));
-    simple(QStringLiteral("Label8"), K::Label, QStringLiteral("CRC Error !!! (Proto4)"));
-    simple(QStringLiteral("LblEcho"), K::Label, QStringLiteral("Echo !!!"));
-    {
-        Field f;
-        f.name = QStringLiteral("SSTab1");
-        f.kind = K::List;
-        f.items = {QStringLiteral("   General"), QStringLiteral("   Definition")};
-        f.value = kPageGeneral;
-        add(f);
-    }
-
-    // Page "General": the results.
-    for (int i = 0; i < kSlots; ++i) {
-        text(slotName(QStringLiteral("Reponse"), i), QString());
-        text(slotName(QStringLiteral("Reponse1"), i), QString());
-        simple(slotName(QStringLiteral("Label14"), i), K::Label, QStringLiteral("#%1").arg(i + 1));
-    }
-    simple(QStringLiteral("Frame2"), K::Panel, QStringLiteral("  Received String  "));
-    text(QStringLiteral("Answer1"), QString());
-    text(QStringLiteral("Answer"), QString());
-    text(QStringLiteral("Scan"), QStringLiteral("1"));
-    simple(QStringLiteral("Label5"), K::Label, QStringLiteral("Scan rate if func 02, 04 or 24 "));
-    simple(QStringLiteral("Label6"), K::Label, QStringLiteral("msec."));
-    text(QStringLiteral("Query"), QStringLiteral("01"));
-    simple(QStringLiteral("Label4"), K::Label, QStringLiteral("Query Code if func 24"));
-
-    // Page "Definition": the settings.
-    simple(QStringLiteral("Frame3"), K::Panel, QString());
-    option(QStringLiteral("OpCOM"), kLinkGroup, QStringLiteral("COM Port:"), true);
-    option(QStringLiteral("OpTCP"), kLinkGroup, QStringLiteral("TCP"), false);
-    text(QStringLiteral("ComPort"), QStringLiteral("COM1"),
-         {QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"), QStringLiteral("COM4"),
-          QStringLiteral("COM5")});
-    text(QStringLiteral("COMSpeed"), QStringLiteral("38400"),
-         {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
-          QStringLiteral("57600"), QStringLiteral("115200")});
-    simple(QStringLiteral("Label12"), K::Label, QStringLiteral("Speed:"));
-    text(QStringLiteral("IP"), QStringLiteral("127.0.0.1"));
-    text(QStringLiteral("Port"), QStringLiteral("1001"));
-    simple(QStringLiteral("Label13"), K::Label, QStringLiteral("Port:"));
-    text(QStringLiteral("TimeOutDelay"), QStringLiteral("1500"));
-    simple(QStringLiteral("Label7"), K::Label, QStringLiteral("Time Out Delay :"));
-    simple(QStringLiteral("Label10"), K::Label, QStringLiteral("Msec."));
-    text(QStringLiteral("WaitingDelay"), QStringLiteral("50"));
-    simple(QStringLiteral("Label1"), K::Label, QStringLiteral("Receive Buffer Scanning Delay :"));
-    simple(QStringLiteral("Label9"), K::Label, QStringLiteral("Msec."));
-    simple(QStringLiteral("Frame1"), K::Panel, QStringLiteral("  Command to send  "));
-    text(QStringLiteral("Cmd"), QString());
-    simple(QStringLiteral("CmdOpen"), K::Button, QStringLiteral("Open"));
-    simple(QStringLiteral("CmdSave"), K::Button, QStringLiteral("Save"));
-    simple(QStringLiteral("Frame5"), K::Panel, QStringLiteral("Controller Address (00-65535)"));
-    for (int i = 0; i < kSlots; ++i) {
-        simple(slotName(QStringLiteral("CheckAdr"), i), K::Check, QStringLiteral("#%1").arg(i + 1));
-        text(slotName(QStringLiteral("Address"), i), QString());
-    }
-    simple(QStringLiteral("Frame6"), K::Panel, QString());
-    option(QStringLiteral("Modbus"), kProtocolGroup, QStringLiteral("Modbus"), false);
-    option(QStringLiteral("Protocol4"), kProtocolGroup, QStringLiteral("Protocol 4"), true);
-    option(QStringLiteral("Protocol4Plus"), kProtocolGroup, QStringLiteral("Protocol 4+"), false);
-    option(QStringLiteral("ProtocolAA"), kProtocolGroup, QStringLiteral("Customer Protocol"), false);
-    option(QStringLiteral("OptBioscrypt"), kProtocolGroup, QStringLiteral("Bioscrypt"), false);
-    option(QStringLiteral("OptNone"), kProtocolGroup, QStringLiteral("None"), false);
-    simple(QStringLiteral("ckAck"), K::Check, QStringLiteral("Ack Req"));
-    simple(QStringLiteral("ckRes"), K::Check, QStringLiteral("Resp Req"));
-    text(QStringLiteral("txtProtocol"), QStringLiteral("AA"));
-    simple(QStringLiteral("Frame7"), K::Panel, QString());
-    option(QStringLiteral("Encrypt"), kCryptGroup, QStringLiteral("Encrypt"), false);
-    option(QStringLiteral("decrypt"), kCryptGroup, QStringLiteral("Decrypt"), true);
-    text(QStringLiteral("Password"), QString());
-    simple(QStringLiteral("Check1"), K::Check, QStringLiteral("Save Config on exit"), 1);
-    simple(QStringLiteral("Label11"), K::Label, kDelayHelp);
-    simple(QStringLiteral("Picture1"), K::Panel, QString());
-    text(QStringLiteral("MemPage"), QStringLiteral("01"));
-    simple(QStringLiteral("Label2"), K::Label, QStringLiteral("Page Number "));
-    text(QStringLiteral("MemAddress"), QStringLiteral("1e2c"));
-    simple(QStringLiteral("Label15"), K::Label, QStringLiteral("First Address "));
-    text(QStringLiteral("MemRecordNumber"), QStringLiteral("99"));
-    simple(QStringLiteral("Label16"), K::Label, QStringLiteral("Number of records"));
-    text(QStringLiteral("MemRecordSize"), QStringLiteral("12"));
-    simple(QStringLiteral("Label17"), K::Label, QStringLiteral("Record size"));
-    simple(QStringLiteral("CmdReadMemory"), K::Button, QStringLiteral("READ"));
-
-    // The layout's states agree with its default choices: indicators hidden, memory panel hidden,
-    // only the chosen protocol's and link's fields editable, the pass phrase locked while decrypting.
-    mut(QStringLiteral("Label8")).visible = false;
-    mut(QStringLiteral("LblEcho")).visible = false;
-    mut(QStringLiteral("Picture1")).visible = false;
-    mut(QStringLiteral("Password")).enabled = false;
+    // The layout's states agree with its default choices: only the chosen protocol's and link's
+    // fields are editable.
     UpdateProtocolOptions();
     UpdateLinkOptions();
 }
 
-void ConsoleModel::add(Field f)
+QString ConsoleModel::name(FieldRef ref)
 {
-    m_order.append(f.name);
-    m_fields.insert(f.name, std::move(f));
+    const FieldInfo& info = fieldInfo(ref.field);
+    return info.perSlot ? info.name + QLatin1Char('_') + QString::number(ref.slot) : info.name;
 }
 
-const ConsoleModel::Field& ConsoleModel::field(const QString& name) const
+std::optional<FieldRef> ConsoleModel::find(const QString& name)
 {
-    const auto it = m_fields.constFind(name);
-    Q_ASSERT_X(it != m_fields.constEnd(), "ConsoleModel", qPrintable(name));
-    if (it == m_fields.constEnd()) {
-        static const Field none;
-        qWarning("ConsoleModel: no field %s", qPrintable(name));
-        return none;
-    }
+    const auto& byName = fieldsByName();
+    const auto it = byName.constFind(name);
+    if (it == byName.constEnd())
+        return std::nullopt;
     return *it;
 }
 
-ConsoleModel::Field& ConsoleModel::mut(const QString& name)
+const QList<FieldRef>& ConsoleModel::allFields()
 {
-    const auto it = m_fields.find(name);
-    Q_ASSERT_X(it != m_fields.end(), "ConsoleModel", qPrintable(name));
-    return *it;
+    static const QList<FieldRef> order = buildFieldOrder();
+    return order;
 }
 
-void ConsoleModel::setText(const QString& name, const QString& text)
+size_t ConsoleModel::index(FieldRef ref)
 {
-    Field& f = mut(name);
-    if (f.text == text)
+    const int f = static_cast<int>(ref.field);
+    if (f < 0 || f >= kFieldCount)
+        throw std::out_of_range("no such console field");
+    const bool perSlot = fieldTable()[f].perSlot;
+    if (perSlot ? (ref.slot < 0 || ref.slot >= kSlotCount) : ref.slot != -1)
+        throw std::out_of_range(("slot out of range for console field " + fieldTable()[f].name).toStdString());
+    return offsets()[f] + (perSlot ? static_cast<size_t>(ref.slot) : 0);
+}
+
+QString ConsoleModel::caption(FieldRef ref) const
+{
+    const FieldInfo& info = fieldInfo(ref.field);
+    return info.perSlot ? info.caption.arg(ref.slot + 1) : info.caption;
+}
+
+void ConsoleModel::setText(FieldRef ref, const QString& text)
+{
+    State& s = mut(ref);
+    if (s.text == text)
         return;
-    f.text = text;
-    emit valueChanged(name);
+    s.text = text;
+    emit valueChanged(ref);
 }
 
-void ConsoleModel::setCheck(const QString& name, int value)
+void ConsoleModel::setCheck(FieldRef ref, int value)
 {
-    Field& f = mut(name);
-    const bool changed = f.value != value;
-    f.value = value;
+    State& s = mut(ref);
+    const bool changed = s.value != value;
+    s.value = value;
     if (changed)
-        emit valueChanged(name);
-    if (name == QLatin1String("Check2"))
-        setVisible(QStringLiteral("Picture1"), value != 0);
+        emit valueChanged(ref);
+    if (ref.field == Field::ShowMemoryPanel)
+        setVisible(Field::MemoryPanel, value != 0);
 }
 
-void ConsoleModel::choose(const QString& name)
+void ConsoleModel::choose(Field f)
 {
-    Field& chosen = mut(name);
-    Q_ASSERT(chosen.kind == Kind::Option);
-    const QString group = chosen.group;
-    for (const QString& other : std::as_const(m_order)) {
-        Field& f = m_fields[other];
-        if (f.kind == Kind::Option && f.group == group && other != name && f.value != 0) {
-            f.value = 0;
-            emit valueChanged(other);
+    const FieldInfo& chosen = fieldInfo(f);
+    if (chosen.kind != Kind::Option)
+        throw std::logic_error("choose() takes an option button");
+    for (const FieldInfo& other : fieldTable()) {
+        if (other.kind == Kind::Option && other.group == chosen.group && other.field != f && selected(other.field)) {
+            mut(other.field).value = 0;
+            emit valueChanged(other.field);
         }
     }
-    if (chosen.value == 0) {
-        chosen.value = 1;
-        emit valueChanged(name);
+    if (!selected(f)) {
+        mut(f).value = 1;
+        emit valueChanged(f);
     }
-    runChoiceRule(name);
+    runChoiceRule(f);
 }
 
-void ConsoleModel::setSelected(const QString& name, bool on)
+void ConsoleModel::setSelected(Field f, bool on)
 {
     if (on) {
-        choose(name);
+        choose(f);
         return;
     }
-    Field& f = mut(name);
-    if (f.value != 0) {
-        f.value = 0;
-        emit valueChanged(name);
+    State& s = mut(f);
+    if (s.value != 0) {
+        s.value = 0;
+        emit valueChanged(f);
     }
 }
 
-void ConsoleModel::runChoiceRule(const QString& name)
+void ConsoleModel::runChoiceRule(Field f)
 {
-    if (name == QLatin1String("Modbus")) {
-        setText(QStringLiteral("COMSpeed"), QStringLiteral("9600"));
+    switch (f) {
+    case Field::Modbus:
+        setText(Field::COMSpeed, QStringLiteral("9600"));
         UpdateProtocolOptions();
-    } else if (name == QLatin1String("Protocol4") || name == QLatin1String("Protocol4Plus") ||
-               name == QLatin1String("ProtocolAA") || name == QLatin1String("OptBioscrypt") ||
-               name == QLatin1String("OptNone")) {
+        break;
+    case Field::Protocol4:
+    case Field::Protocol4Plus:
+    case Field::ProtocolAA:
+    case Field::OptBioscrypt:
+    case Field::OptNone:
         UpdateProtocolOptions();
-    } else if (name == QLatin1String("OpCOM") || name == QLatin1String("OpTCP")) {
+        break;
+    case Field::OpCOM:
+    case Field::OpTCP:
         UpdateLinkOptions();
-    } else if (name == QLatin1String("Encrypt")) {
-        setEnabled(QStringLiteral("Password"), true);
-    } else if (name == QLatin1String("decrypt")) {
-        setEnabled(QStringLiteral("Password"), false);
+        break;
+    case Field::Encrypt:
+        setEnabled(Field::Password, true);
+        break;
+    case Field::decrypt:
+        setEnabled(Field::Password, false);
+        break;
+    default:
+        break;
     }
 }
 
-bool ConsoleModel::setListIndex(const QString& name, int index)
+bool ConsoleModel::setListIndex(Field f, int index)
 {
-    Field& f = mut(name);
-    if (index < -1 || index >= f.items.size())
+    State& s = mut(f);
+    if (index < -1 || index >= s.items.size())
         return false;
-    if (f.value != index) {
-        f.value = index;
-        emit valueChanged(name);
+    if (s.value != index) {
+        s.value = index;
+        emit valueChanged(f);
     }
     return true;
 }
 
-void ConsoleModel::setListItems(const QString& name, const QStringList& items)
+void ConsoleModel::setListItems(Field f, const QStringList& items)
 {
-    Field& f = mut(name);
-    f.items = items;
-    emit stateChanged(name);
+    mut(f).items = items;
+    emit stateChanged(f);
 }
 
-void ConsoleModel::setEnabled(const QString& name, bool on)
+void ConsoleModel::setEnabled(FieldRef ref, bool on)
 {
-    Field& f = mut(name);
-    if (f.enabled == on)
+    State& s = mut(ref);
+    if (s.enabled == on)
         return;
-    f.enabled = on;
-    emit stateChanged(name);
+    s.enabled = on;
+    emit stateChanged(ref);
 }
 
-void ConsoleModel::setVisible(const QString& name, bool on)
+void ConsoleModel::setVisible(FieldRef ref, bool on)
 {
-    Field& f = mut(name);
-    if (f.visible == on)
+    State& s = mut(ref);
+    if (s.visible == on)
         return;
-    f.visible = on;
-    emit stateChanged(name);
+    s.visible = on;
+    emit stateChanged(ref);
 }
 
 void ConsoleModel::UpdateProtocolOptions()
 {
-    const bool bioscrypt = selected(QStringLiteral("OptBioscrypt"));
-    setEnabled(QStringLiteral("ckAck"), bioscrypt);
-    setEnabled(QStringLiteral("ckRes"), bioscrypt);
-    setEnabled(QStringLiteral("txtProtocol"), selected(QStringLiteral("ProtocolAA")));
+    const bool bioscrypt = selected(Field::OptBioscrypt);
+    setEnabled(Field::AckReq, bioscrypt);
+    setEnabled(Field::RespReq, bioscrypt);
+    setEnabled(Field::CustomerCode, selected(Field::ProtocolAA));
 }
 
 void ConsoleModel::UpdateLinkOptions()
 {
-    const bool tcp = selected(QStringLiteral("OpTCP"));
-    const bool com = selected(QStringLiteral("OpCOM"));
-    setEnabled(QStringLiteral("IP"), tcp);
-    setEnabled(QStringLiteral("Port"), tcp);
-    setEnabled(QStringLiteral("ComPort"), com);
-    setEnabled(QStringLiteral("COMSpeed"), com);
+    const bool tcp = selected(Field::OpTCP);
+    const bool com = selected(Field::OpCOM);
+    setEnabled(Field::IP, tcp);
+    setEnabled(Field::Port, tcp);
+    setEnabled(Field::ComPort, com);
+    setEnabled(Field::COMSpeed, com);
 }
 
 Protocol ConsoleModel::protocol() const
 {
-    if (selected(QStringLiteral("Modbus")))
+    if (selected(Field::Modbus))
         return Protocol::Modbus;
-    if (selected(QStringLiteral("Protocol4")))
+    if (selected(Field::Protocol4))
         return Protocol::Protocol4;
-    if (selected(QStringLiteral("Protocol4Plus")))
+    if (selected(Field::Protocol4Plus))
         return Protocol::Protocol4Plus;
-    if (selected(QStringLiteral("ProtocolAA")))
+    if (selected(Field::ProtocolAA))
         return Protocol::Customer;
-    if (selected(QStringLiteral("OptBioscrypt")))
+    if (selected(Field::OptBioscrypt))
         return Protocol::Bioscrypt;
     return Protocol::None;
+}
+
+Field ConsoleModel::protocolOption(Protocol p)
+{
+    switch (p) {
+    case Protocol::Modbus:
+        return Field::Modbus;
+    case Protocol::Protocol4:
+        return Field::Protocol4;
+    case Protocol::Protocol4Plus:
+        return Field::Protocol4Plus;
+    case Protocol::Customer:
+        return Field::ProtocolAA;
+    case Protocol::Bioscrypt:
+        return Field::OptBioscrypt;
+    case Protocol::None:
+        break;
+    }
+    return Field::OptNone;
 }
 
 RequestSettings ConsoleModel::requestSettings(int slot) const
@@ -324,12 +285,22 @@ RequestSettings ConsoleModel::requestSettings(int slot) const
     RequestSettings s;
     s.protocol = protocol();
     s.address = address(slot);
-    s.customerCode = text(QStringLiteral("txtProtocol"));
-    s.encrypt = selected(QStringLiteral("Encrypt"));
-    s.password = text(QStringLiteral("Password"));
-    s.ackReq = check(QStringLiteral("ckAck")) == 1;
-    s.respReq = check(QStringLiteral("ckRes")) == 1;
+    s.customerCode = text(Field::CustomerCode);
+    s.encrypt = selected(Field::Encrypt);
+    s.password = text(Field::Password);
+    s.ackReq = check(Field::AckReq) == 1;
+    s.respReq = check(Field::RespReq) == 1;
     return s;
+}
+
+bool ConsoleModel::replyLessSend() const
+{
+    return selected(Field::OptBioscrypt) && check(Field::AckReq) == 0 && check(Field::RespReq) == 0;
+}
+
+bool ConsoleModel::secondMessageAwaited() const
+{
+    return selected(Field::OptBioscrypt) && check(Field::AckReq) == 1 && check(Field::RespReq) == 1;
 }
 
 } // namespace tarvo

@@ -1,14 +1,16 @@
 #pragma once
 
+#include "Fields.h"
 #include "Framing.h"
 
-#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QVariant>
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace tarvo {
 
@@ -16,72 +18,68 @@ namespace tarvo {
 // window-level variables. Every part of the program reads a field at the moment it uses it, so an edit
 // made during a wait takes effect at the next pass of that wait. The window only draws this model.
 //
-// Fields are addressed by name; the 32-slot arrays by "Name_i" (Address_5, CheckAdr_0, Reponse1_31).
+// Behaviour code names a field by its enumerator (Fields.h): model.text(Field::TimeOutDelay),
+// model.check(Field::CheckAdr, slot). Only the window binding, the settings file and the tests go
+// through the fields' names, with name() and find().
 class ConsoleModel : public QObject {
     Q_OBJECT
 public:
-    enum class Kind {
-        Text,   // text box, or the text of an editable drop-down (ComPort, COMSpeed)
-        Check,  // check box: 0 or 1 (any other value reads as not ticked)
-        Option, // option button: selected or not, one per group
-        List,   // drop-down list or tab control: a list index, -1 for none
-        Label,  // caption only (shown or hidden)
-        Button,
-        Panel,
-    };
+    using Kind = FieldKind;
 
-    struct Field {
-        QString name;
-        Kind kind = Kind::Text;
-        QString caption;
-        QString text;      // Text
-        int value = 0;     // Check value, Option selected (0/1), List index
-        QStringList items; // List and editable drop-downs
-        QString group;     // Option group
-        bool enabled = true;
-        bool visible = true;
-    };
-
-    static constexpr int kSlots = 32;
+    static constexpr int kSlots = kSlotCount;
     static constexpr int kPageGeneral = 0;
     static constexpr int kPageDefinition = 1;
 
     explicit ConsoleModel(QObject* parent = nullptr);
 
-    static QString slotName(const QString& base, int slot) { return base + QLatin1Char('_') + QString::number(slot); }
+    // The field's name as the window, the settings file and the tests know it: "TimeOutDelay",
+    // "Address_5".
+    static QString name(FieldRef ref);
+    // The field of a name; nothing for a name the console does not have.
+    static std::optional<FieldRef> find(const QString& name);
+    // Every field of the console, in the table's order (the slots of a group interleaved: Reponse_0,
+    // Reponse1_0, Label14_0, Reponse_1, ...): the order the keyboard walks the window in.
+    static const QList<FieldRef>& allFields();
 
-    bool has(const QString& name) const { return m_fields.contains(name); }
-    const Field& field(const QString& name) const;
-    QStringList fieldNames() const { return m_order; }
+    Kind kind(FieldRef ref) const { return fieldInfo(ref.field).kind; }
+    // The caption, with "#n" filled in for a slot's caption.
+    QString caption(FieldRef ref) const;
 
     // Text fields (and the texts of the editable drop-downs).
-    QString text(const QString& name) const { return field(name).text; }
-    void setText(const QString& name, const QString& text);
+    QString text(FieldRef ref) const { return state(ref).text; }
+    QString text(Field f, int slot) const { return text(FieldRef(f, slot)); }
+    void setText(FieldRef ref, const QString& text);
+    void setText(Field f, int slot, const QString& value) { setText(FieldRef(f, slot), value); }
 
-    // Check boxes. Ticking Check2 shows the memory panel, clearing it hides the panel.
-    int check(const QString& name) const { return field(name).value; }
-    void setCheck(const QString& name, int value);
+    // Check boxes. Ticking the memory panel's box shows the panel, clearing it hides the panel.
+    int check(FieldRef ref) const { return state(ref).value; }
+    int check(Field f, int slot) const { return check(FieldRef(f, slot)); }
+    void setCheck(FieldRef ref, int value);
+    void setCheck(Field f, int slot, int value) { setCheck(FieldRef(f, slot), value); }
 
     // Option buttons. choose() selects like a click: the others of the group are deselected and the
-    // option's rule runs. setSelected(false) only deselects, and runs no rule.
-    bool selected(const QString& name) const { return field(name).value != 0; }
-    void choose(const QString& name);
-    void setSelected(const QString& name, bool on);
+    // option's rule runs, also when it was selected already. setSelected(false) only deselects, and
+    // runs no rule.
+    bool selected(Field f) const { return state(f).value != 0; }
+    void choose(Field f);
+    void setSelected(Field f, bool on);
 
     // Drop-down lists and the tab control. An index outside the list is refused (false).
-    int listIndex(const QString& name) const { return field(name).value; }
-    bool setListIndex(const QString& name, int index);
-    QStringList listItems(const QString& name) const { return field(name).items; }
-    void setListItems(const QString& name, const QStringList& items);
+    int listIndex(Field f) const { return state(f).value; }
+    bool setListIndex(Field f, int index);
+    QStringList listItems(Field f) const { return state(f).items; }
+    void setListItems(Field f, const QStringList& items);
 
-    bool enabled(const QString& name) const { return field(name).enabled; }
-    void setEnabled(const QString& name, bool on);
-    bool visible(const QString& name) const { return field(name).visible; }
-    void setVisible(const QString& name, bool on);
+    bool enabled(FieldRef ref) const { return state(ref).enabled; }
+    bool enabled(Field f, int slot) const { return enabled(FieldRef(f, slot)); }
+    void setEnabled(FieldRef ref, bool on);
+    void setEnabled(Field f, int slot, bool on) { setEnabled(FieldRef(f, slot), on); }
+    bool visible(FieldRef ref) const { return state(ref).visible; }
+    void setVisible(FieldRef ref, bool on);
 
     // Slot helpers.
-    QString address(int slot) const { return text(slotName(QStringLiteral("Address"), slot)); }
-    bool slotSelected(int slot) const { return check(slotName(QStringLiteral("CheckAdr"), slot)) == 1; }
+    QString address(int slot) const { return text(Field::Address, slot); }
+    bool slotSelected(int slot) const { return check(Field::CheckAdr, slot) == 1; }
 
     // The rules that follow a choice.
     void UpdateProtocolOptions();
@@ -89,20 +87,30 @@ public:
 
     // The selected protocol, in the order the framing tests the options; none selected is None.
     Protocol protocol() const;
+    // The option button that chooses a protocol.
+    static Field protocolOption(Protocol p);
     // What request building needs, read now from the fields, for the given slot.
     RequestSettings requestSettings(int slot) const;
-    bool serialLink() const { return selected(QStringLiteral("OpCOM")); }
+    bool serialLink() const { return selected(Field::OpCOM); }
+    // Bioscrypt with both request flags clear: nothing is awaited after a send.
+    bool replyLessSend() const;
+    // Bioscrypt with both request flags ticked: the response follows the acknowledgement.
+    bool secondMessageAwaited() const;
 
     // Window-level variables.
     QString title = QStringLiteral("Tarvo"); // the window's title; startup adds the version
+    // The function name and the slot handed to the exchange. The cycles use currentSlot itself as
+    // their loop variable, so while an exchange runs it holds the slot being served.
     QString currentFunction;
     int16_t currentSlot = 0;
     bool StopRequested = false;
-    int32_t TcpArrivalCount = 0;
     bool Silent = false;
     QString CommandLine;
     QString lastFileName; // the name last chosen in the file dialog
 
+    // The memory read's phase flags and per-slot tables. The read sets a flag around each of its
+    // sends and the reply hook, run by the exchange, fills the tables; both are the memory read's own
+    // (src/memdump), kept here because they live as long as the console.
     struct MemoryRead {
         bool MemEpromOn = false;
         bool MemRomOn = false;
@@ -114,17 +122,27 @@ public:
 
 signals:
     // A field's value (text, check value, selection, list index) changed.
-    void valueChanged(const QString& name);
-    // A field's enabled or visible flag changed.
-    void stateChanged(const QString& name);
+    void valueChanged(tarvo::FieldRef ref);
+    // A field's enabled or visible flag, or a list's items, changed.
+    void stateChanged(tarvo::FieldRef ref);
 
 private:
-    Field& mut(const QString& name);
-    void add(Field f);
-    void runChoiceRule(const QString& name);
+    struct State {
+        QString text;
+        int value = 0;
+        QStringList items;
+        bool enabled = true;
+        bool visible = true;
+    };
 
-    QHash<QString, Field> m_fields;
-    QStringList m_order;
+    const State& state(FieldRef ref) const { return m_states[index(ref)]; }
+    State& mut(FieldRef ref) { return m_states[index(ref)]; }
+    // Where the field's state lives; a slot field without a valid slot, or a single field with one,
+    // is a programming error and throws std::out_of_range rather than touch another field.
+    static size_t index(FieldRef ref);
+    void runChoiceRule(Field f);
+
+    std::vector<State> m_states;
 };
 
 } // namespace tarvo

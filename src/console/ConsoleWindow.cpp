@@ -30,11 +30,6 @@ namespace tarvo {
 
 namespace {
 
-QString slot(const char* base, int i)
-{
-    return ConsoleModel::slotName(QLatin1String(base), i);
-}
-
 // Cmd and the reply boxes keep CR LF between lines, as the files and the wire know them; the editor
 // works with LF alone.
 QString toEditor(const QString& text)
@@ -72,8 +67,8 @@ int replyBoxHeight(const QPlainTextEdit* edit)
 
 } // namespace
 
-ConsoleWindow::ConsoleWindow(ConsoleModel& model, FileDialogs* dialogs, QWidget* parent)
-    : QMainWindow(parent), m_model(model), m_dialogs(dialogs)
+ConsoleWindow::ConsoleWindow(ConsoleModel& model, Prompter& prompter, FileDialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent), m_model(model), m_prompter(prompter), m_dialogs(dialogs)
 {
     if (!m_dialogs) {
         m_ownDialogs = std::make_unique<QtFileDialogs>(this);
@@ -87,23 +82,22 @@ ConsoleWindow::ConsoleWindow(ConsoleModel& model, FileDialogs* dialogs, QWidget*
     layout->addWidget(buildTopBar());
 
     m_tabs = new QTabWidget(central);
-    m_tabs->setObjectName(QStringLiteral("SSTab1"));
     m_tabs->setDocumentMode(true);
-    const QStringList pages = m_model.listItems(QStringLiteral("SSTab1"));
+    const QStringList pages = m_model.listItems(Field::Pages);
     m_tabs->addTab(buildGeneralPage(), pages.value(ConsoleModel::kPageGeneral));
     m_tabs->addTab(buildDefinitionPage(), pages.value(ConsoleModel::kPageDefinition));
-    bind(QStringLiteral("SSTab1"), m_tabs);
+    bind(Field::Pages, m_tabs);
     connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
         if (!m_drawing)
-            m_model.setListIndex(QStringLiteral("SSTab1"), index);
+            m_model.setListIndex(Field::Pages, index);
     });
     layout->addWidget(m_tabs, 1);
     setCentralWidget(central);
 
     // The keyboard walks the console in reading order: the function bar, then the pages.
     QWidget* previous = nullptr;
-    for (const QString& name : m_model.fieldNames()) {
-        QWidget* w = m_widgets.value(name);
+    for (const FieldRef& ref : ConsoleModel::allFields()) {
+        QWidget* w = m_widgets.value(key(ref));
         if (!w || w->focusPolicy() == Qt::NoFocus || w == m_tabs)
             continue;
         if (previous)
@@ -113,9 +107,9 @@ ConsoleWindow::ConsoleWindow(ConsoleModel& model, FileDialogs* dialogs, QWidget*
 
     connect(&m_model, &ConsoleModel::valueChanged, this, &ConsoleWindow::drawValue);
     connect(&m_model, &ConsoleModel::stateChanged, this, &ConsoleWindow::drawState);
-    for (auto it = m_widgets.constBegin(); it != m_widgets.constEnd(); ++it) {
-        drawValue(it.key());
-        drawState(it.key());
+    for (const FieldRef& ref : ConsoleModel::allFields()) {
+        drawValue(ref);
+        drawState(ref);
     }
     // Roomy where the screen allows, never larger than what is free of panels.
     QSize size(1200, 760);
@@ -136,34 +130,34 @@ QWidget* ConsoleWindow::buildTopBar()
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
 
-    QLabel* caption = label(QStringLiteral("Label3"));
-    QComboBox* function = dropDown(QStringLiteral("TxtFunction"), false);
+    QLabel* caption = label(Field::Label3);
+    QComboBox* function = dropDown(Field::TxtFunction, false);
     caption->setBuddy(function);
     function->setMinimumContentsLength(24);
     row->addWidget(caption);
     row->addWidget(function);
     row->addSpacing(12);
 
-    auto* send = qobject_cast<QPushButton*>(button(QStringLiteral("CmdSend")));
+    auto* send = qobject_cast<QPushButton*>(button(Field::CmdSend));
     send->setDefault(true); // Return anywhere outside the command editor sends (keyPressEvent)
     connect(send, &QPushButton::clicked, this, &ConsoleWindow::sendClicked);
-    QAbstractButton* start = button(QStringLiteral("CmdStart"));
+    QAbstractButton* start = button(Field::CmdStart);
     connect(start, &QAbstractButton::clicked, this, &ConsoleWindow::startClicked);
-    QAbstractButton* stop = button(QStringLiteral("CmdStop"));
+    QAbstractButton* stop = button(Field::CmdStop);
     connect(stop, &QAbstractButton::clicked, this, &ConsoleWindow::stopClicked);
     row->addWidget(send);
     row->addWidget(start);
     row->addWidget(stop);
     row->addSpacing(12);
 
-    QLabel* crcError = label(QStringLiteral("Label8"));
+    QLabel* crcError = label(Field::Label8);
     crcError->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
-    QLabel* echo = label(QStringLiteral("LblEcho"));
+    QLabel* echo = label(Field::LblEcho);
     echo->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
     row->addWidget(crcError);
     row->addWidget(echo);
     row->addStretch(1);
-    row->addWidget(checkBox(QStringLiteral("Check2")));
+    row->addWidget(checkBox(Field::Check2));
     return bar;
 }
 
@@ -196,11 +190,11 @@ QWidget* ConsoleWindow::buildGeneralPage()
 
     QScrollArea* results = buildSlotArea(QStringLiteral("Custom2"), QStringLiteral("MyPic2"),
                                          QStringLiteral("VScroll2"), [this](QGridLayout* grid, int i) {
-                                             QLabel* number = label(slot("Label14", i));
+                                             QLabel* number = label(FieldRef(Field::Label14, i));
                                              number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
                                              grid->addWidget(number, i, 0);
-                                             grid->addWidget(textBox(slot("Reponse", i), true), i, 1);
-                                             grid->addWidget(textBox(slot("Reponse1", i), true), i, 2);
+                                             grid->addWidget(textBox(FieldRef(Field::Reponse, i), true), i, 1);
+                                             grid->addWidget(textBox(FieldRef(Field::Reponse1, i), true), i, 2);
                                          });
     auto* grid = qobject_cast<QGridLayout*>(results->widget()->layout());
     grid->setColumnStretch(1, 3);
@@ -208,10 +202,10 @@ QWidget* ConsoleWindow::buildGeneralPage()
     columns->addWidget(results, 3);
 
     auto* side = new QVBoxLayout;
-    QGroupBox* received = frame(QStringLiteral("Frame2"));
+    QGroupBox* received = frame(Field::Frame2);
     auto* receivedLayout = new QVBoxLayout(received);
-    for (const QString& name : {QStringLiteral("Answer1"), QStringLiteral("Answer")}) {
-        QPlainTextEdit* box = textBox(name, false);
+    for (const Field field : {Field::Answer1, Field::Answer}) {
+        QPlainTextEdit* box = textBox(field, false);
         QFont font(QStringLiteral("Lucida Sans Unicode"));
         font.setStyleHint(QFont::SansSerif); // any sans face with wide coverage where that one is missing
         box->setFont(font);
@@ -220,11 +214,11 @@ QWidget* ConsoleWindow::buildGeneralPage()
     side->addWidget(received, 1);
 
     auto* timing = new QGridLayout;
-    timing->addWidget(label(QStringLiteral("Label5")), 0, 0);
-    timing->addWidget(lineEdit(QStringLiteral("Scan")), 0, 1);
-    timing->addWidget(label(QStringLiteral("Label6")), 0, 2);
-    timing->addWidget(label(QStringLiteral("Label4")), 1, 0);
-    timing->addWidget(lineEdit(QStringLiteral("Query")), 1, 1);
+    timing->addWidget(label(Field::Label5), 0, 0);
+    timing->addWidget(lineEdit(Field::Scan), 0, 1);
+    timing->addWidget(label(Field::Label6), 0, 2);
+    timing->addWidget(label(Field::Label4), 1, 0);
+    timing->addWidget(lineEdit(Field::Query), 1, 1);
     timing->setColumnStretch(3, 1);
     side->addLayout(timing);
     columns->addLayout(side, 2);
@@ -238,46 +232,46 @@ QWidget* ConsoleWindow::buildDefinitionPage()
 
     // Left: link, delays, command.
     auto* left = new QVBoxLayout;
-    QGroupBox* link = frame(QStringLiteral("Frame3"));
+    QGroupBox* link = frame(Field::Frame3);
     auto* linkGrid = new QGridLayout(link);
-    linkGrid->addWidget(option(QStringLiteral("OpCOM")), 0, 0);
-    linkGrid->addWidget(dropDown(QStringLiteral("ComPort"), true), 0, 1);
-    linkGrid->addWidget(label(QStringLiteral("Label12")), 0, 2, Qt::AlignRight);
-    linkGrid->addWidget(dropDown(QStringLiteral("COMSpeed"), true), 0, 3);
-    linkGrid->addWidget(option(QStringLiteral("OpTCP")), 1, 0);
-    linkGrid->addWidget(lineEdit(QStringLiteral("IP")), 1, 1);
-    linkGrid->addWidget(label(QStringLiteral("Label13")), 1, 2, Qt::AlignRight);
-    linkGrid->addWidget(lineEdit(QStringLiteral("Port")), 1, 3);
+    linkGrid->addWidget(option(Field::OpCOM), 0, 0);
+    linkGrid->addWidget(dropDown(Field::ComPort, true), 0, 1);
+    linkGrid->addWidget(label(Field::Label12), 0, 2, Qt::AlignRight);
+    linkGrid->addWidget(dropDown(Field::COMSpeed, true), 0, 3);
+    linkGrid->addWidget(option(Field::OpTCP), 1, 0);
+    linkGrid->addWidget(lineEdit(Field::IP), 1, 1);
+    linkGrid->addWidget(label(Field::Label13), 1, 2, Qt::AlignRight);
+    linkGrid->addWidget(lineEdit(Field::Port), 1, 3);
     linkGrid->setColumnStretch(1, 2);
     linkGrid->setColumnStretch(3, 1);
     left->addWidget(link);
 
     auto* delays = new QGroupBox(page);
     auto* delayGrid = new QGridLayout(delays);
-    delayGrid->addWidget(label(QStringLiteral("Label7")), 0, 0);
-    delayGrid->addWidget(lineEdit(QStringLiteral("TimeOutDelay")), 0, 1);
-    delayGrid->addWidget(label(QStringLiteral("Label10")), 0, 2);
-    delayGrid->addWidget(label(QStringLiteral("Label1")), 1, 0);
-    delayGrid->addWidget(lineEdit(QStringLiteral("WaitingDelay")), 1, 1);
-    delayGrid->addWidget(label(QStringLiteral("Label9")), 1, 2);
-    QLabel* help = label(QStringLiteral("Label11"));
+    delayGrid->addWidget(label(Field::Label7), 0, 0);
+    delayGrid->addWidget(lineEdit(Field::TimeOutDelay), 0, 1);
+    delayGrid->addWidget(label(Field::Label10), 0, 2);
+    delayGrid->addWidget(label(Field::Label1), 1, 0);
+    delayGrid->addWidget(lineEdit(Field::WaitingDelay), 1, 1);
+    delayGrid->addWidget(label(Field::Label9), 1, 2);
+    QLabel* help = label(Field::Label11);
     help->setWordWrap(true);
     help->setStyleSheet(QStringLiteral("color: palette(placeholder-text);"));
     delayGrid->addWidget(help, 2, 0, 1, 4);
     delayGrid->setColumnStretch(3, 1);
     left->addWidget(delays);
 
-    QGroupBox* command = frame(QStringLiteral("Frame1"));
+    QGroupBox* command = frame(Field::Frame1);
     auto* commandLayout = new QVBoxLayout(command);
-    QPlainTextEdit* cmd = textBox(QStringLiteral("Cmd"), false);
+    QPlainTextEdit* cmd = textBox(Field::Cmd, false);
     cmd->setFont(replyFont());
     cmd->setTabChangesFocus(true); // a command never holds a tab; the key moves on instead
     commandLayout->addWidget(cmd, 1);
     auto* fileButtons = new QHBoxLayout;
     fileButtons->addStretch(1);
-    QAbstractButton* open = button(QStringLiteral("CmdOpen"));
+    QAbstractButton* open = button(Field::CmdOpen);
     connect(open, &QAbstractButton::clicked, this, &ConsoleWindow::openCommandFile);
-    QAbstractButton* save = button(QStringLiteral("CmdSave"));
+    QAbstractButton* save = button(Field::CmdSave);
     connect(save, &QAbstractButton::clicked, this, &ConsoleWindow::saveCommandFile);
     fileButtons->addWidget(open);
     fileButtons->addWidget(save);
@@ -286,59 +280,61 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     columns->addLayout(left, 5);
 
     // Middle: the 32 controller addresses.
-    QGroupBox* addresses = frame(QStringLiteral("Frame5"));
+    QGroupBox* addresses = frame(Field::Frame5);
     auto* addressLayout = new QVBoxLayout(addresses);
     QScrollArea* addressArea = buildSlotArea(QStringLiteral("Custom"), QStringLiteral("MyPic"),
                                              QStringLiteral("VScroll1"), [this](QGridLayout* grid, int i) {
-                                                 grid->addWidget(checkBox(slot("CheckAdr", i)), i, 0);
-                                                 grid->addWidget(lineEdit(slot("Address", i)), i, 1);
+                                                 grid->addWidget(checkBox(FieldRef(Field::CheckAdr, i)), i, 0);
+                                                 grid->addWidget(lineEdit(FieldRef(Field::Address, i)), i, 1);
                                              });
     addressLayout->addWidget(addressArea);
     columns->addWidget(addresses, 3);
 
     // Right: protocol, encryption, memory read.
     auto* right = new QVBoxLayout;
-    QGroupBox* protocol = frame(QStringLiteral("Frame6"));
+    QGroupBox* protocol = frame(Field::Frame6);
     auto* protocolGrid = new QGridLayout(protocol);
-    protocolGrid->addWidget(option(QStringLiteral("Modbus")), 0, 0);
-    protocolGrid->addWidget(option(QStringLiteral("Protocol4")), 1, 0);
-    protocolGrid->addWidget(option(QStringLiteral("Protocol4Plus")), 2, 0);
+    protocolGrid->addWidget(option(Field::Modbus), 0, 0);
+    protocolGrid->addWidget(option(Field::Protocol4), 1, 0);
+    protocolGrid->addWidget(option(Field::Protocol4Plus), 2, 0);
     // Each protocol's own settings sit beside it, so a disabled one reads as "not for this protocol".
-    protocolGrid->addWidget(option(QStringLiteral("ProtocolAA")), 3, 0);
-    QLineEdit* code = lineEdit(QStringLiteral("txtProtocol"));
+    protocolGrid->addWidget(option(Field::ProtocolAA), 3, 0);
+    QLineEdit* code = lineEdit(Field::txtProtocol);
     code->setMaximumWidth(code->fontMetrics().horizontalAdvance(QStringLiteral("MMMM")) + 16);
     protocolGrid->addWidget(code, 3, 1, 1, 2, Qt::AlignLeft);
-    protocolGrid->addWidget(option(QStringLiteral("OptBioscrypt")), 4, 0);
-    protocolGrid->addWidget(checkBox(QStringLiteral("ckAck")), 4, 1);
-    protocolGrid->addWidget(checkBox(QStringLiteral("ckRes")), 4, 2);
-    protocolGrid->addWidget(option(QStringLiteral("OptNone")), 5, 0);
+    protocolGrid->addWidget(option(Field::OptBioscrypt), 4, 0);
+    protocolGrid->addWidget(checkBox(Field::ckAck), 4, 1);
+    protocolGrid->addWidget(checkBox(Field::ckRes), 4, 2);
+    protocolGrid->addWidget(option(Field::OptNone), 5, 0);
     protocolGrid->setColumnStretch(3, 1);
     right->addWidget(protocol);
 
-    QGroupBox* crypt = frame(QStringLiteral("Frame7"));
+    QGroupBox* crypt = frame(Field::Frame7);
     auto* cryptGrid = new QGridLayout(crypt);
-    cryptGrid->addWidget(option(QStringLiteral("Encrypt")), 0, 0);
-    cryptGrid->addWidget(option(QStringLiteral("decrypt")), 0, 1);
-    cryptGrid->addWidget(lineEdit(QStringLiteral("Password")), 1, 0, 1, 3);
+    cryptGrid->addWidget(option(Field::Encrypt), 0, 0);
+    cryptGrid->addWidget(option(Field::decrypt), 0, 1);
+    cryptGrid->addWidget(lineEdit(Field::Password), 1, 0, 1, 3);
     cryptGrid->setColumnStretch(2, 1);
     right->addWidget(crypt);
 
-    right->addWidget(checkBox(QStringLiteral("Check1")));
+    right->addWidget(checkBox(Field::Check1));
 
-    QGroupBox* memory = frame(QStringLiteral("Picture1"));
+    QGroupBox* memory = frame(Field::Picture1);
     auto* memoryGrid = new QGridLayout(memory);
-    const std::pair<const char*, const char*> memoryFields[] = {
-        {"Label2", "MemPage"}, {"Label15", "MemAddress"}, {"Label16", "MemRecordNumber"}, {"Label17", "MemRecordSize"}};
+    const std::pair<Field, Field> memoryFields[] = {{Field::Label2, Field::MemPage},
+                                                    {Field::Label15, Field::MemAddress},
+                                                    {Field::Label16, Field::MemRecordNumber},
+                                                    {Field::Label17, Field::MemRecordSize}};
     int row = 0;
     for (const auto& [caption, field] : memoryFields) {
-        QLabel* l = label(QLatin1String(caption));
-        QLineEdit* e = lineEdit(QLatin1String(field));
+        QLabel* l = label(caption);
+        QLineEdit* e = lineEdit(field);
         l->setBuddy(e);
         memoryGrid->addWidget(l, row, 0);
         memoryGrid->addWidget(e, row, 1);
         ++row;
     }
-    QAbstractButton* read = button(QStringLiteral("CmdReadMemory"));
+    QAbstractButton* read = button(Field::CmdReadMemory);
     connect(read, &QAbstractButton::clicked, this, &ConsoleWindow::readMemoryClicked);
     memoryGrid->addWidget(read, row, 1, Qt::AlignRight);
     right->addWidget(memory);
@@ -347,28 +343,28 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     return page;
 }
 
-QLabel* ConsoleWindow::label(const QString& name)
+QLabel* ConsoleWindow::label(FieldRef ref)
 {
-    auto* w = new QLabel(m_model.field(name).caption, this);
-    bind(name, w);
+    auto* w = new QLabel(m_model.caption(ref), this);
+    bind(ref, w);
     return w;
 }
 
-QLineEdit* ConsoleWindow::lineEdit(const QString& name)
+QLineEdit* ConsoleWindow::lineEdit(FieldRef ref)
 {
     auto* w = new QLineEdit(this);
-    bind(name, w);
-    connect(w, &QLineEdit::textEdited, this, [this, name](const QString& text) {
+    bind(ref, w);
+    connect(w, &QLineEdit::textEdited, this, [this, ref](const QString& text) {
         if (!m_drawing)
-            m_model.setText(name, text);
+            m_model.setText(ref, text);
     });
     return w;
 }
 
-QPlainTextEdit* ConsoleWindow::textBox(const QString& name, bool readOnly)
+QPlainTextEdit* ConsoleWindow::textBox(FieldRef ref, bool readOnly)
 {
     auto* w = new QPlainTextEdit(this);
-    bind(name, w);
+    bind(ref, w);
     w->setReadOnly(readOnly);
     if (readOnly) {
         // Reply boxes: hex shown as it came, reachable by the mouse (double-click translates) but kept
@@ -377,110 +373,117 @@ QPlainTextEdit* ConsoleWindow::textBox(const QString& name, bool readOnly)
         w->setFocusPolicy(Qt::ClickFocus);
         w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         w->setFixedHeight(replyBoxHeight(w));
-        if (name.startsWith(QLatin1String("Reponse_"))) {
+        if (ref.field == Field::Reponse) {
             w->viewport()->installEventFilter(this);
-            w->viewport()->setProperty("tarvoField", name);
+            w->viewport()->setProperty("tarvoSlot", ref.slot);
             w->setToolTip(tr("Double-click to read this reply as characters"));
         }
     } else {
-        connect(w, &QPlainTextEdit::textChanged, this, [this, name, w] {
+        connect(w, &QPlainTextEdit::textChanged, this, [this, ref, w] {
             if (!m_drawing)
-                m_model.setText(name, fromEditor(editorText(w)));
+                m_model.setText(ref, fromEditor(editorText(w)));
         });
     }
     return w;
 }
 
-QComboBox* ConsoleWindow::dropDown(const QString& name, bool editable)
+QComboBox* ConsoleWindow::dropDown(Field field, bool editable)
 {
     auto* w = new QComboBox(this);
-    bind(name, w);
-    w->addItems(m_model.listItems(name));
+    bind(field, w);
+    w->addItems(m_model.listItems(field));
     if (editable) {
         // The field is the text; the list only offers choices, it never grows from what was typed.
         w->setEditable(true);
         w->setInsertPolicy(QComboBox::NoInsert);
-        connect(w, &QComboBox::editTextChanged, this, [this, name](const QString& text) {
+        connect(w, &QComboBox::editTextChanged, this, [this, field](const QString& text) {
             if (!m_drawing)
-                m_model.setText(name, text);
+                m_model.setText(field, text);
         });
     } else {
-        connect(w, &QComboBox::currentIndexChanged, this, [this, name](int index) {
+        connect(w, &QComboBox::currentIndexChanged, this, [this, field](int index) {
             if (!m_drawing)
-                m_model.setListIndex(name, index);
+                m_model.setListIndex(field, index);
         });
     }
     return w;
 }
 
-QAbstractButton* ConsoleWindow::checkBox(const QString& name)
+QAbstractButton* ConsoleWindow::checkBox(FieldRef ref)
 {
-    auto* w = new QCheckBox(m_model.field(name).caption, this);
-    bind(name, w);
-    connect(w, &QCheckBox::toggled, this, [this, name](bool on) {
+    auto* w = new QCheckBox(m_model.caption(ref), this);
+    bind(ref, w);
+    connect(w, &QCheckBox::toggled, this, [this, ref](bool on) {
         if (!m_drawing)
-            m_model.setCheck(name, on ? 1 : 0);
+            m_model.setCheck(ref, on ? 1 : 0);
     });
     return w;
 }
 
-QAbstractButton* ConsoleWindow::option(const QString& name)
+QAbstractButton* ConsoleWindow::option(Field field)
 {
-    auto* w = new QRadioButton(m_model.field(name).caption, this);
-    bind(name, w);
-    // Only the chosen option speaks: the model deselects the others of its group and runs the rule.
-    connect(w, &QRadioButton::toggled, this, [this, name](bool on) {
-        if (on && !m_drawing)
-            m_model.choose(name);
+    auto* w = new QRadioButton(m_model.caption(field), this);
+    bind(field, w);
+    // Every click chooses, also of the option already chosen: its rule runs again (Modbus sets the
+    // speed back to 9600). The model deselects the others of the group.
+    connect(w, &QRadioButton::clicked, this, [this, field] {
+        if (!m_drawing)
+            m_model.choose(field);
     });
     return w;
 }
 
-QAbstractButton* ConsoleWindow::button(const QString& name)
+QAbstractButton* ConsoleWindow::button(Field field)
 {
-    auto* w = new QPushButton(m_model.field(name).caption, this);
-    bind(name, w);
+    auto* w = new QPushButton(m_model.caption(field), this);
+    bind(field, w);
     w->setAutoDefault(true); // Return on a focused button presses that button, not Send
     return w;
 }
 
-QGroupBox* ConsoleWindow::frame(const QString& name)
+QGroupBox* ConsoleWindow::frame(Field field)
 {
-    auto* w = new QGroupBox(m_model.field(name).caption, this);
-    bind(name, w);
+    auto* w = new QGroupBox(m_model.caption(field), this);
+    bind(field, w);
     return w;
 }
 
-void ConsoleWindow::bind(const QString& name, QWidget* widget)
+void ConsoleWindow::bind(FieldRef ref, QWidget* widget)
 {
-    Q_ASSERT_X(m_model.has(name), "ConsoleWindow", qPrintable(name));
-    widget->setObjectName(name);
-    m_widgets.insert(name, widget);
+    widget->setObjectName(ConsoleModel::name(ref));
+    m_widgets.insert(key(ref), widget);
 }
 
-void ConsoleWindow::drawValue(const QString& name)
+QWidget* ConsoleWindow::fieldWidget(const QString& name) const
 {
-    QWidget* w = m_widgets.value(name);
+    const auto ref = ConsoleModel::find(name);
+    return ref ? fieldWidget(*ref) : nullptr;
+}
+
+void ConsoleWindow::drawValue(FieldRef ref)
+{
+    QWidget* w = m_widgets.value(key(ref));
     if (!w)
         return;
     QScopedValueRollback<bool> drawing(m_drawing, true);
-    const ConsoleModel::Field& f = m_model.field(name);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        if (edit->text() != f.text)
-            edit->setText(f.text);
+        const QString text = m_model.text(ref);
+        if (edit->text() != text)
+            edit->setText(text);
     } else if (auto* box = qobject_cast<QPlainTextEdit*>(w)) {
-        const QString shown = toEditor(f.text);
+        const QString shown = toEditor(m_model.text(ref));
         if (editorText(box) != shown)
             box->setPlainText(shown);
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         if (combo->isEditable()) {
-            if (combo->currentText() != f.text)
-                combo->setEditText(f.text);
-        } else if (combo->currentIndex() != f.value) {
-            combo->setCurrentIndex(f.value);
+            const QString text = m_model.text(ref);
+            if (combo->currentText() != text)
+                combo->setEditText(text);
+        } else if (combo->currentIndex() != m_model.listIndex(ref.field)) {
+            combo->setCurrentIndex(m_model.listIndex(ref.field));
         }
     } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
-        const bool on = f.value != 0;
+        const bool on = m_model.selected(ref.field);
         if (radio->isChecked() != on) {
             // An exclusive option cannot be cleared directly; the model may leave a group with none.
             radio->setAutoExclusive(false);
@@ -488,31 +491,31 @@ void ConsoleWindow::drawValue(const QString& name)
             radio->setAutoExclusive(true);
         }
     } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
-        check->setChecked(f.value == 1);
+        check->setChecked(m_model.check(ref) == 1);
     } else if (w == m_tabs) {
-        m_tabs->setCurrentIndex(f.value);
+        m_tabs->setCurrentIndex(m_model.listIndex(ref.field));
     }
 }
 
-void ConsoleWindow::drawState(const QString& name)
+void ConsoleWindow::drawState(FieldRef ref)
 {
-    QWidget* w = m_widgets.value(name);
+    QWidget* w = m_widgets.value(key(ref));
     if (!w)
         return;
-    const ConsoleModel::Field& f = m_model.field(name);
-    w->setEnabled(f.enabled);
-    w->setHidden(!f.visible);
+    w->setEnabled(m_model.enabled(ref));
+    w->setHidden(!m_model.visible(ref));
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        const QStringList items = m_model.listItems(ref.field);
         QStringList shown;
         for (int i = 0; i < combo->count(); ++i)
             shown.append(combo->itemText(i));
-        if (shown != f.items) {
+        if (shown != items) {
             {
                 QScopedValueRollback<bool> drawing(m_drawing, true);
                 combo->clear();
-                combo->addItems(f.items);
+                combo->addItems(items);
             }
-            drawValue(name); // refilling the list does not change the field's text or choice
+            drawValue(ref); // refilling the list does not change the field's text or choice
         }
     }
 }
@@ -532,12 +535,12 @@ void ConsoleWindow::showTranslation(const QString& hex)
 
 void ConsoleWindow::openCommandFile()
 {
-    tarvo::openCommandFile(m_model, *m_dialogs, defaultPrompter());
+    tarvo::openCommandFile(m_model, *m_dialogs, m_prompter);
 }
 
 void ConsoleWindow::saveCommandFile()
 {
-    tarvo::saveCommandFile(m_model, *m_dialogs, defaultPrompter());
+    tarvo::saveCommandFile(m_model, *m_dialogs, m_prompter);
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent* event)
@@ -556,7 +559,7 @@ void ConsoleWindow::keyPressEvent(QKeyEvent* event)
     // Return reaches the window only when the focused widget has no use for it (line edits, check
     // boxes, options): then it means "Send One Time", as a dialog's default button would.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
-        if (auto* send = qobject_cast<QPushButton*>(m_widgets.value(QStringLiteral("CmdSend")));
+        if (auto* send = qobject_cast<QPushButton*>(m_widgets.value(key(Field::CmdSend)));
             send && send->isEnabled() && send->isVisible()) {
             send->animateClick();
             return;
@@ -568,9 +571,9 @@ void ConsoleWindow::keyPressEvent(QKeyEvent* event)
 bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonDblClick) {
-        const QString name = watched->property("tarvoField").toString();
-        if (!name.isEmpty()) {
-            showTranslation(m_model.text(name));
+        const QVariant slot = watched->property("tarvoSlot");
+        if (slot.isValid()) {
+            showTranslation(m_model.text(Field::Reponse, slot.toInt()));
             return true;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Fields.h"
 #include "TranslateDialog.h"
 
 #include <QHash>
@@ -22,6 +23,7 @@ namespace tarvo {
 
 class ConsoleModel;
 class FileDialogs;
+class Prompter;
 
 // The console drawn with widgets. It owns no state of its own: every widget shows one field of the
 // model (its objectName is the field's name) and writes the operator's edits back at every keystroke,
@@ -29,14 +31,17 @@ class FileDialogs;
 class ConsoleWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // dialogs: the Open and Save boxes of the command files; nullptr uses the system's own.
-    explicit ConsoleWindow(ConsoleModel& model, FileDialogs* dialogs = nullptr, QWidget* parent = nullptr);
+    // prompter: the message boxes of the command files. dialogs: the Open and Save boxes; nullptr
+    // uses the system's own.
+    ConsoleWindow(ConsoleModel& model, Prompter& prompter, FileDialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~ConsoleWindow() override;
 
     ConsoleModel& model() const { return m_model; }
 
-    // The widget that draws a field, or nullptr for a name the console does not know.
-    QWidget* fieldWidget(const QString& name) const { return m_widgets.value(name); }
+    // The widget that draws a field, or nullptr for one the window does not draw.
+    QWidget* fieldWidget(FieldRef ref) const { return m_widgets.value(key(ref)); }
+    // The same by the field's name (its objectName); nullptr for a name the console does not know.
+    QWidget* fieldWidget(const QString& name) const;
 
     // Asked before the window closes; returning false keeps it open. A running cycle must be stopped
     // and unwound before the window goes away, so whoever runs cycles decides here.
@@ -70,23 +75,25 @@ private:
                                const std::function<void(QGridLayout*, int)>& addRow);
 
     // Widget factories: each creates the widget for one field, names it, draws the field and binds it.
-    QLabel* label(const QString& name);
-    QLineEdit* lineEdit(const QString& name);
-    QPlainTextEdit* textBox(const QString& name, bool readOnly);
-    QComboBox* dropDown(const QString& name, bool editable);
-    QAbstractButton* checkBox(const QString& name);
-    QAbstractButton* option(const QString& name);
-    QAbstractButton* button(const QString& name);
-    QGroupBox* frame(const QString& name);
+    QLabel* label(FieldRef ref);
+    QLineEdit* lineEdit(FieldRef ref);
+    QPlainTextEdit* textBox(FieldRef ref, bool readOnly);
+    QComboBox* dropDown(Field field, bool editable);
+    QAbstractButton* checkBox(FieldRef ref);
+    QAbstractButton* option(Field field);
+    QAbstractButton* button(Field field);
+    QGroupBox* frame(Field field);
 
-    void bind(const QString& name, QWidget* widget);
-    void drawValue(const QString& name);
-    void drawState(const QString& name);
+    static int key(FieldRef ref) { return static_cast<int>(ref.field) * 64 + ref.slot + 1; }
+    void bind(FieldRef ref, QWidget* widget);
+    void drawValue(FieldRef ref);
+    void drawState(FieldRef ref);
 
     ConsoleModel& m_model;
+    Prompter& m_prompter;
     std::unique_ptr<FileDialogs> m_ownDialogs;
     FileDialogs* m_dialogs;
-    QHash<QString, QWidget*> m_widgets;
+    QHash<int, QWidget*> m_widgets;
     QTabWidget* m_tabs = nullptr;
     QPointer<TranslateDialog> m_translate;
     std::function<bool()> m_closeHandler;

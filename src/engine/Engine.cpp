@@ -15,20 +15,19 @@
 #include <QFile>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 
 namespace tarvo {
 
 namespace {
 const QString kNoAnswer = QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS ");
+const QString kTimeOutLabel = QStringLiteral("Time Out Delay");
+const QString kScanningLabel = QStringLiteral("Receive Buffer Scanning Delay");
+const QString kScanLabel = QStringLiteral("Scan rate");
 // The longest a wait sleeps in one pass when nothing happens. Arrivals and clicks wake it at once;
 // this only bounds how stale a wait's view of a deadline edited by the operator can get.
 constexpr double kMaxSleepSeconds = 0.05;
-
-QString field(const char* base, int slot)
-{
-    return ConsoleModel::slotName(QString::fromLatin1(base), slot);
-}
 
 // A conversion that failed while building a request can only concern the slot's address: say so.
 [[noreturn]] void rethrowForAddress(const QString& address, const TarvoError& e)
@@ -60,15 +59,10 @@ QString Engine::commandFileName()
     return QStringLiteral("Command.txt");
 }
 
-bool Engine::stopRequested() const
-{
-    return m_model.StopRequested;
-}
-
-int32_t Engine::milliseconds(const QString& name, const QString& label) const
+int32_t Engine::milliseconds(Field field, const QString& label) const
 {
     try {
-        return toInt32(m_model.text(name));
+        return toInt32(m_model.text(field));
     } catch (const TarvoError& e) {
         if (e.number() == error::kOverflow)
             throw OperatorError(QStringLiteral("%1 is out of range").arg(label));
@@ -76,36 +70,35 @@ int32_t Engine::milliseconds(const QString& name, const QString& label) const
     }
 }
 
-void Engine::pumpUntil(double deadline)
+Engine::WaitEnd Engine::waitFor(const std::function<double()>& deadline, const std::function<bool()>& done)
 {
-    const double remaining = std::clamp(deadline - m_clock.now(), 0.0, kMaxSleepSeconds);
-    m_pump.processEvents(static_cast<int>(std::ceil(remaining * 1000)));
+    for (;;) {
+        const double remaining = std::clamp(deadline() - m_clock.now(), 0.0, kMaxSleepSeconds);
+        m_pump.processEvents(static_cast<int>(std::ceil(remaining * 1000)));
+        if (m_model.StopRequested) {
+            m_link.Disconnect();
+            return WaitEnd::Stopped;
+        }
+        if (done && done())
+            return WaitEnd::Done;
+        if (m_clock.now() > deadline())
+            return WaitEnd::TimedOut;
+    }
 }
 
-bool Engine::passStopped(double deadline)
+int32_t Engine::pendingCount(bool listening)
 {
-    pumpUntil(deadline);
-    if (!stopRequested())
-        return false;
-    m_link.Disconnect();
-    return true;
-}
-
-int16_t Engine::pendingCount(bool listening)
-{
-    if (m_model.serialLink())
-        return m_link.ReceivedBufferCount();
-    // Over TCP only the arrival count tells that something came; the listen-only function uses it so
-    // that it works there too.
-    return listening ? static_cast<int16_t>(std::clamp<int32_t>(m_model.TcpArrivalCount, 0, INT16_MAX)) : 0;
+    // The serial link counts what waits in its buffer. Over TCP only the arrival count tells that
+    // something came; the listen-only function uses it so that it works there too.
+    const int32_t count = m_link.ReceivedBufferCount();
+    return listening ? std::max(count, m_link.ArrivalCount()) : count;
 }
 
 bool Engine::Envoi(QString& functionName, int16_t& slot)
 {
     Call call{functionName, slot};
     for (;;) {
-        const QString name = call.functionName;
-        if (name == fn::Waiting) {
+        if (call.functionName == fn::Waiting) {
             if (listen(call) == Outcome::Stopped)
                 return false;
             continue;
@@ -113,42 +106,8 @@ bool Engine::Envoi(QString& functionName, int16_t& slot)
 
         QString requestText;
         int threshold = 0;
-        const QString address = m_model.address(slot);
-        try {
-            if (name == fn::SendCommand) {
-                if (!call.commandFile) {
-                    QFile out(commandFileName());
-                    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                        throw OperatorError(
-                            QStringLiteral("Cannot write %1: %2").arg(commandFileName(), out.errorString()));
-                    out.write(m_model.text(QStringLiteral("Cmd")).toLatin1() + "\r\n");
-                    out.close();
-                    call.commandFile = std::make_unique<QFile>(commandFileName());
-                    if (!call.commandFile->open(QIODevice::ReadOnly))
-                        throw OperatorError(QStringLiteral("Cannot read %1: %2")
-                                                .arg(commandFileName(), call.commandFile->errorString()));
-                }
-                std::optional<CommandLine> line;
-                while (!line && !call.commandFile->atEnd()) {
-                    QByteArray raw = call.commandFile->readLine();
-                    while (raw.endsWith('\n') || raw.endsWith('\r'))
-                        raw.chop(1);
-                    line = commandLine(QString::fromLatin1(raw), m_model.requestSettings(slot), &m_prompter);
-                }
-                if (!line)
-                    return true; // the lines are used up; the file closes with the call
-                requestText = commandRequestText(*line, m_model.requestSettings(slot), &m_prompter);
-            } else {
-                const FixedRequest request =
-                    fixedRequest(name, address, m_model.text(QStringLiteral("Query")), call.firstView);
-                requestText = request.text;
-                threshold = request.threshold;
-            }
-        } catch (const OperatorError&) {
-            throw;
-        } catch (const TarvoError& e) {
-            rethrowForAddress(address, e);
-        }
+        if (!buildRequest(call, requestText, threshold))
+            return true; // the command lines are used up; the file closes with the call
         const QString frame = frameRequest(requestText, m_model.requestSettings(slot));
 
         switch (exchange(call, frame, threshold)) {
@@ -165,20 +124,63 @@ bool Engine::Envoi(QString& functionName, int16_t& slot)
     }
 }
 
-AttemptRecord& Engine::newRecord(Call& call)
+bool Engine::buildRequest(Call& call, QString& requestText, int& threshold)
 {
-    call.record = AttemptRecord{};
-    call.record.slot = call.slot;
-    call.record.function = call.functionName;
-    return call.record;
+    const QString name = call.functionName;
+    const QString address = m_model.address(call.slot);
+    try {
+        if (name != fn::SendCommand) {
+            const FixedRequest request = fixedRequest(name, address, m_model.text(Field::Query), call.firstView);
+            requestText = request.text;
+            threshold = request.threshold;
+            return true;
+        }
+        if (!call.commandFile) {
+            QFile out(commandFileName());
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                throw OperatorError(QStringLiteral("Cannot write %1: %2").arg(commandFileName(), out.errorString()));
+            out.write(m_model.text(Field::Cmd).toLatin1() + "\r\n");
+            out.close();
+            call.commandFile = std::make_unique<QFile>(commandFileName());
+            if (!call.commandFile->open(QIODevice::ReadOnly))
+                throw OperatorError(
+                    QStringLiteral("Cannot read %1: %2").arg(commandFileName(), call.commandFile->errorString()));
+        }
+        std::optional<CommandLine> line;
+        while (!line && !call.commandFile->atEnd()) {
+            QByteArray raw = call.commandFile->readLine();
+            while (raw.endsWith('\n') || raw.endsWith('\r'))
+                raw.chop(1);
+            line = commandLine(QString::fromLatin1(raw), m_model.requestSettings(call.slot));
+        }
+        if (!line)
+            return false;
+        if (!line->warning.isEmpty())
+            m_prompter.message(QStringLiteral("Tarvo"), line->warning, Prompter::Icon::Critical);
+        requestText = commandRequestText(*line, m_model.requestSettings(call.slot));
+        threshold = 0;
+        return true;
+    } catch (const OperatorError&) {
+        throw;
+    } catch (const TarvoError& e) {
+        rethrowForAddress(address, e);
+    }
+}
+
+void Engine::finish(const AttemptRecord& record)
+{
+    if (m_observer)
+        m_observer->attemptFinished(record);
 }
 
 Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold)
 {
-    m_model.setVisible(QStringLiteral("Label8"), false);
-    m_model.setVisible(QStringLiteral("LblEcho"), false);
+    m_model.setVisible(Field::CrcErrorFlag, false);
+    m_model.setVisible(Field::EchoFlag, false);
     const QByteArray bytes = frameToBytes(frame);
-    AttemptRecord& record = newRecord(call);
+    AttemptRecord& record = call.record = AttemptRecord{};
+    record.slot = call.slot;
+    record.function = call.functionName;
     record.frame = frame;
 
     for (int attempt = 1;; ++attempt) {
@@ -190,73 +192,55 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         record.attempt = attempt;
         record.sentAt = m_clock.now();
 
-        if (m_model.selected(QStringLiteral("OptBioscrypt")) && m_model.check(QStringLiteral("ckAck")) == 0 &&
-            m_model.check(QStringLiteral("ckRes")) == 0) {
+        if (m_model.replyLessSend()) {
             record.verdict = AttemptRecord::Verdict::ReplyLess;
-            if (m_observer)
-                m_observer->attemptFinished(record);
+            finish(record);
             return Outcome::Done;
         }
 
+        // The serial link has a reply once more bytes than the request's threshold wait; TCP as soon as
+        // anything arrived.
         const double t0 = m_clock.now();
-        const QString timeoutLabel = QStringLiteral("Time Out Delay");
-        auto deadline = [&] { return t0 + milliseconds(QStringLiteral("TimeOutDelay"), timeoutLabel) / 1000.0; };
-        for (;;) {
-            if (passStopped(deadline()))
-                return Outcome::Stopped;
-            const bool present =
-                m_model.serialLink() ? m_link.ReceivedBufferCount() > threshold : m_model.TcpArrivalCount > 0;
-            if (present || m_clock.now() > deadline())
-                break;
-        }
+        auto deadline = [&] { return t0 + milliseconds(Field::TimeOutDelay, kTimeOutLabel) / 1000.0; };
+        auto present = [&] { return m_link.ReceivedBufferCount() > threshold || m_link.ArrivalCount() > 0; };
+        if (waitFor(deadline, present) == WaitEnd::Stopped)
+            return Outcome::Stopped;
         if (m_clock.now() < deadline()) {
             if (settle(false) == Outcome::Stopped)
                 return Outcome::Stopped;
             return showReply(call, t0, true);
         }
         record.verdict = AttemptRecord::Verdict::NoReply;
-        if (m_observer)
-            m_observer->attemptFinished(record);
+        finish(record);
         if (attempt >= 3)
             break;
     }
-    m_model.setText(field("Reponse", call.slot), kNoAnswer + m_model.address(call.slot));
+    m_model.setText(Field::Reponse, call.slot, kNoAnswer + m_model.address(call.slot));
     return Outcome::NoAnswer;
 }
 
 Engine::Outcome Engine::settle(bool listening)
 {
-    const QString label = QStringLiteral("Receive Buffer Scanning Delay");
     for (;;) {
-        int16_t prev = 0;
+        int32_t prev = 0;
         do {
             prev = pendingCount(listening);
             const double t = m_clock.now();
-            auto until = [&] { return t + milliseconds(QStringLiteral("WaitingDelay"), label) / 1000.0; };
-            do {
-                // A controller or a bus that never falls silent must not hold the console: Stop is
-                // honoured here as in every other wait.
-                if (passStopped(until()))
-                    return Outcome::Stopped;
-            } while (!(m_clock.now() > until()));
+            // A controller or a bus that never falls silent must not hold the console: Stop is
+            // honoured here as in every other wait.
+            if (waitFor([&] { return t + milliseconds(Field::WaitingDelay, kScanningLabel) / 1000.0; }) ==
+                WaitEnd::Stopped)
+                return Outcome::Stopped;
         } while (pendingCount(listening) > prev);
 
-        if (listening)
-            return Outcome::Done;
         // Bioscrypt with both flags: the response follows the acknowledgement as a second message.
-        if (!(m_model.selected(QStringLiteral("OptBioscrypt")) && m_model.check(QStringLiteral("ckAck")) == 1 &&
-              m_model.check(QStringLiteral("ckRes")) == 1))
+        if (listening || !m_model.secondMessageAwaited())
             return Outcome::Done;
         const double t = m_clock.now();
-        auto until = [&] {
-            return t + milliseconds(QStringLiteral("TimeOutDelay"), QStringLiteral("Time Out Delay")) / 1000.0;
-        };
-        bool present = false;
-        do {
-            if (passStopped(until()))
-                return Outcome::Stopped;
-            present = m_link.ReceivedBufferCount() > prev;
-        } while (!present && !(m_clock.now() > until()));
+        const auto end = waitFor([&] { return t + milliseconds(Field::TimeOutDelay, kTimeOutLabel) / 1000.0; },
+                                 [&] { return m_link.ReceivedBufferCount() > prev; });
+        if (end == WaitEnd::Stopped)
+            return Outcome::Stopped;
         if (m_link.ReceivedBufferCount() <= prev)
             return Outcome::Done;
     }
@@ -265,8 +249,8 @@ Engine::Outcome Engine::settle(bool listening)
 Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
 {
     const QByteArray bytes = m_link.ReadData();
-    if (!paced && !m_model.serialLink())
-        m_model.TcpArrivalCount = 0; // listening over TCP: what was counted has now been taken
+    if (!paced)
+        m_link.ClearArrivalCount(); // listening over TCP: what was counted has now been taken
     QString text = ByteArrayToHex(bytes, false);
     if (m_hook)
         m_hook->onReply(text, call.slot);
@@ -277,48 +261,40 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
     record.reply = bytes;
 
     if (call.firstView) {
-        m_model.setText(field("Reponse", call.slot), text);
+        m_model.setText(Field::Reponse, call.slot, text);
         call.firstView = false;
         if (call.functionName == fn::ReadBuffer) {
-            if (m_observer)
-                m_observer->attemptFinished(record);
+            finish(record);
             return Outcome::NextRequest;
         }
     } else {
-        m_model.setText(field("Reponse1", call.slot), text);
+        m_model.setText(Field::Reponse1, call.slot, text);
         call.firstView = true;
     }
 
-    if (paced) {
-        // Successive requests start at least Scan milliseconds apart.
-        const QString label = QStringLiteral("Scan rate");
-        auto until = [&] { return t0 + milliseconds(QStringLiteral("Scan"), label) / 1000.0; };
-        do {
-            if (passStopped(until()))
-                return Outcome::Stopped;
-        } while (!(m_clock.now() > until()));
-    }
+    // Successive requests start at least Scan milliseconds apart.
+    if (paced && waitFor([&] { return t0 + milliseconds(Field::Scan, kScanLabel) / 1000.0; }) == WaitEnd::Stopped)
+        return Outcome::Stopped;
 
     const RequestSettings s = m_model.requestSettings(call.slot);
     record.checkFailed = replyCheckFails(bytes, s.protocol, s.encrypt, s.password);
     if (record.checkFailed)
-        m_model.setVisible(QStringLiteral("Label8"), true);
-    if (m_observer)
-        m_observer->attemptFinished(record);
+        m_model.setVisible(Field::CrcErrorFlag, true);
+    finish(record);
     return Outcome::Done;
 }
 
 Engine::Outcome Engine::listen(Call& call)
 {
-    for (;;) {
-        if (passStopped(m_clock.now() + kMaxSleepSeconds))
-            return Outcome::Stopped;
-        if (pendingCount(true) > 0)
-            break;
-    }
+    const auto end =
+        waitFor([] { return std::numeric_limits<double>::infinity(); }, [&] { return pendingCount(true) > 0; });
+    if (end == WaitEnd::Stopped)
+        return Outcome::Stopped;
     if (settle(true) == Outcome::Stopped)
         return Outcome::Stopped;
-    newRecord(call);
+    call.record = AttemptRecord{};
+    call.record.slot = call.slot;
+    call.record.function = call.functionName;
     return showReply(call, 0, false);
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "Exchange.h"
+#include "Fields.h"
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 namespace tarvo {
 
@@ -36,22 +38,26 @@ public:
 
 private:
     enum class Outcome { Done, NoAnswer, Stopped, NextRequest };
+    enum class WaitEnd { Done, TimedOut, Stopped };
     struct Call;
 
+    // The next request of the call and its threshold; nothing when the command lines are used up.
+    bool buildRequest(Call& call, QString& requestText, int& threshold);
     Outcome exchange(Call& call, const QString& frame, int threshold);
     Outcome listen(Call& call);
     // Waits until the receive count stops growing (and, for Bioscrypt with both flags, for the
     // second message). listening: the listen-only function, which counts TCP arrivals too.
     Outcome settle(bool listening);
-    AttemptRecord& newRecord(Call& call);
     Outcome showReply(Call& call, double t0, bool paced);
-    bool stopRequested() const;
-    int32_t milliseconds(const QString& field, const QString& label) const;
-    void pumpUntil(double deadline);
-    // One pass of a wait: pending events, then the Stop test. True when Stop was seen; the link is
-    // then closed already.
-    bool passStopped(double deadline);
-    int16_t pendingCount(bool listening);
+    void finish(const AttemptRecord& record);
+
+    // Every wait of the exchange: pass after pass, pending events run and Stop is tested (the link is
+    // then closed), until `done` holds or the clock is past the deadline. The deadline is asked afresh
+    // on every pass, so that a delay edited during the wait applies at once.
+    WaitEnd waitFor(const std::function<double()>& deadline, const std::function<bool()>& done = {});
+    // A delay field in milliseconds; an operator error naming the field when it is not a number.
+    int32_t milliseconds(Field field, const QString& label) const;
+    int32_t pendingCount(bool listening);
 
     ConsoleModel& m_model;
     Link& m_link;

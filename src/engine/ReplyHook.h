@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <cstdint>
 
 namespace tarvo {
 
@@ -10,7 +9,7 @@ namespace tarvo {
 class ReplyHook {
 public:
     virtual ~ReplyHook() = default;
-    virtual void onReply(QString& text, int16_t& slot) = 0;
+    virtual void onReply(const QString& text, int slot) = 0;
 };
 
 } // namespace tarvo

@@ -18,7 +18,6 @@
 namespace tarvo {
 
 namespace {
-const QString kReadButton = QStringLiteral("CmdReadMemory");
 const QString kCrLf = QStringLiteral("\r\n");
 constexpr int kMaxRequestBytes = 200;
 
@@ -136,7 +135,7 @@ MemoryRead::MemoryRead(ConsoleModel& model, Polling& polling, Prompter& prompter
     openViewer = startDesktopViewer;
 }
 
-void MemoryRead::onReply(QString& text, int16_t& slot)
+void MemoryRead::onReply(const QString& text, int slot)
 {
     auto& mem = m_model.memory;
     if (slot < 0 || slot >= ConsoleModel::kSlots)
@@ -153,16 +152,15 @@ void MemoryRead::onReply(QString& text, int16_t& slot)
     }
 }
 
-void MemoryRead::WriteMemoryRecord(const QString& text, int16_t slot)
+void MemoryRead::WriteMemoryRecord(const QString& text, int slot)
 {
     try {
         if (text.size() < 20 || slot < 0 || slot >= ConsoleModel::kSlots)
             return;
-        const int32_t size = toInt32(m_model.text(QStringLiteral("MemRecordSize")));
+        const int32_t size = toInt32(m_model.text(Field::MemRecordSize));
         auto& count = m_model.memory.MemRecordCount[static_cast<size_t>(slot)];
-        const QStringList lines =
-            memdump::recordLines(text, m_model.text(QStringLiteral("MemPage")),
-                                 HexToDec(m_model.text(QStringLiteral("MemAddress"))), size, count);
+        const QStringList lines = memdump::recordLines(text, m_model.text(Field::MemPage),
+                                                       HexToDec(m_model.text(Field::MemAddress)), size, count);
         if (lines.isEmpty())
             return;
         QFile part(memdump::partFileName(slot));
@@ -182,10 +180,10 @@ bool MemoryRead::CmdReadMemory_Click()
     // A read is three sends in a row: it never starts inside another cycle.
     if (m_reading || m_polling.cycleRunning())
         return false;
-    const QString page = m_model.text(QStringLiteral("MemPage"));
-    const QString address = m_model.text(QStringLiteral("MemAddress"));
-    const QString recordsText = m_model.text(QStringLiteral("MemRecordNumber"));
-    const QString sizeText = m_model.text(QStringLiteral("MemRecordSize"));
+    const QString page = m_model.text(Field::MemPage);
+    const QString address = m_model.text(Field::MemAddress);
+    const QString recordsText = m_model.text(Field::MemRecordNumber);
+    const QString sizeText = m_model.text(Field::MemRecordSize);
     if (const auto problem = memdump::panelProblem(page, address, recordsText, sizeText)) {
         m_prompter.message(QStringLiteral("Tarvo"), *problem, Prompter::Icon::None);
         return false;
@@ -193,23 +191,26 @@ bool MemoryRead::CmdReadMemory_Click()
 
     m_reading = true;
     m_abort = false;
-    m_model.setEnabled(kReadButton, false);
+    m_model.setEnabled(Field::CmdReadMemory, false);
     auto& mem = m_model.memory;
 
     // Only the files this read writes are removed; any other .mem file of the user stays.
     QFile::remove(memdump::dumpFileName());
     for (int slot = 0; slot < ConsoleModel::kSlots; ++slot)
         QFile::remove(memdump::partFileName(slot));
+    // A controller that does not answer an identification request this time must not show the one
+    // it (or another controller at that slot) gave in an earlier read: both texts start empty.
     for (int slot = 0; slot < ConsoleModel::kSlots; ++slot) {
         mem.MemRecordCount[static_cast<size_t>(slot)] = 0;
         mem.MemEprom[static_cast<size_t>(slot)].clear();
+        mem.MemRom[static_cast<size_t>(slot)].clear();
     }
 
     auto phase = [&](bool& flag, const QString& cmd) {
         if (m_abort)
             return;
         flag = true;
-        m_model.setText(QStringLiteral("Cmd"), cmd);
+        m_model.setText(Field::Cmd, cmd);
         m_polling.sendOnceAs(fn::SendCommand);
         flag = false;
     };
@@ -217,15 +218,14 @@ bool MemoryRead::CmdReadMemory_Click()
     phase(mem.MemRomOn, QStringLiteral("71"));
 
     mem.MemDumpOn = true;
-    m_model.setText(QStringLiteral("Cmd"), QString());
+    m_model.setText(Field::Cmd, QString());
     try {
         // The panel may have been edited during the first two phases: convert it again.
-        const int32_t records = toInt32(m_model.text(QStringLiteral("MemRecordNumber")));
-        const int32_t size = toInt32(m_model.text(QStringLiteral("MemRecordSize")));
+        const int32_t records = toInt32(m_model.text(Field::MemRecordNumber));
+        const int32_t size = toInt32(m_model.text(Field::MemRecordSize));
         if (records > 0 && size > 0 && size <= kMaxRequestBytes)
-            m_model.setText(QStringLiteral("Cmd"),
-                            memdump::memoryRequests(m_model.text(QStringLiteral("MemPage")),
-                                                    m_model.text(QStringLiteral("MemAddress")), records, size));
+            m_model.setText(Field::Cmd, memdump::memoryRequests(m_model.text(Field::MemPage),
+                                                                m_model.text(Field::MemAddress), records, size));
     } catch (const TarvoError& e) {
         m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + e.description());
     }
@@ -238,7 +238,7 @@ bool MemoryRead::CmdReadMemory_Click()
                       memdump::dumpFileName());
     mem.MemDumpOn = false;
     m_reading = false;
-    m_model.setEnabled(kReadButton, true);
+    m_model.setEnabled(Field::CmdReadMemory, true);
     return true;
 }
 

@@ -36,14 +36,19 @@ QString partFileName(int slot);
 // The memory read: three sends with "73", "71" and the memory requests, whose replies this object
 // collects (it is the exchange's reply hook) into one part file per slot, merged at the end into the
 // dump file.
+//
+// It drives the exchange the way the operator would: each phase's requests are written into the
+// console's command field and sent as command lines by Send One Time, and the phase is marked in the
+// console's memory flags, which this object's hook reads when the exchange hands it a reply. So a
+// read leaves its last requests in Cmd, as the operator sees them.
 class MemoryRead final : public ReplyHook {
 public:
     MemoryRead(ConsoleModel& model, Polling& polling, Prompter& prompter, Trace& trace);
 
     // False when the read did not run (a cycle was running, or the panel check failed).
     bool CmdReadMemory_Click();
-    void WriteMemoryRecord(const QString& text, int16_t slot);
-    void onReply(QString& text, int16_t& slot) override;
+    void WriteMemoryRecord(const QString& text, int slot);
+    void onReply(const QString& text, int slot) override;
 
     bool reading() const { return m_reading; }
     // Ends a running read early (the program is closing): the phases not yet started are skipped,

@@ -14,19 +14,4 @@ void StderrPrompter::message(const QString& title, const QString& text, Icon)
     std::fflush(stderr);
 }
 
-namespace {
-StderrPrompter g_stderrPrompter;
-Prompter* g_prompter = &g_stderrPrompter;
-} // namespace
-
-Prompter& defaultPrompter()
-{
-    return *g_prompter;
-}
-
-void setDefaultPrompter(Prompter* prompter)
-{
-    g_prompter = prompter ? prompter : &g_stderrPrompter;
-}
-
 } // namespace tarvo

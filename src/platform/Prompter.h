@@ -20,9 +20,12 @@ public:
     void message(const QString& title, const QString& text, Icon icon) override;
 };
 
-// The prompter used by code that has no other one at hand (the conversions). Starts as a
-// StderrPrompter; the console installs its own once a window can be shown.
-Prompter& defaultPrompter();
-void setDefaultPrompter(Prompter* prompter); // nullptr restores the standard error one
+// A conversion's "Error #" box shown as a message box with an OK button only.
+inline auto errorBoxOn(Prompter& prompter)
+{
+    return [&prompter](const QString& title, const QString& prompt) {
+        prompter.message(title, prompt, Prompter::Icon::None);
+    };
+}
 
 } // namespace tarvo

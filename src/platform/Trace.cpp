@@ -19,23 +19,4 @@ void StderrTrace::write(const QString& line)
     }
 }
 
-namespace {
-StderrTrace& stderrTrace()
-{
-    static StderrTrace trace;
-    return trace;
-}
-Trace* g_trace = nullptr;
-} // namespace
-
-Trace& defaultTrace()
-{
-    return g_trace ? *g_trace : stderrTrace();
-}
-
-void setDefaultTrace(Trace* trace)
-{
-    g_trace = trace;
-}
-
 } // namespace tarvo

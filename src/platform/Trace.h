@@ -30,7 +30,4 @@ public:
     QStringList lines;
 };
 
-Trace& defaultTrace();
-void setDefaultTrace(Trace* trace); // nullptr restores the standard error one
-
 } // namespace tarvo

@@ -13,17 +13,6 @@
 namespace tarvo {
 
 namespace {
-const QString kSend = QStringLiteral("CmdSend");
-const QString kStart = QStringLiteral("CmdStart");
-const QString kFunction = QStringLiteral("TxtFunction");
-const QString kQuery = QStringLiteral("Query");
-const QString kTab = QStringLiteral("SSTab1");
-const QString kReadMemory = QStringLiteral("CmdReadMemory");
-
-QString slotField(const char* base, int slot)
-{
-    return ConsoleModel::slotName(QString::fromLatin1(base), slot);
-}
 
 // Marks a cycle as running for as long as it is in scope, whichever way the cycle ends. A memory
 // read is refused meanwhile; one that drives this cycle itself keeps its button until it is done.
@@ -33,14 +22,14 @@ public:
         : m_model(model), m_flag(flag), m_onEnd(onEnd)
     {
         m_flag = true;
-        m_model.setEnabled(kReadMemory, false);
+        m_model.setEnabled(Field::CmdReadMemory, false);
     }
     ~RunningScope()
     {
         m_flag = false;
         const auto& mem = m_model.memory;
         if (!mem.MemEpromOn && !mem.MemRomOn && !mem.MemDumpOn)
-            m_model.setEnabled(kReadMemory, true);
+            m_model.setEnabled(Field::CmdReadMemory, true);
         if (m_onEnd)
             m_onEnd();
     }
@@ -52,7 +41,18 @@ private:
     bool& m_flag;
     const std::function<void()>& m_onEnd;
 };
+
 } // namespace
+
+LinkSettings linkSettingsOf(const ConsoleModel& model)
+{
+    LinkSettings s;
+    s.comPort = model.text(Field::ComPort);
+    s.host = model.text(Field::IP);
+    s.tcpPort = model.text(Field::Port);
+    s.timeOutDelay = [&model] { return model.text(Field::TimeOutDelay); };
+    return s;
+}
 
 Polling::Polling(ConsoleModel& model, Link& link, Engine& engine, EventPump& pump, Trace& trace)
     : m_model(model), m_link(link), m_engine(engine), m_pump(pump), m_trace(trace)
@@ -82,8 +82,13 @@ void Polling::setCurrentFunction()
         return;
     }
     // With no item selected the previous name stays.
-    if (const auto name = functionForIndex(m_model.listIndex(kFunction)))
+    if (const auto name = functionForIndex(m_model.listIndex(Field::Function)))
         m_model.currentFunction = *name;
+}
+
+void Polling::connect()
+{
+    m_link.Connect(linkSettingsOf(m_model));
 }
 
 void Polling::reportError(int slot, const std::exception& e)
@@ -91,7 +96,7 @@ void Polling::reportError(int slot, const std::exception& e)
     const auto* tarvoError = dynamic_cast<const TarvoError*>(&e);
     const QString description = tarvoError ? tarvoError->description() : QString::fromLocal8Bit(e.what());
     // The operator sees what went wrong where the reply would have been.
-    m_model.setText(slotField("Reponse", slot), QStringLiteral("ERROR: ") + description);
+    m_model.setText(Field::Reponse, slot, QStringLiteral("ERROR: ") + description);
     m_trace.write(QStringLiteral("Envoi:: Error : ") + description);
     m_link.Disconnect();
 }
@@ -101,16 +106,17 @@ void Polling::CmdSend_Click()
     if (m_running)
         return;
     RunningScope running(m_model, m_running, onCycleEnded);
-    m_link.SetBaudRate(m_model.text(QStringLiteral("COMSpeed")));
-    m_model.setEnabled(kSend, false);
-    m_model.setEnabled(kStart, false);
-    m_model.setListIndex(kTab, ConsoleModel::kPageGeneral);
+    m_link.SetBaudRate(m_model.text(Field::COMSpeed));
+    m_model.setEnabled(Field::CmdSend, false);
+    m_model.setEnabled(Field::CmdStart, false);
+    m_model.setListIndex(Field::Pages, ConsoleModel::kPageGeneral);
     m_model.StopRequested = false;
+    // The exchange is handed the console's current slot, which this loop runs through.
     for (int16_t& slot = m_model.currentSlot = 0; slot < ConsoleModel::kSlots; ++slot) {
         if (!m_model.slotSelected(slot))
             continue;
         m_trace.write(QStringLiteral("Connceting to network: ") + QString::number(slot));
-        m_link.Connect();
+        connect();
         setCurrentFunction();
         try {
             if (!m_engine.Envoi(m_model.currentFunction, slot))
@@ -121,8 +127,8 @@ void Polling::CmdSend_Click()
         }
         m_link.Disconnect();
     }
-    m_model.setEnabled(kStart, true);
-    m_model.setEnabled(kSend, true);
+    m_model.setEnabled(Field::CmdStart, true);
+    m_model.setEnabled(Field::CmdSend, true);
 }
 
 void Polling::CmdStart_Click()
@@ -130,16 +136,16 @@ void Polling::CmdStart_Click()
     if (m_running)
         return;
     RunningScope running(m_model, m_running, onCycleEnded);
-    m_model.setListIndex(kTab, ConsoleModel::kPageGeneral);
+    m_model.setListIndex(Field::Pages, ConsoleModel::kPageGeneral);
     for (int i = 0; i < ConsoleModel::kSlots; ++i)
-        m_model.setEnabled(slotField("Address", i), false);
+        m_model.setEnabled(Field::Address, i, false);
     m_model.StopRequested = false;
-    m_model.setEnabled(kStart, false);
-    m_model.setEnabled(kSend, false);
-    m_model.setEnabled(kFunction, false);
-    m_model.setEnabled(kQuery, false);
-    m_link.SetBaudRate(m_model.text(QStringLiteral("COMSpeed")));
-    m_link.Connect();
+    m_model.setEnabled(Field::CmdStart, false);
+    m_model.setEnabled(Field::CmdSend, false);
+    m_model.setEnabled(Field::Function, false);
+    m_model.setEnabled(Field::Query, false);
+    m_link.SetBaudRate(m_model.text(Field::COMSpeed));
+    connect();
     for (;;) {
         bool exchanged = false;
         for (int16_t& slot = m_model.currentSlot = 0; slot < ConsoleModel::kSlots; ++slot) {
@@ -169,24 +175,24 @@ void Polling::CmdStart_Click()
 
 void Polling::restoreControls()
 {
-    m_model.setEnabled(kStart, true);
-    m_model.setEnabled(kSend, true);
-    m_model.setEnabled(kFunction, true);
-    m_model.setEnabled(kQuery, true);
+    m_model.setEnabled(Field::CmdStart, true);
+    m_model.setEnabled(Field::CmdSend, true);
+    m_model.setEnabled(Field::Function, true);
+    m_model.setEnabled(Field::Query, true);
     for (int i = 0; i < ConsoleModel::kSlots; ++i) {
-        m_model.setEnabled(slotField("Address", i), true);
-        m_model.setEnabled(slotField("CheckAdr", i), true);
+        m_model.setEnabled(Field::Address, i, true);
+        m_model.setEnabled(Field::CheckAdr, i, true);
     }
 }
 
 void Polling::CmdStop_Click()
 {
-    m_model.setListIndex(kTab, ConsoleModel::kPageDefinition);
+    m_model.setListIndex(Field::Pages, ConsoleModel::kPageDefinition);
     m_model.StopRequested = true;
     restoreControls();
     for (int i = 0; i < ConsoleModel::kSlots; ++i) {
-        m_model.setText(slotField("Reponse", i), QString());
-        m_model.setText(slotField("Reponse1", i), QString());
+        m_model.setText(Field::Reponse, i, QString());
+        m_model.setText(Field::Reponse1, i, QString());
     }
 }
 

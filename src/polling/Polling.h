@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LinkSettings.h"
+
 #include <QString>
 #include <exception>
 #include <functional>
@@ -12,6 +14,9 @@ class Engine;
 class EventPump;
 class Link;
 class Trace;
+
+// What the link needs to connect, as the console holds it now.
+LinkSettings linkSettingsOf(const ConsoleModel& model);
 
 // Send One Time, Start and Stop: how exchanges are started, once per selected slot or in endless
 // passes until stopped. Only one cycle runs at a time; every entry point checks it.
@@ -35,6 +40,7 @@ public:
 
 private:
     void setCurrentFunction();
+    void connect();
     void reportError(int slot, const std::exception& e);
     void restoreControls();
 

@@ -1,6 +1,5 @@
 #include "Conversions.h"
 #include "Errors.h"
-#include "FakePrompter.h"
 #include "Number.h"
 
 #include <QTest>
@@ -101,9 +100,10 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, expected);
-        test::FakePrompter prompter;
-        QCOMPARE(DecToHex(text, &prompter), expected);
-        QVERIFY(prompter.shown.isEmpty());
+        QStringList boxes;
+        QCOMPARE(DecToHex(text, [&](const QString& title, const QString& prompt) { boxes << title << prompt; }),
+                 expected);
+        QVERIFY(boxes.isEmpty());
     }
 
     void decToHexFailure_data()
@@ -121,12 +121,11 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, prompt);
-        test::FakePrompter prompter;
-        const QString result = DecToHex(text, &prompter);
+        QStringList boxes;
+        const QString result =
+            DecToHex(text, [&](const QString& title, const QString& shown) { boxes << title << shown; });
         QCOMPARE(result, QString());
-        QCOMPARE(prompter.shown.size(), 1);
-        QCOMPARE(prompter.shown[0].title, QStringLiteral("Vesmark Error"));
-        QCOMPARE(prompter.shown[0].text, prompt);
+        QCOMPARE(boxes, (QStringList{QStringLiteral("Vesmark Error"), prompt}));
     }
 
     void zeroPad()

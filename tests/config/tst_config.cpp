@@ -2,6 +2,7 @@
 #include "ConsoleModel.h"
 #include "Crc.h"
 #include "FakeStack.h"
+#include "FieldsByName.h"
 #include "Session.h"
 
 #include <QFile>
@@ -31,7 +32,7 @@ void writeFile(const QString& name, const QByteArray& bytes)
 QList<QByteArray> defaultLines()
 {
     ConsoleModel m;
-    m.setListIndex("TxtFunction", 4); // Send command, which the memory read needs
+    m.setListIndex(Field::TxtFunction, 4); // Send command, which the memory read needs
     config::SaveConfig(m, "base.cfg");
     QList<QByteArray> lines = readAll("base.cfg").split('\n');
     lines.removeLast(); // after the last CR LF
@@ -60,8 +61,6 @@ struct Rig : FakeStack {
         };
     }
     Session::LoadResult load(const QString& args) { return session.Form_Load(args); }
-
-    Session session{model, link, polling, read};
 };
 } // namespace
 
@@ -78,20 +77,20 @@ private slots:
     {
         ConsoleModel a;
         for (int i = 0; i < ConsoleModel::kSlots; ++i) {
-            a.setText(ConsoleModel::slotName("Address", i), QString::number(100 + i));
-            a.setCheck(ConsoleModel::slotName("CheckAdr", i), i % 3 == 0 ? 1 : 0);
+            a.setText(FieldRef(Field::Address, i), QString::number(100 + i));
+            a.setCheck(FieldRef(Field::CheckAdr, i), i % 3 == 0 ? 1 : 0);
         }
         const QStringList texts = {
             "ComPort", "Scan", "TimeOutDelay", "WaitingDelay", "Password",        "Query",        "txtProtocol",
             "IP",      "Port", "MemPage",      "MemAddress",   "MemRecordNumber", "MemRecordSize"};
         for (const QString& t : texts)
-            a.setText(t, t + "-x");
-        a.choose("OptBioscrypt");
-        a.choose("Encrypt");
-        a.choose("OpTCP");
-        a.setText("COMSpeed", "57600");
-        a.setCheck("ckAck", 1);
-        a.setListIndex("TxtFunction", 5);
+            a.setText(fieldNamed(t), t + "-x");
+        a.choose(Field::OptBioscrypt);
+        a.choose(Field::Encrypt);
+        a.choose(Field::OpTCP);
+        a.setText(Field::COMSpeed, "57600");
+        a.setCheck(Field::ckAck, 1);
+        a.setListIndex(Field::TxtFunction, 5);
         QVERIFY(config::SaveConfig(a));
 
         ConsoleModel b;
@@ -101,24 +100,24 @@ private slots:
             QCOMPARE(b.slotSelected(i), a.slotSelected(i));
         }
         for (const QString& t : texts)
-            QCOMPARE(b.text(t), a.text(t));
-        QCOMPARE(b.text("COMSpeed"), QStringLiteral("57600"));
-        QVERIFY(b.selected("OptBioscrypt"));
-        QVERIFY(!b.selected("Protocol4"));
-        QVERIFY(b.selected("Encrypt"));
-        QVERIFY(b.enabled("Password"));
-        QVERIFY(b.selected("OpTCP"));
-        QVERIFY(!b.selected("OpCOM"));
-        QVERIFY(b.enabled("ckAck"));
-        QCOMPARE(b.check("ckAck"), 1);
-        QCOMPARE(b.listIndex("TxtFunction"), 5);
+            QCOMPARE(b.text(fieldNamed(t)), a.text(fieldNamed(t)));
+        QCOMPARE(b.text(Field::COMSpeed), QStringLiteral("57600"));
+        QVERIFY(b.selected(Field::OptBioscrypt));
+        QVERIFY(!b.selected(Field::Protocol4));
+        QVERIFY(b.selected(Field::Encrypt));
+        QVERIFY(b.enabled(Field::Password));
+        QVERIFY(b.selected(Field::OpTCP));
+        QVERIFY(!b.selected(Field::OpCOM));
+        QVERIFY(b.enabled(Field::ckAck));
+        QCOMPARE(b.check(Field::ckAck), 1);
+        QCOMPARE(b.listIndex(Field::TxtFunction), 5);
     }
 
     void fileFormat()
     {
         ConsoleModel m;
-        m.setCheck("CheckAdr_0", 1);
-        m.setListIndex("TxtFunction", -1);
+        m.setCheck(Field::CheckAdr, 0, 1);
+        m.setListIndex(Field::TxtFunction, -1);
         QVERIFY(config::SaveConfig(m));
         const QByteArray bytes = readAll("Tarvo.cfg");
         QVERIFY(bytes.endsWith("\r\n"));
@@ -181,11 +180,11 @@ private slots:
         QFETCH(QString, field);
         QFETCH(QString, expected);
         ConsoleModel saved;
-        saved.setText("MemPage", "07");
-        saved.setText("Address_18", "saved");
-        saved.setCheck("CheckAdr_2", 1);
-        saved.setListIndex("TxtFunction", 2);
-        saved.setText("IP", "10.1.1.1");
+        saved.setText(Field::MemPage, "07");
+        saved.setText(Field::Address, 18, "saved");
+        saved.setCheck(Field::CheckAdr, 2, 1);
+        saved.setListIndex(Field::TxtFunction, 2);
+        saved.setText(Field::IP, "10.1.1.1");
         config::SaveConfig(saved, "full.cfg");
         QList<QByteArray> lines = readAll("full.cfg").split('\n');
         lines.removeLast();
@@ -198,18 +197,9 @@ private slots:
         writeFile("Tarvo.cfg", joinLines(lines.mid(0, keep)));
 
         ConsoleModel m;
-        m.setCheck("CheckAdr_2", 0);
+        m.setCheck(Field::CheckAdr, 2, 0);
         config::ReadConfig(m);
-        const ConsoleModel::Field& f = m.field(field);
-        QString actual;
-        if (f.kind == ConsoleModel::Kind::Option)
-            actual = m.selected(field) ? "True" : "False";
-        else if (f.kind == ConsoleModel::Kind::Check)
-            actual = QString::number(m.check(field));
-        else if (f.kind == ConsoleModel::Kind::List)
-            actual = QString::number(m.listIndex(field));
-        else
-            actual = m.text(field);
+        const QString actual = valueText(m, field);
         if (expected == "keep") // the entry was skipped: the field keeps what it held
             expected = "0";
         QCOMPARE(actual, expected);
@@ -222,7 +212,7 @@ private slots:
         QCOMPARE(m.address(8), QStringLiteral("8"));
         QCOMPARE(m.address(31), QStringLiteral("31"));
         QCOMPARE(m.address(0), QString());
-        QVERIFY(m.selected("Protocol4"));
+        QVERIFY(m.selected(Field::Protocol4));
     }
 
     // A write that fails half-way (here: the file size limit) leaves the old file whole.
@@ -337,20 +327,16 @@ private slots:
         QFETCH(QString, field);
         QFETCH(QString, expected);
         Rig r;
-        r.model.setCheck("CheckAdr_5", 1);
+        r.model.setCheck(Field::CheckAdr, 5, 1);
         const auto result = r.load(args);
         QVERIFY(!result.endProgram);
         QString actual;
         if (field == "Silent")
             actual = QString::number(r.model.Silent);
         else if (field.startsWith("enabled:"))
-            actual = r.model.enabled(field.mid(8)) ? "True" : "False";
-        else if (r.model.field(field).kind == ConsoleModel::Kind::Option)
-            actual = r.model.selected(field) ? "True" : "False";
-        else if (r.model.field(field).kind == ConsoleModel::Kind::Check)
-            actual = QString::number(r.model.check(field));
+            actual = r.model.enabled(fieldNamed(field.mid(8))) ? "True" : "False";
         else
-            actual = r.model.text(field);
+            actual = valueText(r.model, field);
         QCOMPARE(actual, expected);
         QVERIFY(r.link.writes.isEmpty());
         QCOMPARE(r.model.title, QStringLiteral("Tarvo  Version 2.1.4"));
@@ -359,8 +345,8 @@ private slots:
     void sendJobLeavesTheConsoleOpen()
     {
         Rig r;
-        r.model.choose("OptNone");
-        r.model.setListIndex("TxtFunction", 4);
+        r.model.choose(Field::OptNone);
+        r.model.setListIndex(Field::TxtFunction, 4);
         const auto result = r.load("controlleraddress=3 cmd=0102 page=01 outputfile=x.mem");
         QVERIFY(!result.endProgram);
         QCOMPARE(r.link.writes.first(), QByteArray::fromHex("0102"));
@@ -418,14 +404,14 @@ private slots:
     {
         Rig r;
         r.load("");
-        r.model.setText("Port", "777");
+        r.model.setText(Field::Port, "777");
         r.session.Form_Unload();
         QVERIFY(readAll("Tarvo.cfg").contains("\r\n777\r\n"));
         QCOMPARE(r.link.disconnects, 1);
 
         Rig withArgs;
         withArgs.load("speed=9600");
-        withArgs.model.setText("Port", "888");
+        withArgs.model.setText(Field::Port, "888");
         withArgs.session.Form_Unload();
         QVERIFY(!readAll("Tarvo.cfg").contains("888"));
     }
@@ -443,7 +429,7 @@ private slots:
         Rig r;
         r.load("");
         r.tick(0);
-        r.model.setText("Address_0", "1");
+        r.model.setText(Field::Address, 0, "1");
         r.link.onWrite = {}; // nobody answers: the cycle sits in its reply wait
         int closes = 0;
         bool closedWhileRunning = false;

@@ -53,13 +53,13 @@ private slots:
         writeRaw(name, file);
 
         ConsoleModel model;
-        model.setText(QStringLiteral("Cmd"), QStringLiteral("before"));
+        model.setText(Field::Cmd, QStringLiteral("before"));
         test::FakeFileDialogs dialogs;
         dialogs.answer = name;
         test::FakePrompter prompter;
         openCommandFile(model, dialogs, prompter);
 
-        QCOMPARE(model.text(QStringLiteral("Cmd")), cmd);
+        QCOMPARE(model.text(Field::Cmd), cmd);
         QCOMPARE(model.lastFileName, name);
         QCOMPARE(dialogs.filters, QStringList{kCommandFileFilter});
         QVERIFY(prompter.shown.isEmpty());
@@ -78,16 +78,16 @@ private slots:
         QFETCH(QString, cmd);
         const QString name = path(QStringLiteral("roundtrip.txt"));
         ConsoleModel model;
-        model.setText(QStringLiteral("Cmd"), cmd);
+        model.setText(Field::Cmd, cmd);
         test::FakeFileDialogs dialogs;
         dialogs.answer = name;
         test::FakePrompter prompter;
 
         saveCommandFile(model, dialogs, prompter);
         QCOMPARE(contentsOf(name), cmd.toLatin1() + "\r\n");
-        model.setText(QStringLiteral("Cmd"), QStringLiteral("something else"));
+        model.setText(Field::Cmd, QStringLiteral("something else"));
         openCommandFile(model, dialogs, prompter);
-        QCOMPARE(model.text(QStringLiteral("Cmd")), cmd);
+        QCOMPARE(model.text(Field::Cmd), cmd);
         QVERIFY(prompter.shown.isEmpty());
     }
 
@@ -112,14 +112,14 @@ private slots:
         const QString name = dir.filePath(QStringLiteral("untouched.txt"));
         writeRaw(name, QByteArray("on disk\r\n"));
         ConsoleModel model;
-        model.setText(QStringLiteral("Cmd"), QStringLiteral("typed"));
+        model.setText(Field::Cmd, QStringLiteral("typed"));
         model.lastFileName = name;
         test::FakeFileDialogs dialogs; // answers with the empty name
         test::FakePrompter prompter;
 
         save ? saveCommandFile(model, dialogs, prompter) : openCommandFile(model, dialogs, prompter);
 
-        QCOMPARE(model.text(QStringLiteral("Cmd")), QStringLiteral("typed"));
+        QCOMPARE(model.text(Field::Cmd), QStringLiteral("typed"));
         QCOMPARE(model.lastFileName, QString()); // the cancelled dialog's empty name is remembered
         QCOMPARE(contentsOf(name), QByteArray("on disk\r\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("untouched.txt")});
@@ -137,14 +137,14 @@ private slots:
     {
         QFETCH(bool, save);
         ConsoleModel model;
-        model.setText(QStringLiteral("Cmd"), QStringLiteral("typed"));
+        model.setText(Field::Cmd, QStringLiteral("typed"));
         test::FakeFileDialogs dialogs;
         dialogs.answer = path(QStringLiteral("no/such/folder/file.txt"));
         test::FakePrompter prompter;
 
         save ? saveCommandFile(model, dialogs, prompter) : openCommandFile(model, dialogs, prompter);
 
-        QCOMPARE(model.text(QStringLiteral("Cmd")), QStringLiteral("typed"));
+        QCOMPARE(model.text(Field::Cmd), QStringLiteral("typed"));
         QCOMPARE(prompter.shown.size(), 1);
         QVERIFY(prompter.shown[0].text.contains(QStringLiteral("file.txt")));
         QVERIFY(!QFile::exists(dialogs.answer));

@@ -1,5 +1,6 @@
 #include "ConsoleModel.h"
 
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -8,37 +9,50 @@ using namespace tarvo;
 class TestConsoleModel : public QObject {
     Q_OBJECT
 private slots:
-    void defaults()
+    void freshConsoleAgreesWithItsOwnChoices()
     {
-        ConsoleModel m;
-        QCOMPARE(m.text("ComPort"), QStringLiteral("COM1"));
-        QCOMPARE(m.text("COMSpeed"), QStringLiteral("38400"));
-        QCOMPARE(m.text("IP"), QStringLiteral("127.0.0.1"));
-        QCOMPARE(m.text("Port"), QStringLiteral("1001"));
-        QCOMPARE(m.text("TimeOutDelay"), QStringLiteral("1500"));
-        QCOMPARE(m.text("WaitingDelay"), QStringLiteral("50"));
-        QCOMPARE(m.text("Scan"), QStringLiteral("1"));
-        QCOMPARE(m.text("Query"), QStringLiteral("01"));
-        QCOMPARE(m.text("txtProtocol"), QStringLiteral("AA"));
-        QCOMPARE(m.text("MemPage"), QStringLiteral("01"));
-        QCOMPARE(m.text("MemAddress"), QStringLiteral("1e2c"));
-        QCOMPARE(m.text("MemRecordNumber"), QStringLiteral("99"));
-        QCOMPARE(m.text("MemRecordSize"), QStringLiteral("12"));
-        QVERIFY(m.selected("OpCOM"));
-        QVERIFY(!m.selected("OpTCP"));
-        QVERIFY(m.selected("Protocol4"));
-        QVERIFY(m.selected("decrypt"));
-        QVERIFY(!m.enabled("Password"));
-        QCOMPARE(m.check("Check1"), 1);
-        QVERIFY(!m.visible("Picture1"));
-        QVERIFY(!m.visible("Label8"));
-        QCOMPARE(m.protocol(), Protocol::Protocol4);
-        for (int i = 0; i < ConsoleModel::kSlots; ++i) {
-            QVERIFY(!m.slotSelected(i));
-            QCOMPARE(m.field(ConsoleModel::slotName("CheckAdr", i)).caption, QStringLiteral("#%1").arg(i + 1));
+        // The enabled and shown states a console starts with are those its selected options imply:
+        // choosing them again, as the operator or the settings file would, changes nothing.
+        const ConsoleModel fresh;
+        ConsoleModel chosen;
+        for (const FieldInfo& info : fieldTable()) {
+            if (info.kind == FieldKind::Option && fresh.selected(info.field))
+                chosen.choose(info.field);
         }
-        QCOMPARE(m.listItems("TxtFunction").size(), 7);
-        QCOMPARE(m.listItems("COMSpeed").size(), 6);
+        for (const FieldRef& ref : ConsoleModel::allFields()) {
+            QCOMPARE(chosen.enabled(ref), fresh.enabled(ref));
+            QCOMPARE(chosen.visible(ref), fresh.visible(ref));
+            QCOMPARE(chosen.text(ref), fresh.text(ref));
+        }
+        QCOMPARE(fresh.caption(FieldRef(Field::CheckAdr, 31)), QStringLiteral("#32"));
+    }
+
+    void fieldsByName()
+    {
+        // Names are the window's objectNames and the tests' handles: each field has one, and each name
+        // leads back to its field.
+        QSet<QString> seen;
+        for (const FieldRef& ref : ConsoleModel::allFields()) {
+            const QString name = ConsoleModel::name(ref);
+            QVERIFY2(!seen.contains(name), qPrintable(name));
+            seen.insert(name);
+            QCOMPARE(ConsoleModel::find(name), std::optional<FieldRef>(ref));
+        }
+        QCOMPARE(seen.size(), kFieldCount - 5 + 5 * ConsoleModel::kSlots);
+        QCOMPARE(ConsoleModel::find("Address_32"), std::nullopt);
+        QCOMPARE(ConsoleModel::find("Label8"), std::optional<FieldRef>(Field::CrcErrorFlag));
+        QCOMPARE(ConsoleModel::find("NoSuchField"), std::nullopt);
+    }
+
+    void wrongSlotIsRefusedNotGuessed()
+    {
+        // A slot out of range, or a slot given to a single field, would reach another field's state.
+        ConsoleModel m;
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, m.setText(Field::Address, 32, "1"));
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, m.text(Field::Address, -1));
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, m.text(Field::Address));
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, m.setText(Field::Cmd, 0, "x"));
+        QCOMPARE(m.text(Field::Cmd), QString());
     }
 
     void protocolRules_data()
@@ -63,17 +77,17 @@ private slots:
         // Start from the choices that enable each field, so that the rule has something to change.
         for (const char* before : {"OptBioscrypt", "ProtocolAA"}) {
             ConsoleModel m;
-            m.setCheck("ckAck", 1);
-            m.choose(before);
-            m.choose(option);
-            QCOMPARE(m.enabled("ckAck"), ack);
-            QCOMPARE(m.enabled("ckRes"), ack);
-            QCOMPARE(m.enabled("txtProtocol"), code);
-            QCOMPARE(m.check("ckAck"), 1); // the rule never changes values
+            m.setCheck(Field::ckAck, 1);
+            m.choose(ConsoleModel::find(before)->field);
+            m.choose(ConsoleModel::find(option)->field);
+            QCOMPARE(m.enabled(Field::ckAck), ack);
+            QCOMPARE(m.enabled(Field::ckRes), ack);
+            QCOMPARE(m.enabled(Field::txtProtocol), code);
+            QCOMPARE(m.check(Field::ckAck), 1); // the rule never changes values
             QCOMPARE(m.protocol(), protocol);
             int chosen = 0;
             for (const char* o : {"Modbus", "Protocol4", "Protocol4Plus", "ProtocolAA", "OptBioscrypt", "OptNone"})
-                chosen += m.selected(o);
+                chosen += m.selected(ConsoleModel::find(o)->field);
             QCOMPARE(chosen, 1);
         }
     }
@@ -81,14 +95,14 @@ private slots:
     void modbusSetsSpeed()
     {
         ConsoleModel m;
-        QCOMPARE(m.text("COMSpeed"), QStringLiteral("38400"));
-        m.choose("Modbus");
-        QCOMPARE(m.text("COMSpeed"), QStringLiteral("9600"));
-        m.choose("Protocol4");
-        QCOMPARE(m.text("COMSpeed"), QStringLiteral("9600"));
-        m.setText("COMSpeed", "19200");
-        m.setSelected("Modbus", false); // deselecting runs no rule
-        QCOMPARE(m.text("COMSpeed"), QStringLiteral("19200"));
+        QCOMPARE(m.text(Field::COMSpeed), QStringLiteral("38400"));
+        m.choose(Field::Modbus);
+        QCOMPARE(m.text(Field::COMSpeed), QStringLiteral("9600"));
+        m.choose(Field::Protocol4);
+        QCOMPARE(m.text(Field::COMSpeed), QStringLiteral("9600"));
+        m.setText(Field::COMSpeed, "19200");
+        m.setSelected(Field::Modbus, false); // deselecting runs no rule
+        QCOMPARE(m.text(Field::COMSpeed), QStringLiteral("19200"));
     }
 
     void linkRules_data()
@@ -103,37 +117,37 @@ private slots:
         QFETCH(QString, option);
         QFETCH(bool, tcp);
         ConsoleModel m;
-        m.choose(tcp ? "OpCOM" : "OpTCP");
-        m.choose(option);
-        QCOMPARE(m.enabled("IP"), tcp);
-        QCOMPARE(m.enabled("Port"), tcp);
-        QCOMPARE(m.enabled("ComPort"), !tcp);
-        QCOMPARE(m.enabled("COMSpeed"), !tcp);
+        m.choose(tcp ? Field::OpCOM : Field::OpTCP);
+        m.choose(ConsoleModel::find(option)->field);
+        QCOMPARE(m.enabled(Field::IP), tcp);
+        QCOMPARE(m.enabled(Field::Port), tcp);
+        QCOMPARE(m.enabled(Field::ComPort), !tcp);
+        QCOMPARE(m.enabled(Field::COMSpeed), !tcp);
         QCOMPARE(m.serialLink(), !tcp);
-        QCOMPARE(m.selected(tcp ? "OpCOM" : "OpTCP"), false);
+        QCOMPARE(m.selected(tcp ? Field::OpCOM : Field::OpTCP), false);
     }
 
     void encryptLeavesPassPhrase()
     {
         ConsoleModel m;
-        m.choose("Encrypt");
-        QVERIFY(m.enabled("Password"));
-        m.setText("Password", "0F12");
-        m.choose("decrypt");
-        QVERIFY(!m.enabled("Password"));
-        QCOMPARE(m.text("Password"), QStringLiteral("0F12"));
-        QVERIFY(!m.selected("Encrypt"));
+        m.choose(Field::Encrypt);
+        QVERIFY(m.enabled(Field::Password));
+        m.setText(Field::Password, "0F12");
+        m.choose(Field::decrypt);
+        QVERIFY(!m.enabled(Field::Password));
+        QCOMPARE(m.text(Field::Password), QStringLiteral("0F12"));
+        QVERIFY(!m.selected(Field::Encrypt));
     }
 
     void memoryPanelFollowsCheck2()
     {
         ConsoleModel m;
-        m.setText("MemPage", "07");
-        m.setCheck("Check2", 1);
-        QVERIFY(m.visible("Picture1"));
-        m.setCheck("Check2", 0);
-        QVERIFY(!m.visible("Picture1"));
-        QCOMPARE(m.text("MemPage"), QStringLiteral("07"));
+        m.setText(Field::MemPage, "07");
+        m.setCheck(Field::Check2, 1);
+        QVERIFY(m.visible(Field::Picture1));
+        m.setCheck(Field::Check2, 0);
+        QVERIFY(!m.visible(Field::Picture1));
+        QCOMPARE(m.text(Field::MemPage), QStringLiteral("07"));
     }
 
     void signalsForBinding()
@@ -141,25 +155,25 @@ private slots:
         ConsoleModel m;
         QSignalSpy values(&m, &ConsoleModel::valueChanged);
         QSignalSpy states(&m, &ConsoleModel::stateChanged);
-        m.setText("Address_3", "17");
-        m.setText("Address_3", "17"); // no change, no signal
+        m.setText(Field::Address, 3, "17");
+        m.setText(Field::Address, 3, "17"); // no change, no signal
         QCOMPARE(values.size(), 1);
-        QCOMPARE(values[0][0].toString(), QStringLiteral("Address_3"));
-        m.choose("OpTCP");
+        QCOMPARE(values[0][0].value<FieldRef>(), FieldRef(Field::Address, 3));
+        m.choose(Field::OpTCP);
         QVERIFY(values.size() >= 3); // OpCOM deselected, OpTCP selected
         QVERIFY(states.size() >= 4); // IP, Port, ComPort, COMSpeed
-        QVERIFY(!m.setListIndex("TxtFunction", 7));
-        QVERIFY(m.setListIndex("TxtFunction", -1));
+        QVERIFY(!m.setListIndex(Field::TxtFunction, 7));
+        QVERIFY(m.setListIndex(Field::TxtFunction, -1));
     }
 
     void requestSettingsReadNow()
     {
         ConsoleModel m;
-        m.setText("Address_2", "9");
-        m.choose("OptBioscrypt");
-        m.setCheck("ckRes", 1);
-        m.choose("Encrypt");
-        m.setText("Password", "AB");
+        m.setText(Field::Address, 2, "9");
+        m.choose(Field::OptBioscrypt);
+        m.setCheck(Field::ckRes, 1);
+        m.choose(Field::Encrypt);
+        m.setText(Field::Password, "AB");
         const RequestSettings s = m.requestSettings(2);
         QCOMPARE(s.protocol, Protocol::Bioscrypt);
         QCOMPARE(s.address, QStringLiteral("9"));

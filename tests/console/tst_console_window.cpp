@@ -1,6 +1,7 @@
 #include "ConsoleModel.h"
 #include "ConsoleWindow.h"
 #include "FakeFileDialogs.h"
+#include "FakePrompter.h"
 #include "TranslateDialog.h"
 
 #include <QCheckBox>
@@ -52,7 +53,8 @@ QStringList itemsOf(const QComboBox* c)
 struct Console {
     ConsoleModel model;
     test::FakeFileDialogs dialogs;
-    ConsoleWindow window{model, &dialogs};
+    test::FakePrompter prompter;
+    ConsoleWindow window{model, prompter, &dialogs};
 
     template <class T = QWidget> T* find(const QString& name)
     {
@@ -61,6 +63,7 @@ struct Console {
             qWarning("no widget %s", qPrintable(name));
         return w;
     }
+    template <class T = QWidget> T* find(FieldRef ref) { return find<T>(ConsoleModel::name(ref)); }
     void showAt1280x800()
     {
         window.resize(1280, 800);
@@ -171,13 +174,14 @@ private slots:
     void everyFieldIsDrawnUnderItsName()
     {
         Console c;
-        for (const QString& name : c.model.fieldNames()) {
+        for (const FieldRef& ref : ConsoleModel::allFields()) {
+            const QString name = ConsoleModel::name(ref);
             QWidget* w = c.find(name);
             QVERIFY2(w, qPrintable(name));
             QCOMPARE(c.window.fieldWidget(name), w);
-            const ConsoleModel::Field& f = c.model.field(name);
-            if (!f.caption.isEmpty())
-                QCOMPARE(shown(w), f.caption);
+            QCOMPARE(c.window.fieldWidget(ref), w);
+            if (!c.model.caption(ref).isEmpty())
+                QCOMPARE(shown(w), c.model.caption(ref));
         }
     }
 
@@ -219,7 +223,7 @@ private slots:
                                 "ckAck", "ckRes", "Check2"})
             QVERIFY2(!c.find<QAbstractButton>(QLatin1String(off))->isChecked(), off);
         for (int i = 0; i < ConsoleModel::kSlots; ++i)
-            QVERIFY(!c.find<QCheckBox>(ConsoleModel::slotName(QStringLiteral("CheckAdr"), i))->isChecked());
+            QVERIFY(!c.find<QCheckBox>(FieldRef(Field::CheckAdr, i))->isChecked());
 
         for (const char* disabled : {"Password", "IP", "Port", "ckAck", "ckRes", "txtProtocol"})
             QVERIFY2(!c.find(QLatin1String(disabled))->isEnabled(), disabled);
@@ -261,11 +265,12 @@ private slots:
             w = combo->lineEdit();
         QSignalSpy spy(&c.model, &ConsoleModel::valueChanged);
         QTest::keyClicks(w, keys);
-        QCOMPARE(c.model.text(name), text);
+        const FieldRef ref = ConsoleModel::find(name).value();
+        QCOMPARE(c.model.text(ref), text);
         QCOMPARE(spy.count(), keys.size());
         // Typing adds nothing to the drop-down's list.
         if (auto* combo = qobject_cast<QComboBox*>(c.find(name)))
-            QCOMPARE(itemsOf(combo), c.model.listItems(name));
+            QCOMPARE(itemsOf(combo), c.model.listItems(ref.field));
     }
 
     // The model's answer to an edit is not written back into the box: the cursor stays where the
@@ -276,8 +281,30 @@ private slots:
         auto* edit = c.find<QLineEdit>(QStringLiteral("TimeOutDelay"));
         edit->setCursorPosition(0);
         QTest::keyClicks(edit, QStringLiteral("98"));
-        QCOMPARE(c.model.text(QStringLiteral("TimeOutDelay")), QStringLiteral("981500"));
+        QCOMPARE(c.model.text(Field::TimeOutDelay), QStringLiteral("981500"));
         QCOMPARE(edit->cursorPosition(), 2);
+    }
+
+    // Every click of an option runs its rule, also a click on the option already chosen: clicking
+    // Modbus again puts the speed back to 9600.
+    void clickingTheChosenOptionRunsItsRuleAgain()
+    {
+        Console c;
+        c.showAt1280x800();
+        c.model.setListIndex(Field::Pages, ConsoleModel::kPageDefinition);
+        auto* modbus = c.find<QRadioButton>(QStringLiteral("Modbus"));
+        QTest::mouseClick(modbus, Qt::LeftButton);
+        QCOMPARE(c.model.text(Field::COMSpeed), QStringLiteral("9600"));
+        c.model.setText(Field::COMSpeed, "38400");
+        QTest::mouseClick(modbus, Qt::LeftButton);
+        QVERIFY(modbus->isChecked());
+        QCOMPARE(c.model.text(Field::COMSpeed), QStringLiteral("9600"));
+
+        // The keyboard chooses as a click does: Space on the focused option.
+        c.model.setText(Field::COMSpeed, "19200");
+        modbus->setFocus();
+        QTest::keyClick(modbus, Qt::Key_Space);
+        QCOMPARE(c.model.text(Field::COMSpeed), QStringLiteral("9600"));
     }
 
     void commandLinesAreCrLfInModel()
@@ -287,9 +314,9 @@ private slots:
         QTest::keyClicks(cmd, QStringLiteral("A"));
         QTest::keyClick(cmd, Qt::Key_Return);
         QTest::keyClicks(cmd, QStringLiteral("B\u00a0C"));
-        QCOMPARE(c.model.text(QStringLiteral("Cmd")), QStringLiteral("A\r\nB\u00a0C"));
+        QCOMPARE(c.model.text(Field::Cmd), QStringLiteral("A\r\nB\u00a0C"));
 
-        c.model.setText(QStringLiteral("Cmd"), QStringLiteral("X\r\nY"));
+        c.model.setText(Field::Cmd, QStringLiteral("X\r\nY"));
         QCOMPARE(cmd->toPlainText(), QStringLiteral("X\nY"));
     }
 
@@ -301,59 +328,59 @@ private slots:
 
         // The rule runs in the model and its outcome comes back to the widgets.
         c.find<QRadioButton>(QStringLiteral("OptBioscrypt"))->click();
-        QVERIFY(c.model.selected(QStringLiteral("OptBioscrypt")));
-        QVERIFY(!c.model.selected(QStringLiteral("Protocol4")));
+        QVERIFY(c.model.selected(Field::OptBioscrypt));
+        QVERIFY(!c.model.selected(Field::Protocol4));
         QVERIFY(c.find(QStringLiteral("ckAck"))->isEnabled());
         QVERIFY(!c.find(QStringLiteral("txtProtocol"))->isEnabled());
 
         c.find<QRadioButton>(QStringLiteral("OpTCP"))->click();
-        QVERIFY(c.model.selected(QStringLiteral("OpTCP")));
+        QVERIFY(c.model.selected(Field::OpTCP));
         QVERIFY(c.find(QStringLiteral("IP"))->isEnabled());
         QVERIFY(!c.find(QStringLiteral("ComPort"))->isEnabled());
 
         c.find<QCheckBox>(QStringLiteral("Check2"))->click();
-        QCOMPARE(c.model.check(QStringLiteral("Check2")), 1);
+        QCOMPARE(c.model.check(Field::Check2), 1);
         QVERIFY(!c.find(QStringLiteral("Picture1"))->isHidden());
 
         c.find<QComboBox>(QStringLiteral("TxtFunction"))->setCurrentIndex(4);
-        QCOMPARE(c.model.listIndex(QStringLiteral("TxtFunction")), 4);
+        QCOMPARE(c.model.listIndex(Field::TxtFunction), 4);
         c.find<QComboBox>(QStringLiteral("COMSpeed"))->setCurrentIndex(5);
-        QCOMPARE(c.model.text(QStringLiteral("COMSpeed")), QStringLiteral("115200"));
+        QCOMPARE(c.model.text(Field::COMSpeed), QStringLiteral("115200"));
         c.find<QTabWidget>(QStringLiteral("SSTab1"))->setCurrentIndex(1);
-        QCOMPARE(c.model.listIndex(QStringLiteral("SSTab1")), 1);
+        QCOMPARE(c.model.listIndex(Field::SSTab1), 1);
     }
 
     void modelChangesReachWidgets()
     {
         Console c;
-        c.model.setText(QStringLiteral("TimeOutDelay"), QStringLiteral("2000"));
+        c.model.setText(Field::TimeOutDelay, QStringLiteral("2000"));
         QCOMPARE(shown(c.find(QStringLiteral("TimeOutDelay"))), QStringLiteral("2000"));
-        c.model.setText(QStringLiteral("Reponse_3"), QStringLiteral("01 02 "));
+        c.model.setText(Field::Reponse, 3, QStringLiteral("01 02 "));
         QCOMPARE(shown(c.find(QStringLiteral("Reponse_3"))), QStringLiteral("01 02 "));
 
-        c.model.choose(QStringLiteral("Modbus"));
+        c.model.choose(Field::Modbus);
         QVERIFY(c.find<QRadioButton>(QStringLiteral("Modbus"))->isChecked());
         QVERIFY(!c.find<QRadioButton>(QStringLiteral("Protocol4"))->isChecked());
         QCOMPARE(shown(c.find(QStringLiteral("COMSpeed"))), QStringLiteral("9600"));
         // The model may leave a group with no option chosen; the widgets follow.
-        c.model.setSelected(QStringLiteral("Modbus"), false);
+        c.model.setSelected(Field::Modbus, false);
         QVERIFY(!c.find<QRadioButton>(QStringLiteral("Modbus"))->isChecked());
 
-        c.model.setCheck(QStringLiteral("CheckAdr_31"), 1);
+        c.model.setCheck(Field::CheckAdr, 31, 1);
         QVERIFY(c.find<QCheckBox>(QStringLiteral("CheckAdr_31"))->isChecked());
-        c.model.setCheck(QStringLiteral("Check2"), 1);
+        c.model.setCheck(Field::Check2, 1);
         QVERIFY(!c.find(QStringLiteral("Picture1"))->isHidden());
-        c.model.setCheck(QStringLiteral("Check2"), 0);
+        c.model.setCheck(Field::Check2, 0);
         QVERIFY(c.find(QStringLiteral("Picture1"))->isHidden());
 
-        c.model.setEnabled(QStringLiteral("CmdSend"), false);
+        c.model.setEnabled(Field::CmdSend, false);
         QVERIFY(!c.find(QStringLiteral("CmdSend"))->isEnabled());
-        c.model.setVisible(QStringLiteral("Label8"), true);
+        c.model.setVisible(Field::Label8, true);
         QVERIFY(!c.find(QStringLiteral("Label8"))->isHidden());
 
-        c.model.setListIndex(QStringLiteral("SSTab1"), 1);
+        c.model.setListIndex(Field::SSTab1, 1);
         QCOMPARE(c.find<QTabWidget>(QStringLiteral("SSTab1"))->currentIndex(), 1);
-        c.model.setListIndex(QStringLiteral("TxtFunction"), 5);
+        c.model.setListIndex(Field::TxtFunction, 5);
         QCOMPARE(c.find<QComboBox>(QStringLiteral("TxtFunction"))->currentIndex(), 5);
     }
 
@@ -361,13 +388,13 @@ private slots:
     void refreshedPortListKeepsText()
     {
         Console c;
-        c.model.setText(QStringLiteral("ComPort"), QStringLiteral("/dev/ttyUSB3"));
+        c.model.setText(Field::ComPort, QStringLiteral("/dev/ttyUSB3"));
         const QStringList ports{"COM1", "COM2", "/dev/ttyUSB0"};
-        c.model.setListItems(QStringLiteral("ComPort"), ports);
+        c.model.setListItems(Field::ComPort, ports);
         auto* combo = c.find<QComboBox>(QStringLiteral("ComPort"));
         QCOMPARE(itemsOf(combo), ports);
         QCOMPARE(combo->currentText(), QStringLiteral("/dev/ttyUSB3"));
-        QCOMPARE(c.model.text(QStringLiteral("ComPort")), QStringLiteral("/dev/ttyUSB3"));
+        QCOMPARE(c.model.text(Field::ComPort), QStringLiteral("/dev/ttyUSB3"));
     }
 
     void everyRowReachableByScrolling_data()
@@ -386,7 +413,7 @@ private slots:
         QFETCH(QString, bar);
         QFETCH(QString, lastRow);
         Console c;
-        c.model.setListIndex(QStringLiteral("SSTab1"), page);
+        c.model.setListIndex(Field::SSTab1, page);
         c.showAt1280x800();
         auto* scroll = c.find<QScrollBar>(bar);
         QVERIFY(scroll);
@@ -410,9 +437,9 @@ private slots:
         QTest::keyClick(c.find(QStringLiteral("Scan")), Qt::Key_Return);
         QTRY_COMPARE(send.count(), 1);
 
-        c.model.setListIndex(QStringLiteral("SSTab1"), 1);
+        c.model.setListIndex(Field::SSTab1, 1);
         QTest::keyClick(c.find(QStringLiteral("Cmd")), Qt::Key_Return);
-        QCOMPARE(c.model.text(QStringLiteral("Cmd")), QStringLiteral("\r\n"));
+        QCOMPARE(c.model.text(Field::Cmd), QStringLiteral("\r\n"));
         QTest::keyClick(c.find(QStringLiteral("CmdOpen")), Qt::Key_Return); // presses Open, not Send
         QCOMPARE(c.dialogs.filters.size(), 1);
         QTest::qWait(300);
@@ -442,7 +469,7 @@ private slots:
     {
         Console c;
         c.showAt1280x800();
-        c.model.setText(QStringLiteral("Reponse_3"), QStringLiteral("41 42 43 "));
+        c.model.setText(Field::Reponse, 3, QStringLiteral("41 42 43 "));
         QTest::mouseDClick(c.find<QPlainTextEdit>(QStringLiteral("Reponse_3"))->viewport(), Qt::LeftButton);
 
         TranslateDialog* dialog = c.window.translateDialog();
@@ -477,9 +504,9 @@ private slots:
         QTemporaryDir dir;
         Console c;
         c.dialogs.answer = dir.filePath(QStringLiteral("cmd.txt"));
-        c.model.setText(QStringLiteral("Cmd"), QStringLiteral("A\r\nB"));
+        c.model.setText(Field::Cmd, QStringLiteral("A\r\nB"));
         c.find<QPushButton>(QStringLiteral("CmdSave"))->click();
-        c.model.setText(QStringLiteral("Cmd"), QString());
+        c.model.setText(Field::Cmd, QString());
         c.find<QPushButton>(QStringLiteral("CmdOpen"))->click();
         QCOMPARE(shown(c.find(QStringLiteral("Cmd"))), QStringLiteral("A\nB"));
         QCOMPARE(c.model.lastFileName, c.dialogs.answer);

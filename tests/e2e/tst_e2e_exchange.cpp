@@ -23,25 +23,6 @@ using namespace tarvo::test;
 Q_DECLARE_METATYPE(tarvo::Protocol)
 
 namespace {
-const char* optionOf(Protocol p)
-{
-    switch (p) {
-    case Protocol::Modbus:
-        return "Modbus";
-    case Protocol::Protocol4:
-        return "Protocol4";
-    case Protocol::Protocol4Plus:
-        return "Protocol4Plus";
-    case Protocol::Customer:
-        return "ProtocolAA";
-    case Protocol::Bioscrypt:
-        return "OptBioscrypt";
-    case Protocol::None:
-        return "OptNone";
-    }
-    return "OptNone";
-}
-
 const char* simNameOf(Protocol p)
 {
     switch (p) {
@@ -65,12 +46,12 @@ const char* simNameOf(Protocol p)
 void useLink(RealStack& s, const SimProcess& sim, bool tcp)
 {
     if (tcp) {
-        s.model.choose("OpTCP");
-        s.model.setText("IP", "127.0.0.1");
-        s.model.setText("Port", QString::number(sim.tcpPort));
+        s.model.choose(Field::OpTCP);
+        s.model.setText(Field::IP, "127.0.0.1");
+        s.model.setText(Field::Port, QString::number(sim.tcpPort));
     } else {
-        s.model.choose("OpCOM");
-        s.model.setText("ComPort", sim.ptyPath);
+        s.model.choose(Field::OpCOM);
+        s.model.setText(Field::ComPort, sim.ptyPath);
     }
 }
 
@@ -141,16 +122,16 @@ private slots:
         QVERIFY2(tcp ? sim.tcpPort != 0 : !sim.ptyPath.isEmpty(), qPrintable(sim.output.join('\n')));
         RealStack s;
         useLink(s, sim, tcp);
-        s.model.choose(optionOf(protocol));
+        s.model.choose(ConsoleModel::protocolOption(protocol));
         s.tick(0, "3");
         s.tick(2, "9");
         s.tick(5, "200"); // not served
         const bool bioscrypt = protocol == Protocol::Bioscrypt;
         if (bioscrypt) { // a command with acknowledgement and response
-            s.model.setListIndex("TxtFunction", 4);
-            s.model.setText("Cmd", "0105 AB CD");
-            s.model.setCheck("ckAck", 1);
-            s.model.setCheck("ckRes", 1);
+            s.model.setListIndex(Field::TxtFunction, 4);
+            s.model.setText(Field::Cmd, "0105 AB CD");
+            s.model.setCheck(Field::ckAck, 1);
+            s.model.setCheck(Field::ckRes, 1);
         }
         s.polling.CmdSend_Click();
 
@@ -168,8 +149,8 @@ private slots:
             QVERIFY(!s.reply(slot).isEmpty());
         }
         QCOMPARE(s.reply(5), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 200"));
-        QVERIFY(!s.model.visible("Label8"));
-        QVERIFY(s.model.enabled("CmdSend"));
+        QVERIFY(!s.model.visible(Field::Label8));
+        QVERIFY(s.model.enabled(Field::CmdSend));
     }
 
     void badCheckValueIsFlagged()
@@ -180,7 +161,7 @@ private slots:
         s.tick(0, "3");
         s.polling.CmdSend_Click();
         QVERIFY(!s.reply(0).isEmpty());
-        QVERIFY(s.model.visible("Label8"));
+        QVERIFY(s.model.visible(Field::Label8));
     }
 
     void pollingUntilStop()
@@ -198,12 +179,12 @@ private slots:
             int replies = 0;
         } count;
         s.engine.setObserver(&count);
-        QTimer::singleShot(300, [&] { s.model.setCheck("CheckAdr_1", 0); });
+        QTimer::singleShot(300, [&] { s.model.setCheck(Field::CheckAdr, 1, 0); });
         QTimer::singleShot(800, [&] { s.polling.CmdStop_Click(); });
         s.polling.CmdStart_Click();
         QVERIFY(count.replies >= 4);
         QVERIFY(!s.polling.cycleRunning());
-        QVERIFY(s.model.enabled("CmdStart"));
+        QVERIFY(s.model.enabled(Field::CmdStart));
         QCOMPARE(s.trace.lines.count("Connecting TCP "), 1); // one link for the whole polling
     }
 
@@ -228,9 +209,9 @@ private slots:
         QVERIFY(slave.waitForReadyRead(5000));
 
         RealStack s;
-        s.model.setText("ComPort", cable.a);
-        s.model.choose("Modbus");
-        s.model.setListIndex("TxtFunction", function);
+        s.model.setText(Field::ComPort, cable.a);
+        s.model.choose(Field::Modbus);
+        s.model.setListIndex(Field::TxtFunction, function);
         s.tick(0, "4"); // slave 5 on the wire
         s.tick(1, "7"); // slave 8: nobody
         int writes = 0;
@@ -249,7 +230,7 @@ private slots:
         QCOMPARE(s.reply(0), withCrc);
         QCOMPARE(s.reply(1), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 7"));
         QCOMPARE(writes, 1 + 3);
-        QCOMPARE(s.model.text("COMSpeed"), QStringLiteral("9600"));
+        QCOMPARE(s.model.text(Field::COMSpeed), QStringLiteral("9600"));
     }
 
 private:

@@ -66,8 +66,8 @@ private slots:
         auto sim = std::make_unique<SimProcess>(QStringList{"--protocol", "p4", "--link", device});
         QVERIFY(!sim->ptyPath.isEmpty());
         RealStack s;
-        s.model.setText("ComPort", device);
-        s.model.setText("TimeOutDelay", "200");
+        s.model.setText(Field::ComPort, device);
+        s.model.setText(Field::TimeOutDelay, "200");
         s.tick(0, "1");
         Journal journal(s.clock);
         s.engine.setObserver(&journal);
@@ -109,10 +109,10 @@ private slots:
             });
         });
         RealStack s;
-        s.model.choose("OpTCP");
-        s.model.setText("IP", "127.0.0.1");
-        s.model.setText("Port", QString::number(server.serverPort()));
-        s.model.setText("TimeOutDelay", "200");
+        s.model.choose(Field::OpTCP);
+        s.model.setText(Field::IP, "127.0.0.1");
+        s.model.setText(Field::Port, QString::number(server.serverPort()));
+        s.model.setText(Field::TimeOutDelay, "200");
         s.tick(0, "1");
         Journal journal(s.clock);
         s.engine.setObserver(&journal);
@@ -130,8 +130,8 @@ private slots:
         SimProcess sim({"--protocol", "p4", "--serial", "--addresses", "0-31", "--fault", "7:silent", "--fault",
                         "1:trickle=20", "--fault", "2:badcheck", "--fault", "3:partial=4"});
         RealStack s;
-        s.model.setText("ComPort", sim.ptyPath);
-        s.model.setText("TimeOutDelay", "200");
+        s.model.setText(Field::ComPort, sim.ptyPath);
+        s.model.setText(Field::TimeOutDelay, "200");
         for (int i = 0; i < ConsoleModel::kSlots; ++i)
             s.tick(i, QString::number(i));
         Journal journal(s.clock);
@@ -146,7 +146,7 @@ private slots:
         QVERIFY(!journal.checkFailed.value(1)); // trickled, but whole
         QVERIFY(journal.checkFailed.value(2));  // flagged, still shown
         QVERIFY(!s.reply(3).isEmpty());         // a partial reply is shown for what it is, or not at all
-        QVERIFY(s.model.enabled("CmdSend"));
+        QVERIFY(s.model.enabled(Field::CmdSend));
     }
 
     void readOnlyWorkingFolder_data()
@@ -160,7 +160,7 @@ private slots:
         QFETCH(bool, memoryRead);
         SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0"});
         ConsoleModel settings;
-        settings.setText("Address_4", "mine");
+        settings.setText(Field::Address, 4, "mine");
         QVERIFY(config::SaveConfig(settings));
         QFile::setPermissions("Tarvo.cfg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther |
                                                QFileDevice::ReadGroup);

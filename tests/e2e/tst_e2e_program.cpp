@@ -93,7 +93,7 @@ private slots:
         SimProcess sim({"--protocol", "p4", "--serial"});
         QVERIFY(!sim.ptyPath.isEmpty());
         RealStack s;
-        s.model.setText("ComPort", sim.ptyPath);
+        s.model.setText(Field::ComPort, sim.ptyPath);
         s.tick(0, "3");
         s.tick(2, "9");
         QFile keep("keep.mem");
@@ -129,7 +129,7 @@ private slots:
     {
         SimProcess sim({"--protocol", "p4", "--serial"});
         RealStack s;
-        s.model.setText("ComPort", sim.ptyPath);
+        s.model.setText(Field::ComPort, sim.ptyPath);
         QVERIFY(s.read.CmdReadMemory_Click());
         QCOMPARE(fileContent("Memory.mem"), QByteArray());
     }
@@ -146,7 +146,7 @@ private slots:
         SimProcess sim(tcp ? QStringList{"--protocol", "p4", "--tcp", "127.0.0.1:0"}
                            : QStringList{"--protocol", "p4", "--serial"});
         ConsoleModel settings;
-        settings.setText("Address_5", "kept");
+        settings.setText(Field::Address, 5, "kept");
         QVERIFY(config::SaveConfig(settings));
         const QByteArray cfg = fileContent("Tarvo.cfg");
 

@@ -1,3 +1,4 @@
+#include "ConsoleModel.h"
 #include "Conversions.h"
 #include "Crc.h"
 #include "Engine.h"
@@ -30,8 +31,8 @@ QByteArray p4Reply(const QByteArray& head)
 struct Rig {
     Rig()
     {
-        model.setText("Address_0", "0");
-        model.setText("Address_3", "5");
+        model.setText(Field::Address, 0, "0");
+        model.setText(Field::Address, 3, "5");
     }
     bool run(const QString& name, int16_t s = 0)
     {
@@ -39,8 +40,8 @@ struct Rig {
         slot = s;
         return engine.Envoi(function, slot);
     }
-    QString reply(int s = 0) const { return model.text(ConsoleModel::slotName("Reponse", s)); }
-    QString reply1(int s = 0) const { return model.text(ConsoleModel::slotName("Reponse1", s)); }
+    QString reply(int s = 0) const { return model.text(FieldRef(Field::Reponse, s)); }
+    QString reply1(int s = 0) const { return model.text(FieldRef(Field::Reponse1, s)); }
     // Every write is answered with `bytes` after `delay` seconds.
     void answerEveryWrite(double delay, const QByteArray& bytes)
     {
@@ -50,7 +51,7 @@ struct Rig {
     ConsoleModel model;
     FakeClock clock;
     FakePump pump{clock};
-    FakeLink link{model, clock, pump};
+    FakeLink link{clock, pump, [this] { return model.serialLink(); }};
     FakePrompter prompter;
     Engine engine{model, link, clock, pump, prompter};
     QString function;
@@ -58,7 +59,7 @@ struct Rig {
 };
 
 struct HookSpy final : ReplyHook {
-    void onReply(QString& text, int16_t& slot) override { seen.append(QStringLiteral("%1:%2").arg(slot).arg(text)); }
+    void onReply(const QString& text, int slot) override { seen.append(QStringLiteral("%1:%2").arg(slot).arg(text)); }
     QStringList seen;
 };
 } // namespace
@@ -75,7 +76,7 @@ private slots:
     void readInputEndsEarlyThenSettles()
     {
         Rig r;
-        r.model.choose("OptNone");
+        r.model.choose(Field::OptNone);
         // Six bytes do not end the wait (the threshold is six); the seventh does. The reply is read
         // once the buffer has stayed unchanged for one scanning delay (50 ms).
         r.link.onWrite = [&](const QByteArray&) {
@@ -97,7 +98,7 @@ private slots:
     void noAnswerAfterThreeSends()
     {
         Rig r;
-        r.model.choose("Modbus");
+        r.model.choose(Field::Modbus);
         QVERIFY(r.run("ReadInput", 3));
         QCOMPARE(r.link.writes.size(), 3);
         QCOMPARE(r.link.writes[0], hex("060200000010") + QByteArray::fromHex(CrcModbus("060200000010").toLatin1()));
@@ -110,7 +111,7 @@ private slots:
     void partialReplyCountsTowardsNextAttempt()
     {
         Rig r;
-        r.model.choose("OptNone");
+        r.model.choose(Field::OptNone);
         int writes = 0;
         r.link.onWrite = [&](const QByteArray&) {
             if (++writes == 1)
@@ -126,8 +127,8 @@ private slots:
     void readBufferShowsBothForms()
     {
         Rig r;
-        r.model.choose("OptNone");
-        r.model.setText("Address_0", "16");
+        r.model.choose(Field::OptNone);
+        r.model.setText(Field::Address, 0, "16");
         int writes = 0;
         r.link.onWrite = [&](const QByteArray&) { r.link.reply(0.01, QByteArray(17, char(++writes))); };
         QVERIFY(r.run("ReadBuffer"));
@@ -139,8 +140,8 @@ private slots:
     void readBufferSecondUnanswered()
     {
         Rig r;
-        r.model.choose("OptNone");
-        r.model.setText("Reponse1_0", "earlier");
+        r.model.choose(Field::OptNone);
+        r.model.setText(Field::Reponse1, 0, "earlier");
         int writes = 0;
         r.link.onWrite = [&](const QByteArray&) {
             if (++writes == 1)
@@ -155,8 +156,8 @@ private slots:
     void tcpReplyReadOneScanDelayLater()
     {
         Rig r;
-        r.model.choose("OpTCP");
-        r.model.choose("OptNone");
+        r.model.choose(Field::OpTCP);
+        r.model.choose(Field::OptNone);
         r.answerEveryWrite(0.020, hex("0102"));
         QVERIFY(r.run("SendQuery"));
         QCOMPARE(r.link.writes, QList<QByteArray>{hex("011801")});
@@ -168,9 +169,9 @@ private slots:
     void bioscryptWithoutFlagsAwaitsNothing()
     {
         Rig r;
-        r.model.choose("OptBioscrypt");
-        r.model.setText("Address_0", "1");
-        r.model.setText("Cmd", "0105");
+        r.model.choose(Field::OptBioscrypt);
+        r.model.setText(Field::Address, 0, "1");
+        r.model.setText(Field::Cmd, "0105");
         r.answerEveryWrite(0.01, hex("0102030405060708"));
         QVERIFY(r.run("SendCommand"));
         QCOMPARE(r.link.writes, QList<QByteArray>{hex("40286BFE00100010105000000000FFFF08FF")});
@@ -181,10 +182,10 @@ private slots:
     void bioscryptWaitsForTheSecondMessage()
     {
         Rig r;
-        r.model.choose("OptBioscrypt");
-        r.model.setCheck("ckAck", 1);
-        r.model.setCheck("ckRes", 1);
-        r.model.setText("Cmd", "0105");
+        r.model.choose(Field::OptBioscrypt);
+        r.model.setCheck(Field::ckAck, 1);
+        r.model.setCheck(Field::ckRes, 1);
+        r.model.setText(Field::Cmd, "0105");
         r.link.onWrite = [&](const QByteArray&) {
             r.link.reply(0.010, hex("aa"));   // acknowledgement
             r.link.reply(0.400, hex("bbcc")); // the response, well after one scanning delay
@@ -205,14 +206,14 @@ private slots:
         QFETCH(bool, tcp);
         Rig r;
         if (tcp)
-            r.model.choose("OpTCP");
+            r.model.choose(Field::OpTCP);
         r.link.reply(0.1, hex("01"));
         r.link.reply(0.3, hex("02"));
         r.link.reply(0.5, hex("03"));
         QStringList shown;
-        connect(&r.model, &ConsoleModel::valueChanged, this, [&](const QString& name) {
-            if (name.startsWith("Reponse"))
-                shown.append(name + "=" + r.model.text(name));
+        connect(&r.model, &ConsoleModel::valueChanged, this, [&](FieldRef ref) {
+            if (ref.field == Field::Reponse || ref.field == Field::Reponse1)
+                shown.append(ConsoleModel::name(ref) + "=" + r.model.text(ref));
         });
         r.pump.at(0.7, [&] { r.model.StopRequested = true; });
         QVERIFY(!r.run("Waiting"));
@@ -224,19 +225,19 @@ private slots:
     void stopDuringPacingSkipsTheCheck()
     {
         Rig r; // Protocol 4
-        r.model.setText("Scan", "1000");
+        r.model.setText(Field::Scan, "1000");
         r.answerEveryWrite(0.01, hex("0102020000FFFF04")); // wrong check value
         r.pump.at(0.2, [&] { r.model.StopRequested = true; });
         QVERIFY(!r.run("ReadInput"));
         QCOMPARE(r.reply(), QStringLiteral("01 02 02 00 00 FF FF 04 "));
-        QVERIFY(!r.model.visible("Label8"));
+        QVERIFY(!r.model.visible(Field::Label8));
         QCOMPARE(r.link.disconnects, 1);
     }
 
     void stopEndsAnEndlessSettle()
     {
         Rig r;
-        r.model.choose("OptNone");
+        r.model.choose(Field::OptNone);
         for (int i = 1; i < 1000; ++i)
             r.link.reply(0.01 * i, hex("55"));
         r.pump.at(0.5, [&] { r.model.StopRequested = true; });
@@ -249,11 +250,11 @@ private slots:
     void stopDuringBioscryptSecondMessageWait()
     {
         Rig r;
-        r.model.choose("OptBioscrypt");
-        r.model.setCheck("ckAck", 1);
-        r.model.setCheck("ckRes", 1);
-        r.model.setText("TimeOutDelay", "100000");
-        r.model.setText("Cmd", "0105");
+        r.model.choose(Field::OptBioscrypt);
+        r.model.setCheck(Field::ckAck, 1);
+        r.model.setCheck(Field::ckRes, 1);
+        r.model.setText(Field::TimeOutDelay, "100000");
+        r.model.setText(Field::Cmd, "0105");
         r.answerEveryWrite(0.01, hex("aa"));
         r.pump.at(1.0, [&] { r.model.StopRequested = true; });
         QVERIFY(!r.run("SendCommand"));
@@ -263,9 +264,9 @@ private slots:
     void commandLinesAlternate()
     {
         Rig r;
-        r.model.choose("OptNone");
-        r.model.setText("TimeOutDelay", "100");
-        r.model.setText("Cmd", "01 02, / first\r\n\\ comment\r\n\r\n0304\r\n056");
+        r.model.choose(Field::OptNone);
+        r.model.setText(Field::TimeOutDelay, "100");
+        r.model.setText(Field::Cmd, "01 02, / first\r\n\\ comment\r\n\r\n0304\r\n056");
         r.link.onWrite = [&](const QByteArray& frame) {
             if (frame != hex("0304")) // the second command goes unanswered
                 r.link.reply(0.01, frame.left(1));
@@ -284,7 +285,7 @@ private slots:
     void emptyCommandSendsNothing()
     {
         Rig r;
-        r.model.setText("Cmd", "");
+        r.model.setText(Field::Cmd, "");
         QVERIFY(r.run("SendCommand"));
         QVERIFY(r.link.writes.isEmpty());
         QCOMPARE(r.clock.t, 0.0);
@@ -293,8 +294,8 @@ private slots:
     void unknownFunctionUnderNoneSendsNothing()
     {
         Rig r;
-        r.model.choose("OptNone");
-        r.model.setText("TimeOutDelay", "100");
+        r.model.choose(Field::OptNone);
+        r.model.setText(Field::TimeOutDelay, "100");
         QVERIFY(r.run("Bogus"));
         QVERIFY(r.link.writes.isEmpty());
         QCOMPARE(r.reply(), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 0"));
@@ -336,8 +337,8 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, message);
         Rig r;
-        r.model.choose("OptNone");
-        r.model.setText(field, value);
+        r.model.choose(Field::OptNone);
+        r.model.setText(ConsoleModel::find(field).value(), value);
         r.answerEveryWrite(0.01, hex("0102030405060708"));
         try {
             r.run(field == "Query" ? "SendQuery" : "ReadInput");
@@ -350,11 +351,11 @@ private slots:
     void commandFileClosedAfterAnError()
     {
         Rig r;
-        r.model.choose("OptNone");
-        r.model.setText("Cmd", "0102\r\nZZ");
+        r.model.choose(Field::OptNone);
+        r.model.setText(Field::Cmd, "0102\r\nZZ");
         r.answerEveryWrite(0.01, hex("01"));
         QVERIFY_THROWS_EXCEPTION(RequestRefused, r.run("SendCommand"));
-        r.model.setText("Cmd", "0304");
+        r.model.setText(Field::Cmd, "0304");
         QVERIFY(r.run("SendCommand"));
         QCOMPARE(r.link.writes.last(), hex("0304"));
     }
@@ -396,9 +397,9 @@ private slots:
             r.link.reply(0.01, ++writes == 1 ? hex("0102020000FFFF04") : p4Reply(hex("0102020000")));
         };
         QVERIFY(r.run("ReadInput"));
-        QVERIFY(r.model.visible("Label8"));
+        QVERIFY(r.model.visible(Field::Label8));
         QVERIFY(r.run("ReadInput"));
-        QVERIFY(!r.model.visible("Label8"));
+        QVERIFY(!r.model.visible(Field::Label8));
     }
 
     void observerSeesEveryAttempt()
@@ -408,8 +409,8 @@ private slots:
             QList<AttemptRecord> records;
         } journal;
         Rig r;
-        r.model.choose("OptNone");
-        r.model.setText("TimeOutDelay", "100");
+        r.model.choose(Field::OptNone);
+        r.model.setText(Field::TimeOutDelay, "100");
         int writes = 0;
         r.link.onWrite = [&](const QByteArray&) {
             if (++writes == 2)

@@ -2,7 +2,6 @@
 
 #include "Clock.h"
 #include "ConsoleLink.h"
-#include "ConsoleModel.h"
 #include "EventPump.h"
 #include "Trace.h"
 
@@ -41,13 +40,22 @@ private:
     QtEventPump m_real;
 };
 
-// The link with everything it talks to.
+// The link with everything it talks to. The console's link option is `serial`; the settings a cycle
+// would take from the console are `settings`, and connectLink() hands them over.
 struct LinkRig {
-    ConsoleModel model;
+    LinkRig()
+    {
+        settings.timeOutDelay = [this] { return timeOutDelay; };
+    }
+    void connectLink() { link.Connect(settings); }
+
+    bool serial = true;
+    LinkSettings settings{QStringLiteral("COM1"), QStringLiteral("127.0.0.1"), QStringLiteral("1001"), {}};
+    QString timeOutDelay = QStringLiteral("1500");
     MemoryTrace trace;
     ManualClock clock;
     SteppingPump pump{clock};
-    ConsoleLink link{model, trace, pump, clock};
+    ConsoleLink link{[this] { return serial; }, trace, pump, clock};
 };
 
 } // namespace tarvo::test

@@ -88,7 +88,7 @@ struct CableEnd {
 
 // The link with a virtual cable on its ComPort; the cable is made first and outlives the link.
 struct CableRig : CableEnd, LinkRig {
-    CableRig() { model.setText("ComPort", pty.terminalPath); }
+    CableRig() { settings.comPort = pty.terminalPath; }
 };
 
 const QStringList kOpened{"Preparing COM conncetion ", "Connecting COM "};
@@ -117,7 +117,7 @@ private slots:
         QVERIFY(rig.pty.ok());
         if (!whileOpen)
             rig.link.SetBaudRate(speed);
-        rig.link.Connect();
+        rig.connectLink();
         if (whileOpen)
             rig.link.SetBaudRate(speed);
         QCOMPARE(rig.trace.lines, kOpened);
@@ -150,7 +150,7 @@ private slots:
         QVERIFY(rig.pty.ok());
         rig.link.SetBaudRate("19200");
         rig.link.SetBaudRate(speed); // refused while closed: the open port still gets 19200
-        rig.link.Connect();
+        rig.connectLink();
         rig.link.SetBaudRate(speed); // refused while open
         QCOMPARE(rig.trace.lines, QStringList() << line << kOpened << line);
         const termios t = rig.pty.lineSettings();
@@ -162,8 +162,8 @@ private slots:
         CableRig rig;
         QVERIFY(rig.pty.ok());
         rig.link.SetBaudRate("9600");
-        rig.link.Connect();
-        rig.model.choose("OpTCP");
+        rig.connectLink();
+        rig.serial = false;
         rig.link.SetBaudRate("115200");
         rig.link.SetBaudRate("not a speed");
         QCOMPARE(rig.trace.lines, kOpened);
@@ -175,7 +175,7 @@ private slots:
     {
         CableRig rig;
         QVERIFY(rig.pty.ok());
-        rig.link.Connect();
+        rig.connectLink();
         // Every byte value passes unchanged: no line-end translation, no flow-control characters eaten.
         QByteArray frame;
         for (int b = 0; b < 256; ++b)
@@ -189,7 +189,7 @@ private slots:
     {
         CableRig rig;
         QVERIFY(rig.pty.ok());
-        rig.link.Connect();
+        rig.connectLink();
 
         // A late reply to an earlier request; the event loop never runs in this test, so the link has
         // to look at the port itself to see it.
@@ -214,7 +214,7 @@ private slots:
     {
         CableRig rig;
         QVERIFY(rig.pty.ok());
-        rig.link.Connect();
+        rig.connectLink();
         QVERIFY(rig.pty.send("first "));
         // Let the event loop take the bytes out of the port before the link looks, then send more.
         QTest::qWait(50);
@@ -242,7 +242,7 @@ private slots:
         QFETCH(QString, device);
         qunsetenv("TARVO_COM1"); // the machine's own overrides would hide the default names
         qunsetenv("TARVO_COM3");
-        QCOMPARE(ConsoleLink::serialDevice(comPort), device);
+        QCOMPARE(SerialLink::serialDevice(comPort), device);
     }
 
     void com12OpensTheDeviceOfPort1()
@@ -251,8 +251,8 @@ private slots:
         QVERIFY(pty.ok());
         qputenv("TARVO_COM1", pty.terminalPath.toLocal8Bit());
         LinkRig rig;
-        rig.model.setText("ComPort", "COM12");
-        rig.link.Connect();
+        rig.settings.comPort = "COM12";
+        rig.connectLink();
         qunsetenv("TARVO_COM1");
         QCOMPARE(rig.trace.lines, kOpened);
         rig.link.WriteData("hello");
@@ -277,8 +277,8 @@ private slots:
         QFETCH(QString, comPort);
         QFETCH(QStringList, lines);
         LinkRig rig;
-        rig.model.setText("ComPort", comPort);
-        rig.link.Connect();
+        rig.settings.comPort = comPort;
+        rig.connectLink();
         QCOMPARE(rig.trace.lines.size(), lines.size());
         for (int i = 0; i < lines.size() - 1; ++i)
             QCOMPARE(rig.trace.lines[i], lines[i]);
@@ -309,11 +309,11 @@ private slots:
     {
         CableRig rig;
         QVERIFY(rig.pty.ok());
-        rig.link.Connect();
+        rig.connectLink();
         QVERIFY(rig.pty.send("kept"));
         QCOMPARE(countWithoutEvents(rig.link, 4), int16_t(4));
-        rig.model.setText("ComPort", "/dev/tarvo-no-such-port");
-        rig.link.Connect();
+        rig.settings.comPort = "/dev/tarvo-no-such-port";
+        rig.connectLink();
         QCOMPARE(rig.trace.lines.size(), 5);
         QVERIFY(rig.trace.lines.last().startsWith("Connect:: Error : "));
         // Still the same port, with what it had received.
@@ -326,11 +326,11 @@ private slots:
     {
         CableRig rig;
         QVERIFY(rig.pty.ok());
-        rig.link.Connect();
+        rig.connectLink();
         QVERIFY(rig.pty.send("stale"));
         QCOMPARE(countWithoutEvents(rig.link, 5), int16_t(5));
         rig.link.Disconnect();
-        rig.link.Connect();
+        rig.connectLink();
         // A new session does not start with the last one's bytes.
         QCOMPARE(rig.link.ReceivedBufferCount(), int16_t(0));
         QCOMPARE(rig.trace.lines, kOpened + kOpened);
@@ -340,7 +340,7 @@ private slots:
     {
         CableRig rig;
         QVERIFY(rig.pty.ok());
-        rig.link.Connect();
+        rig.connectLink();
         // More bytes than a 16-bit count holds, sent in pieces the terminal's input queue can take.
         const QByteArray chunk(1024, 'z');
         int16_t count = 0;
@@ -361,7 +361,7 @@ private slots:
 
     void comPortChoices()
     {
-        const QStringList choices = ConsoleLink::comPortChoices();
+        const QStringList choices = SerialLink::comPortChoices();
         QCOMPARE(choices.mid(0, 5), (QStringList{"COM1", "COM2", "COM3", "COM4", "COM5"}));
         for (const QString& port : choices.mid(5))
             QVERIFY2(port.startsWith('/'), qPrintable(port));

@@ -82,11 +82,10 @@ struct ServedRig : LinkRig {
     {
         if (!server.listen(QHostAddress::LocalHost))
             return false;
-        model.choose("OpTCP");
-        model.setText("IP", "127.0.0.1");
-        model.setText("Port", QString::number(server.serverPort()));
-        model.setText("TimeOutDelay", "5000");
-        link.Connect();
+        serial = false;
+        settings.tcpPort = QString::number(server.serverPort());
+        timeOutDelay = "5000";
+        connectLink();
         // The link's wait may already have taken the connection in.
         if (!server.hasPendingConnections() && !server.waitForNewConnection(3000))
             return false;
@@ -98,7 +97,7 @@ struct ServedRig : LinkRig {
     {
         peer->write(bytes);
         peer->flush();
-        return QTest::qWaitFor([&] { return model.TcpArrivalCount == expectedCount; }, 3000);
+        return QTest::qWaitFor([&] { return link.ArrivalCount() == expectedCount; }, 3000);
     }
     QByteArray received(qsizetype count)
     {
@@ -147,17 +146,17 @@ private slots:
         SilentHost silentHost;
         QVERIFY(silentHost.port != 0);
         LinkRig rig;
-        rig.model.choose("OpTCP");
-        rig.model.setText("Port", QString::number(silent ? silentHost.port : closedPort()));
-        rig.model.setText("TimeOutDelay", "250");
+        rig.serial = false;
+        rig.settings.tcpPort = QString::number(silent ? silentHost.port : closedPort());
+        rig.timeOutDelay = "250";
         if (editAtPass) {
             const QString edited = expectedPasses < 17 ? "125" : "500";
             rig.pump.onPass = [&rig, edited, editAtPass](int pass) {
                 if (pass == editAtPass)
-                    rig.model.setText("TimeOutDelay", edited);
+                    rig.timeOutDelay = edited;
             };
         }
-        rig.link.Connect();
+        rig.connectLink();
         QCOMPARE(rig.trace.lines, kConnectLines); // no failure line
         QCOMPARE(rig.pump.passes, expectedPasses);
     }
@@ -185,10 +184,10 @@ private slots:
         QFETCH(QStringList, lines);
         QFETCH(int, passes);
         LinkRig rig;
-        rig.model.choose("OpTCP");
-        rig.model.setText("Port", port);
-        rig.model.setText("TimeOutDelay", delay);
-        rig.link.Connect();
+        rig.serial = false;
+        rig.settings.tcpPort = port;
+        rig.timeOutDelay = delay;
+        rig.connectLink();
         QCOMPARE(rig.trace.lines, lines);
         QCOMPARE(rig.pump.passes, passes);
     }
@@ -198,13 +197,13 @@ private slots:
         SilentHost silentHost;
         QVERIFY(silentHost.port != 0);
         LinkRig rig;
-        rig.model.choose("OpTCP");
-        rig.model.setText("Port", QString::number(silentHost.port));
-        rig.model.setText("TimeOutDelay", "50");
-        rig.link.Connect(); // gives up waiting; the attempt goes on
+        rig.serial = false;
+        rig.settings.tcpPort = QString::number(silentHost.port);
+        rig.timeOutDelay = "50";
+        rig.connectLink(); // gives up waiting; the attempt goes on
         rig.trace.lines.clear();
         rig.pump.passes = 0;
-        rig.link.Connect();
+        rig.connectLink();
         QCOMPARE(rig.trace.lines.size(), 4);
         QCOMPARE(rig.trace.lines.mid(0, 3), kConnectLines.mid(0, 3));
         QVERIFY(rig.trace.lines[3].startsWith("Connect:: Error : "));
@@ -213,7 +212,7 @@ private slots:
         // Disconnect ends the attempt, so the next Connect may start one.
         rig.link.Disconnect();
         rig.trace.lines.clear();
-        rig.link.Connect();
+        rig.connectLink();
         QCOMPARE(rig.trace.lines, kConnectLines);
     }
 
@@ -224,25 +223,26 @@ private slots:
         QVERIFY(rig.serve("old", 3)); // a late reply to an earlier request
 
         rig.link.WriteData("request");
-        QCOMPARE(rig.model.TcpArrivalCount, 0);
+        QCOMPARE(rig.link.ArrivalCount(), 0);
         QCOMPARE(rig.received(7), QByteArray("request"));
         rig.link.CleanReceivedBuffer(); // drops "old"
-        QCOMPARE(rig.model.TcpArrivalCount, 0);
+        QCOMPARE(rig.link.ArrivalCount(), 0);
 
         QVERIFY(rig.serve("ABCDEFG", 7));
         QCOMPARE(rig.link.ReceivedBufferCount(), int16_t(0)); // never counted on TCP
         QVERIFY(rig.serve("HIJ", 10));                        // the count is what the socket holds, not the last piece
 
-        // A read takes at most TcpArrivalCount bytes; the rest waits for the next read.
-        rig.model.TcpArrivalCount = 4;
-        QCOMPARE(rig.link.ReadData(), QByteArray("ABCD"));
-        QCOMPARE(rig.link.ReadData(), QByteArray("EFGH"));
-        QCOMPARE(rig.link.ReadData(), QByteArray("IJ"));
+        // A read takes what the last arrival announced, and nothing more until the next arrival.
+        QCOMPARE(rig.link.ReadData(), QByteArray("ABCDEFGHIJ"));
         QCOMPARE(rig.link.ReadData(), QByteArray());
-        rig.model.TcpArrivalCount = 0;
-        QVERIFY(rig.serve("K", 1));
-        rig.model.TcpArrivalCount = 0;
-        QCOMPARE(rig.link.ReadData(), QByteArray()); // nothing arrived since the write: nothing taken
+        QVERIFY(rig.serve("KL", 2));
+        QCOMPARE(rig.link.ReadData(), QByteArray("KL"));
+        // Listening over TCP: once counted bytes are taken the count is cleared, and bytes that were
+        // not announced are not taken.
+        rig.link.ClearArrivalCount();
+        QVERIFY(rig.serve("M", 1));
+        rig.link.ClearArrivalCount();
+        QCOMPARE(rig.link.ReadData(), QByteArray());
 
         rig.link.Disconnect();
         QCOMPARE(rig.trace.lines, kConnectLines);
@@ -251,11 +251,9 @@ private slots:
     void failuresAfterTheLinkChoiceAreSilent()
     {
         LinkRig rig;
-        rig.model.choose("OpTCP");
-        rig.model.TcpArrivalCount = 5;
-        rig.link.WriteData("lost");             // nothing is connected
-        QCOMPARE(rig.model.TcpArrivalCount, 0); // reset even though the send failed
-        rig.model.TcpArrivalCount = 5;
+        rig.serial = false;
+        rig.link.WriteData("lost");           // nothing is connected
+        QCOMPARE(rig.link.ArrivalCount(), 0); // reset even though the send failed
         QCOMPARE(rig.link.ReadData(), QByteArray());
         rig.link.CleanReceivedBuffer();
         QCOMPARE(rig.link.ReceivedBufferCount(), int16_t(0));

@@ -50,10 +50,10 @@ QByteArray controllerReply(const QByteArray& frame)
 struct Rig : FakeStack {
     Rig()
     {
-        model.setText("Address_0", "5");
-        model.setText("Address_2", "9");
-        model.setListIndex("TxtFunction", 0); // the read sends command lines whatever is chosen
-        model.setText("TimeOutDelay", "100");
+        model.setText(Field::Address, 0, "5");
+        model.setText(Field::Address, 2, "9");
+        model.setListIndex(Field::TxtFunction, 0); // the read sends command lines whatever is chosen
+        model.setText(Field::TimeOutDelay, "100");
         link.onWrite = [this](const QByteArray& frame) {
             const QByteArray reply = controllerReply(frame);
             if (!reply.isEmpty())
@@ -169,10 +169,10 @@ private slots:
         QFETCH(QString, message);
         Rig r;
         r.tick(0);
-        r.model.setText("MemPage", page);
-        r.model.setText("MemAddress", address);
-        r.model.setText("MemRecordNumber", records);
-        r.model.setText("MemRecordSize", size);
+        r.model.setText(Field::MemPage, page);
+        r.model.setText(Field::MemAddress, address);
+        r.model.setText(Field::MemRecordNumber, records);
+        r.model.setText(Field::MemRecordSize, size);
         touch("Memory.mem");
         touch("Memory3.mem");
         r.read.CmdReadMemory_Click();
@@ -235,7 +235,7 @@ private slots:
         QCOMPARE(fileContent("keep.mem"), QByteArray("user data\r\n"));
         QVERIFY(!QFile::exists("Memory7.mem"));
         QCOMPARE(r.viewed, QStringList{"Memory.mem"});
-        QVERIFY(r.model.enabled("CmdReadMemory"));
+        QVERIFY(r.model.enabled(Field::CmdReadMemory));
         QVERIFY(!r.model.memory.MemDumpOn);
         QCOMPARE(r.model.memory.MemRecordCount[0], 99);
     }
@@ -253,17 +253,17 @@ private slots:
     {
         Rig r;
         r.tick(0);
-        r.model.setListIndex("TxtFunction", 0);
+        r.model.setListIndex(Field::TxtFunction, 0);
         bool enabledDuring = true;
         r.pump.at(0.001, [&] {
-            enabledDuring = r.model.enabled("CmdReadMemory");
+            enabledDuring = r.model.enabled(Field::CmdReadMemory);
             r.read.CmdReadMemory_Click();
         });
         r.polling.CmdSend_Click();
         QVERIFY(!enabledDuring);
         QVERIFY(!QFile::exists("Memory.mem"));
         QCOMPARE(r.link.writes.size(), 3); // only the ReadInput attempts of the send itself
-        QVERIFY(r.model.enabled("CmdReadMemory"));
+        QVERIFY(r.model.enabled(Field::CmdReadMemory));
     }
 
 private:

@@ -10,10 +10,10 @@ namespace {
 struct Rig : FakeStack {
     Rig()
     {
-        model.choose("OptNone");
-        model.setText("TimeOutDelay", "100");
+        model.choose(Field::OptNone);
+        model.setText(Field::TimeOutDelay, "100");
         for (int i = 0; i < ConsoleModel::kSlots; ++i)
-            model.setText(ConsoleModel::slotName("Address", i), QString::number(i));
+            model.setText(FieldRef(Field::Address, i), QString::number(i));
         // Every request is answered at once with seven bytes.
         link.onWrite = [this](const QByteArray& frame) { link.reply(0.005, frame.left(1) + QByteArray(6, '\x11')); };
     }
@@ -36,13 +36,13 @@ private slots:
     void sendWithoutSlots()
     {
         Rig r;
-        r.model.setListIndex("SSTab1", 1);
+        r.model.setListIndex(Field::SSTab1, 1);
         r.polling.CmdSend_Click();
         QVERIFY(r.trace.lines.isEmpty());
         QCOMPARE(r.link.connects, 0);
-        QCOMPARE(r.model.listIndex("SSTab1"), 0);
-        QVERIFY(r.model.enabled("CmdSend"));
-        QVERIFY(r.model.enabled("CmdStart"));
+        QCOMPARE(r.model.listIndex(Field::SSTab1), 0);
+        QVERIFY(r.model.enabled(Field::CmdSend));
+        QVERIFY(r.model.enabled(Field::CmdStart));
         QVERIFY(!r.polling.cycleRunning());
     }
 
@@ -51,11 +51,11 @@ private slots:
         Rig r;
         r.tick(3, true);
         r.tick(7, true);
-        r.model.setCheck("CheckAdr_9", 2); // only the value 1 selects
+        r.model.setCheck(Field::CheckAdr, 9, 2); // only the value 1 selects
         QStringList enabledDuring;
         r.link.onWrite = [&](const QByteArray& frame) {
             enabledDuring.append(
-                QStringLiteral("%1%2").arg(r.model.enabled("CmdSend")).arg(r.model.enabled("CmdStart")));
+                QStringLiteral("%1%2").arg(r.model.enabled(Field::CmdSend)).arg(r.model.enabled(Field::CmdStart)));
             r.link.reply(0.005, frame.left(1) + QByteArray(6, '\x11'));
         };
         r.polling.CmdSend_Click();
@@ -65,7 +65,7 @@ private slots:
         QCOMPARE(r.link.disconnects, 2);
         QCOMPARE(r.link.speeds, QStringList{"38400"});
         QCOMPARE(enabledDuring, (QStringList{"00", "00"}));
-        QVERIFY(r.model.enabled("CmdSend"));
+        QVERIFY(r.model.enabled(Field::CmdSend));
         QCOMPARE(r.model.currentFunction, QStringLiteral("ReadInput"));
         QVERIFY(r.reply(3).startsWith("04 11"));
     }
@@ -77,14 +77,14 @@ private slots:
         r.tick(7, true);
         r.link.onWrite = {}; // nobody answers
         r.pump.at(0.05, [&] { r.polling.CmdStop_Click(); });
-        r.model.setText("Reponse1_20", "old");
+        r.model.setText(Field::Reponse1, 20, "old");
         r.polling.CmdSend_Click();
         QCOMPARE(r.servedSlots(), QList<int>{3});
         QCOMPARE(r.link.disconnects, 1); // by the exchange, when it saw Stop
-        QVERIFY(r.model.enabled("CmdSend"));
-        QVERIFY(r.model.enabled("CmdStart"));
-        QCOMPARE(r.model.listIndex("SSTab1"), 1);
-        QCOMPARE(r.model.text("Reponse1_20"), QString());
+        QVERIFY(r.model.enabled(Field::CmdSend));
+        QVERIFY(r.model.enabled(Field::CmdStart));
+        QCOMPARE(r.model.listIndex(Field::SSTab1), 1);
+        QCOMPARE(r.model.text(Field::Reponse1, 20), QString());
     }
 
     void pollingPassesUntilStop()
@@ -94,8 +94,8 @@ private slots:
         r.tick(7, true);
         bool sawDisabled = false;
         r.pump.at(0.5, [&] {
-            sawDisabled = !r.model.enabled("Address_4") && !r.model.enabled("TxtFunction") &&
-                          !r.model.enabled("Query") && r.model.enabled("CheckAdr_4");
+            sawDisabled = !r.model.enabled(Field::Address, 4) && !r.model.enabled(Field::TxtFunction) &&
+                          !r.model.enabled(Field::Query) && r.model.enabled(Field::CheckAdr, 4);
             r.tick(7, false); // taken into account from the next time a pass reaches it
         });
         r.pump.at(1.0, [&] { r.polling.CmdStop_Click(); });
@@ -106,7 +106,7 @@ private slots:
         const QList<int> served = r.servedSlots();
         QVERIFY(served.count(2) > served.count(7));
         QVERIFY(served.count(7) >= 1);
-        QVERIFY(r.model.enabled("Address_4"));
+        QVERIFY(r.model.enabled(Field::Address, 4));
         QVERIFY(!r.polling.cycleRunning());
     }
 
@@ -126,26 +126,27 @@ private slots:
         Rig r;
         r.tick(3, true);
         r.tick(7, true);
-        r.model.setText("Address_3", "abc");
+        r.model.setText(Field::Address, 3, "abc");
         r.polling.CmdSend_Click();
         QCOMPARE(r.reply(3), QStringLiteral("ERROR: Address \"abc\" is not a number"));
         QVERIFY(r.trace.lines.contains("Envoi:: Error : Address \"abc\" is not a number"));
         QCOMPARE(r.servedSlots(), QList<int>{7});
         QCOMPARE(r.link.disconnects, 2);
-        QVERIFY(r.model.enabled("CmdSend"));
-        QVERIFY(r.model.enabled("CmdStart"));
+        QVERIFY(r.model.enabled(Field::CmdSend));
+        QVERIFY(r.model.enabled(Field::CmdStart));
     }
 
     void pollingErrorRestoresTheConsole()
     {
         Rig r;
         r.tick(1, true);
-        r.pump.at(0.3, [&] { r.model.setText("TimeOutDelay", "soon"); });
+        r.pump.at(0.3, [&] { r.model.setText(Field::TimeOutDelay, "soon"); });
         r.polling.CmdStart_Click();
         QCOMPARE(r.reply(1), QStringLiteral("ERROR: Time Out Delay is not a number"));
         QCOMPARE(r.link.disconnects, 1);
-        for (const char* name : {"CmdSend", "CmdStart", "TxtFunction", "Query", "Address_1"})
-            QVERIFY2(r.model.enabled(name), name);
+        for (const FieldRef ref : {FieldRef(Field::CmdSend), FieldRef(Field::CmdStart), FieldRef(Field::Function),
+                                   FieldRef(Field::Query), FieldRef(Field::Address, 1)})
+            QVERIFY2(r.model.enabled(ref), qPrintable(ConsoleModel::name(ref)));
         QVERIFY(!r.polling.cycleRunning());
     }
 
@@ -169,10 +170,10 @@ private slots:
     {
         Rig r;
         r.tick(0, true);
-        r.model.setListIndex("TxtFunction", 5);
+        r.model.setListIndex(Field::TxtFunction, 5);
         r.polling.CmdSend_Click();
         QCOMPARE(r.model.currentFunction, QStringLiteral("SendQuery"));
-        r.model.setListIndex("TxtFunction", -1);
+        r.model.setListIndex(Field::TxtFunction, -1);
         r.polling.CmdSend_Click();
         QCOMPARE(r.model.currentFunction, QStringLiteral("SendQuery"));
         QCOMPARE(r.link.writes.last(), QByteArray::fromHex("011801"));

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "Clock.h"
-#include "ConsoleModel.h"
 #include "EventPump.h"
 #include "Link.h"
 
 #include <QList>
+#include <QStringList>
 #include <functional>
 #include <map>
 
@@ -44,10 +44,14 @@ private:
     std::multimap<double, std::function<void()>> m_events;
 };
 
-// A link whose far end is a script: onWrite sees every frame written and may schedule replies.
+// A link whose far end is a script: onWrite sees every frame written and may schedule replies. It
+// behaves as the serial port or as the TCP client, as `serial` says at each call.
 class FakeLink final : public Link {
 public:
-    FakeLink(ConsoleModel& model, FakeClock& clock, FakePump& pump) : m_model(model), m_clock(clock), m_pump(pump) {}
+    FakeLink(FakeClock& clock, FakePump& pump, std::function<bool()> serial)
+        : m_clock(clock), m_pump(pump), m_serial(std::move(serial))
+    {
+    }
 
     // Bytes that arrive from the controller after `delay` seconds.
     void reply(double delay, const QByteArray& bytes)
@@ -57,50 +61,59 @@ public:
     void arrive(const QByteArray& bytes)
     {
         rx += bytes;
-        if (!m_model.serialLink())
-            m_model.TcpArrivalCount = static_cast<int32_t>(rx.size());
+        if (!serial())
+            arrivalCount = static_cast<int32_t>(rx.size());
     }
+    bool serial() const { return m_serial(); }
 
-    void Connect() override { ++connects; }
+    void Connect(const LinkSettings& settings) override
+    {
+        ++connects;
+        connected.append(settings);
+    }
     void Disconnect() override { ++disconnects; }
     void SetBaudRate(const QString& speed) override { speeds.append(speed); }
     void WriteData(const QByteArray& data) override
     {
         writes.append(data);
         writeTimes.append(m_clock.t);
-        if (!m_model.serialLink())
-            m_model.TcpArrivalCount = 0;
+        if (!serial())
+            arrivalCount = 0;
         if (onWrite)
             onWrite(data);
     }
     QByteArray ReadData() override
     {
         readTimes.append(m_clock.t);
-        const qsizetype n = m_model.serialLink() ? rx.size() : std::min<qsizetype>(rx.size(), m_model.TcpArrivalCount);
+        const qsizetype n = serial() ? rx.size() : std::min<qsizetype>(rx.size(), arrivalCount);
         const QByteArray out = rx.left(n);
         rx.remove(0, n);
         return out;
     }
     void CleanReceivedBuffer() override
     {
-        if (!m_model.serialLink())
+        if (!serial())
             rx.clear();
     }
-    int16_t ReceivedBufferCount() override { return m_model.serialLink() ? static_cast<int16_t>(rx.size()) : 0; }
+    int16_t ReceivedBufferCount() override { return serial() ? static_cast<int16_t>(rx.size()) : 0; }
+    int32_t ArrivalCount() override { return serial() ? 0 : arrivalCount; }
+    void ClearArrivalCount() override { arrivalCount = 0; }
 
     std::function<void(const QByteArray&)> onWrite;
     QByteArray rx;
+    int32_t arrivalCount = 0;
     QList<QByteArray> writes;
     QList<double> writeTimes;
     QList<double> readTimes;
     QStringList speeds;
+    QList<LinkSettings> connected;
     int connects = 0;
     int disconnects = 0;
 
 private:
-    ConsoleModel& m_model;
     FakeClock& m_clock;
     FakePump& m_pump;
+    std::function<bool()> m_serial;
 };
 
 } // namespace tarvo::test

@@ -1,0 +1,111 @@
+#include "TcpLink.h"
+
+#include "Clock.h"
+#include "Errors.h"
+#include "EventPump.h"
+#include "LinkGuard.h"
+#include "Number.h"
+#include "Trace.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace tarvo {
+
+namespace {
+// Longest single sleep of the connect wait: short enough that an edited time-out or the deadline is
+// seen promptly, long enough not to wake the processor for nothing.
+constexpr int kConnectTickMs = 10;
+} // namespace
+
+TcpLink::TcpLink(Trace& trace, EventPump& pump, Clock& clock) : m_trace(trace), m_pump(pump), m_clock(clock)
+{
+    QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] {
+        m_arrivalCount = static_cast<int32_t>(std::min<qint64>(m_socket.bytesAvailable(), INT32_MAX));
+    });
+}
+
+TcpLink::~TcpLink() = default;
+
+void TcpLink::Connect(const LinkSettings& settings)
+{
+    guarded(m_trace, "Connect", [this, &settings] { connectToHost(settings); });
+}
+
+void TcpLink::connectToHost(const LinkSettings& settings)
+{
+    m_trace.write(QStringLiteral("Preparing TCP conncetion "));
+    m_settings = settings;
+    m_trace.write(QStringLiteral("Setting Port Number "));
+    const int32_t port = toInt32(settings.tcpPort);
+    // A port outside 0..65535 would silently wrap to another service's port.
+    if (port < 0 || port > std::numeric_limits<quint16>::max())
+        throw error::invalidArgument();
+    m_trace.write(QStringLiteral("Connecting TCP "));
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        throw TarvoError(error::kInvalidArgument, QStringLiteral("Socket is already connecting or connected"));
+    m_socket.connectToHost(settings.host, static_cast<quint16>(port));
+    m_trace.write(QStringLiteral("Waiting for response: "));
+
+    // Only the connection ends the wait early; a refusal or a host lookup failure does not. Events
+    // run on every pass so the window stays alive, and the time-out is read afresh each time so an
+    // edit takes effect at once.
+    const double t0 = m_clock.now();
+    for (;;) {
+        m_pump.processEvents(kConnectTickMs);
+        const bool connected = m_socket.state() == QAbstractSocket::ConnectedState;
+        const int32_t timeoutMs = toInt32(settings.timeOutDelay ? settings.timeOutDelay() : QString());
+        if (connected || m_clock.now() - t0 > timeoutMs / 1000.0)
+            break;
+    }
+    m_wanted = m_socket.state() == QAbstractSocket::ConnectedState;
+}
+
+void TcpLink::reconnectIfDropped()
+{
+    if (!m_wanted || m_socket.state() != QAbstractSocket::UnconnectedState)
+        return;
+    m_trace.write(QStringLiteral("Link lost: connecting again"));
+    Connect(m_settings);
+}
+
+void TcpLink::Disconnect()
+{
+    m_wanted = false;
+    guarded(m_trace, "Disconnect", [this] {
+        // Hand pending bytes to the system before closing; abort only if they cannot leave at once,
+        // so that a following Connect finds the socket closed.
+        m_socket.flush();
+        m_socket.close();
+        if (m_socket.state() != QAbstractSocket::UnconnectedState)
+            m_socket.abort();
+    });
+}
+
+void TcpLink::WriteData(const QByteArray& data)
+{
+    reconnectIfDropped();
+    // A failed send is not reported; the count is reset whatever happened.
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_socket.write(data);
+        m_socket.flush();
+    }
+    m_arrivalCount = 0;
+}
+
+QByteArray TcpLink::ReadData()
+{
+    // A failed read is not reported; the result stays empty.
+    if (m_arrivalCount > 0 && m_socket.isOpen())
+        return m_socket.read(m_arrivalCount);
+    return {};
+}
+
+void TcpLink::CleanReceivedBuffer()
+{
+    // Whatever arrived before the request is dropped; a failure is not reported.
+    if (m_socket.isOpen())
+        m_socket.readAll();
+}
+
+} // namespace tarvo

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "Link.h"
+
+#include <QTcpSocket>
+
+namespace tarvo {
+
+class Clock;
+class EventPump;
+class Trace;
+
+// The TCP client. Its arrival count is the number of bytes the socket held at the last arrival, reset
+// by every write. A failed write, read or clean is not reported; connecting and closing are.
+class TcpLink final : public Link {
+public:
+    TcpLink(Trace& trace, EventPump& pump, Clock& clock);
+    ~TcpLink() override;
+
+    void Connect(const LinkSettings& settings) override;
+    void Disconnect() override;
+    void SetBaudRate(const QString&) override {}
+    void WriteData(const QByteArray& data) override;
+    QByteArray ReadData() override;
+    void CleanReceivedBuffer() override;
+    int16_t ReceivedBufferCount() override { return 0; }
+    int32_t ArrivalCount() override { return m_arrivalCount; }
+    void ClearArrivalCount() override { m_arrivalCount = 0; }
+
+private:
+    void connectToHost(const LinkSettings& settings);
+    // A connection that dropped under a running cycle (a gateway reset it) is made again at the next
+    // write.
+    void reconnectIfDropped();
+
+    Trace& m_trace;
+    EventPump& m_pump;
+    Clock& m_clock;
+    QTcpSocket m_socket;
+    int32_t m_arrivalCount = 0;
+    bool m_wanted = false; // connected by Connect and not yet closed by Disconnect
+    LinkSettings m_settings;
+};
+
+} // namespace tarvo
