@@ -3,7 +3,9 @@
 #include "Crc.h"
 #include "FakeStack.h"
 #include "FieldsByName.h"
+#include "Replies.h"
 #include "Session.h"
+#include "TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,26 +17,13 @@ using namespace tarvo;
 using namespace tarvo::test;
 
 namespace {
-QByteArray readAll(const QString& name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& name, const QByteArray& bytes)
-{
-    QFile f(name);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 // The lines of a file saved from a fresh console, for editing one line in a test.
 QList<QByteArray> defaultLines()
 {
     ConsoleModel m;
     m.setListIndex(Field::TxtFunction, 4); // Send command, which the memory read needs
     config::SaveConfig(m, "base.cfg");
-    QList<QByteArray> lines = readAll("base.cfg").split('\n');
+    QList<QByteArray> lines = fileContent("base.cfg").split('\n');
     lines.removeLast(); // after the last CR LF
     for (QByteArray& l : lines)
         l.chop(1);
@@ -54,10 +43,8 @@ struct Rig : FakeStack {
     Rig()
     {
         link.onWrite = [this](const QByteArray& frame) {
-            QByteArray head = QByteArray::fromHex("4000") + char(17) + '\x72' + QByteArray(16, '\x2A');
             if (frame.size() > 3 && frame[3] == '\x72')
-                link.reply(0.005,
-                           head + QByteArray::fromHex(CrcCcitt(QString::fromLatin1(head.toHex())).toLatin1()) + '\x04');
+                link.reply(0.005, p4Reply(QByteArray::fromHex("4000") + char(17) + '\x72' + QByteArray(16, '\x2A')));
         };
     }
     Session::LoadResult load(const QString& args) { return session.Form_Load(args); }
@@ -119,7 +106,7 @@ private slots:
         m.setCheck(Field::CheckAdr, 0, 1);
         m.setListIndex(Field::TxtFunction, -1);
         QVERIFY(config::SaveConfig(m));
-        const QByteArray bytes = readAll("Tarvo.cfg");
+        const QByteArray bytes = fileContent("Tarvo.cfg");
         QVERIFY(bytes.endsWith("\r\n"));
         const QList<QByteArray> lines = bytes.split('\n');
         QCOMPARE(lines.size(), 100);
@@ -136,6 +123,57 @@ private slots:
         QCOMPARE(lines[98], QByteArray("12\r"));
         QCOMPARE(QFile::permissions("Tarvo.cfg") & 0x7077,
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner); // owner only
+    }
+
+    // The file's layout names fields the console has, and each line holds what its field holds: the
+    // settings file, the field table and the window (whose objectNames are the same names) agree.
+    void layoutNamesTheFieldsItWrites()
+    {
+        ConsoleModel m;
+        int n = 0;
+        for (const FieldRef& ref : ConsoleModel::allFields()) {
+            if (m.kind(ref) == FieldKind::Text)
+                m.setText(ref, QStringLiteral("v%1").arg(++n)); // a different text in every field
+        }
+        m.setCheck(Field::CheckAdr, 9, 1);
+        m.setListIndex(Field::TxtFunction, 3);
+        QVERIFY(config::SaveConfig(m));
+        const QList<QByteArray> lines = fileContent("Tarvo.cfg").split('\n');
+        const QStringList layout = config::fileLayout();
+        QCOMPARE(layout.size(), 99);
+        for (int i = 0; i < layout.size(); ++i) {
+            const QString line = QString::fromLatin1(lines[i]).chopped(1);
+            if (layout[i].isEmpty()) {
+                QCOMPARE(line, QString());
+                continue;
+            }
+            QVERIFY2(ConsoleModel::find(layout[i]), qPrintable(layout[i]));
+            QCOMPARE(line.trimmed(), valueText(m, layout[i]));
+        }
+    }
+
+    // script/run seeds its demo folder from this template: it must read as the demo it promises and be
+    // exactly what the console would save from it.
+    void demoSettingsTemplate()
+    {
+        QByteArray text = fileContent(TARVO_SOURCE_DIR "/script/demo/Tarvo.cfg.in");
+        text.replace("@HOST@", "192.0.2.7").replace("@PORT@", "1502").replace("\n", "\r\n");
+        QVERIFY(writeFile("Tarvo.cfg", text));
+        ConsoleModel m;
+        config::ReadConfig(m);
+        for (int i = 0; i < ConsoleModel::kSlots; ++i) {
+            QCOMPARE(m.address(i), QString::number(i));
+            QVERIFY(!m.slotSelected(i));
+        }
+        QCOMPARE(m.protocol(), Protocol::Protocol4);
+        QVERIFY(m.serialLink());
+        QCOMPARE(m.text(Field::ComPort), QStringLiteral("COM1"));
+        QCOMPARE(m.text(Field::COMSpeed), QStringLiteral("38400"));
+        QCOMPARE(m.text(Field::IP), QStringLiteral("192.0.2.7"));
+        QCOMPARE(m.text(Field::Port), QStringLiteral("1502"));
+        QCOMPARE(m.listIndex(Field::Function), 0);
+        QVERIFY(config::SaveConfig(m, "again.cfg"));
+        QCOMPARE(fileContent("again.cfg"), text);
     }
 
     void readingEdgeCases_data()
@@ -186,7 +224,7 @@ private slots:
         saved.setListIndex(Field::TxtFunction, 2);
         saved.setText(Field::IP, "10.1.1.1");
         config::SaveConfig(saved, "full.cfg");
-        QList<QByteArray> lines = readAll("full.cfg").split('\n');
+        QList<QByteArray> lines = fileContent("full.cfg").split('\n');
         lines.removeLast();
         for (QByteArray& l : lines)
             l.chop(1);
@@ -194,7 +232,7 @@ private slots:
             lines[34] = " 5 ";
         if (line > 0)
             lines[line - 1] = value;
-        writeFile("Tarvo.cfg", joinLines(lines.mid(0, keep)));
+        QVERIFY(writeFile("Tarvo.cfg", joinLines(lines.mid(0, keep))));
 
         ConsoleModel m;
         m.setCheck(Field::CheckAdr, 2, 0);
@@ -218,7 +256,7 @@ private slots:
     // A write that fails half-way (here: the file size limit) leaves the old file whole.
     void failedSaveKeepsTheOldFile()
     {
-        writeFile("Tarvo.cfg", "old settings\r\n");
+        QVERIFY(writeFile("Tarvo.cfg", "old settings\r\n"));
         ConsoleModel m;
         struct rlimit old {};
         getrlimit(RLIMIT_FSIZE, &old);
@@ -230,7 +268,7 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, previous);
         QVERIFY(!saved);
-        QCOMPARE(readAll("Tarvo.cfg"), QByteArray("old settings\r\n"));
+        QCOMPARE(fileContent("Tarvo.cfg"), QByteArray("old settings\r\n"));
         QCOMPARE(QDir().entryList(QDir::Files), QStringList{"Tarvo.cfg"}); // no temporary left behind
     }
 
@@ -381,23 +419,23 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(bool, dumpInOutput);
         QFETCH(bool, dumpInMemoryMem);
-        writeFile("Tarvo.cfg", joinLines(defaultLines()));
-        const QByteArray cfg = readAll("Tarvo.cfg");
+        QVERIFY(writeFile("Tarvo.cfg", joinLines(defaultLines())));
+        const QByteArray cfg = fileContent("Tarvo.cfg");
         if (outputExists)
-            writeFile("dump.mem", "keep me");
+            QVERIFY(writeFile("dump.mem", "keep me"));
         Rig r;
         const auto result = r.load(args);
         QVERIFY(result.endProgram);
         QCOMPARE(result.exitCode, exitCode);
         QCOMPARE(result.reason.isEmpty(), exitCode == 0);
         if (outputExists)
-            QCOMPARE(readAll("dump.mem"), QByteArray("keep me"));
+            QCOMPARE(fileContent("dump.mem"), QByteArray("keep me"));
         if (dumpInOutput)
-            QVERIFY(readAll("dump.mem").contains(" CTR#1  Address:5"));
+            QVERIFY(fileContent("dump.mem").contains(" CTR#1  Address:5"));
         QCOMPARE(QFile::exists("Memory.mem"), dumpInMemoryMem);
         QCOMPARE(r.model.title, QStringLiteral("Tarvo")); // the job ends before the title is set
         r.session.Form_Unload();
-        QCOMPARE(readAll("Tarvo.cfg"), cfg); // a start with arguments does not save
+        QCOMPARE(fileContent("Tarvo.cfg"), cfg); // a start with arguments does not save
     }
 
     void closingSavesOnlyWithoutArguments()
@@ -406,14 +444,14 @@ private slots:
         r.load("");
         r.model.setText(Field::Port, "777");
         r.session.Form_Unload();
-        QVERIFY(readAll("Tarvo.cfg").contains("\r\n777\r\n"));
+        QVERIFY(fileContent("Tarvo.cfg").contains("\r\n777\r\n"));
         QCOMPARE(r.link.disconnects, 1);
 
         Rig withArgs;
         withArgs.load("speed=9600");
         withArgs.model.setText(Field::Port, "888");
         withArgs.session.Form_Unload();
-        QVERIFY(!readAll("Tarvo.cfg").contains("888"));
+        QVERIFY(!fileContent("Tarvo.cfg").contains("888"));
     }
 
     // Closing while a cycle runs stops it, lets it unwind, and only then closes, once.
