@@ -3,9 +3,13 @@
 // In every case the console keeps working, says what happened, and loses no file.
 
 #include "ConfigFile.h"
+#include "Conversions.h"
 #include "Crc.h"
 #include "RealStack.h"
+#include "Replies.h"
+#include "SimMemory.h"
 #include "SimProcess.h"
+#include "TestFiles.h"
 
 #include <QFile>
 #include <QProcess>
@@ -38,16 +42,9 @@ struct Journal final : ExchangeObserver {
     QHash<int, bool> checkFailed;
 };
 
-QByteArray fileContent(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 QByteArray p4Reply()
 {
-    const QByteArray head = QByteArray::fromHex("0202020049");
-    return head + QByteArray::fromHex(CrcCcitt(QString::fromLatin1(head.toHex())).toLatin1()) + '\x04';
+    return test::p4Reply(QByteArray::fromHex("0202020049"));
 }
 } // namespace
 
@@ -145,7 +142,14 @@ private slots:
         QCOMPARE(s.reply(7), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 7"));
         QVERIFY(!journal.checkFailed.value(1)); // trickled, but whole
         QVERIFY(journal.checkFailed.value(2));  // flagged, still shown
-        QVERIFY(!s.reply(3).isEmpty());         // a partial reply is shown for what it is, or not at all
+        // Four bytes stay below the threshold of Read Input: the request goes again, and the reply
+        // read is what came, both halves, flagged.
+        int inputs = 0;
+        for (int i = 0; i < 8; ++i)
+            inputs |= sim::discreteInput(3, i) ? 1 << i : 0;
+        const QByteArray half = QByteArray::fromHex("040202") + char(inputs);
+        QCOMPARE(s.reply(3), ByteArrayToHex(half + half, false));
+        QVERIFY(journal.checkFailed.value(3));
         QVERIFY(s.model.enabled(Field::CmdSend));
     }
 

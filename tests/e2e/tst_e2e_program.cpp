@@ -7,6 +7,7 @@
 #include "RealStack.h"
 #include "SimMemory.h"
 #include "SimProcess.h"
+#include "TestFiles.h"
 
 #include <QFile>
 #include <QProcess>
@@ -17,12 +18,6 @@ using namespace tarvo;
 using namespace tarvo::test;
 
 namespace {
-QByteArray fileContent(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 // The record line the dump must hold for record k (from 0) of a controller, from the simulator's
 // documented memory content.
 QByteArray recordLine(int consoleAddress, int k)
@@ -188,6 +183,62 @@ private slots:
         if (outputExists)
             QCOMPARE(fileContent(output), QByteArray("earlier dump"));
         QVERIFY(fileContent("Memory.mem").contains(" CTR#1  Address:3"));
+    }
+
+    // A command line that cannot run as asked never ends with 0 without the dump: a switch that fails
+    // after "page" ends the job with the reason; one that fails before it, or a line without a job,
+    // opens the console, which needs a display and says so in one line when there is none.
+    void commandLinesThatCannotRun_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("display");
+        QTest::addColumn<QString>("reason"); // empty: the console opens and stays open
+        const QStringList job{"controlleraddress=5", "records=3", "outputfile=x.mem"};
+        QTest::newRow("bad silent before page, no display")
+            << (QStringList{"silent=abc", "page=01"} + job) << false << "silent=abc is not a number";
+        QTest::newRow("bad silent before page, display") << (QStringList{"silent=abc", "page=01"} + job) << true << "";
+        QTest::newRow("bad silent after page")
+            << (QStringList{"page=01", "silent=FF"} + job) << false << "silent=FF is not a number";
+        QTest::newRow("bad silent after page, display")
+            << (QStringList{"page=01", "silent=65536"} + job) << true << "silent=65536 is not a number";
+        QTest::newRow("no arguments, no display") << QStringList{} << false << "needs a graphical session";
+        QTest::newRow("cmd wins over page, no display")
+            << QStringList{"cmd=01", "page=01"} << false << "needs a graphical session";
+    }
+    void commandLinesThatCannotRun()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, display);
+        QFETCH(QString, reason);
+        Program tarvo(m_dir->path());
+        tarvo.start(args, display);
+        if (reason.isEmpty()) {
+            QVERIFY(!tarvo.process.waitForFinished(1500));
+            ::kill(static_cast<pid_t>(tarvo.process.processId()), SIGTERM);
+            QCOMPARE(tarvo.finish(), 0);
+        } else {
+            QCOMPARE(tarvo.finish(), 1);
+            const QStringList lines =
+                QString::fromLocal8Bit(tarvo.process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+            QCOMPARE(lines.size(), 1); // one line, no platform plugin text
+            QVERIFY2(lines[0].startsWith("tarvo: ") && lines[0].contains(reason), qPrintable(lines[0]));
+        }
+        QVERIFY(!QFile::exists("x.mem"));
+    }
+
+    // Without silent=1 the finished dump would be shown; without a display there is nothing to show
+    // it on, so no viewer is started and nothing is said about one.
+    void unattendedReadWithoutDisplayStartsNoViewer()
+    {
+        SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0"});
+        Program tarvo(m_dir->path());
+        QStringList args = readArgs({"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort)}, "dump.mem");
+        args.removeAll("silent=1");
+        tarvo.start(args);
+        QCOMPARE(tarvo.finish(), 0);
+        QVERIFY(QFile::exists("dump.mem"));
+        const QString err = QString::fromLocal8Bit(tarvo.process.readAllStandardError());
+        QVERIFY2(!err.contains("viewer") && !err.contains("xdg"), qPrintable(err));
     }
 
     void sendLeavesTheConsoleOpen()

@@ -5,6 +5,7 @@
 #include "Errors.h"
 #include "FakeLink.h"
 #include "FakePrompter.h"
+#include "Replies.h"
 #include "ReplyCheck.h"
 #include "ReplyHook.h"
 
@@ -21,13 +22,6 @@ QByteArray hex(const char* text)
     return QByteArray::fromHex(text);
 }
 
-// A P4 reply with a correct check value: b1 b2 N data, CRC, 04.
-QByteArray p4Reply(const QByteArray& head)
-{
-    const QString crc = CrcCcitt(QString::fromLatin1(head.toHex()));
-    return head + QByteArray::fromHex(crc.toLatin1()) + '\x04';
-}
-
 struct Rig {
     Rig()
     {
@@ -42,6 +36,13 @@ struct Rig {
     }
     QString reply(int s = 0) const { return model.text(FieldRef(Field::Reponse, s)); }
     QString reply1(int s = 0) const { return model.text(FieldRef(Field::Reponse1, s)); }
+    // Bioscrypt asking for the acknowledgement and the response.
+    void bioscryptWithBothFlags()
+    {
+        model.choose(Field::OptBioscrypt);
+        model.setCheck(Field::AckReq, 1);
+        model.setCheck(Field::RespReq, 1);
+    }
     // Every write is answered with `bytes` after `delay` seconds.
     void answerEveryWrite(double delay, const QByteArray& bytes)
     {
@@ -182,9 +183,7 @@ private slots:
     void bioscryptWaitsForTheSecondMessage()
     {
         Rig r;
-        r.model.choose(Field::OptBioscrypt);
-        r.model.setCheck(Field::ckAck, 1);
-        r.model.setCheck(Field::ckRes, 1);
+        r.bioscryptWithBothFlags();
         r.model.setText(Field::Cmd, "0105");
         r.link.onWrite = [&](const QByteArray&) {
             r.link.reply(0.010, hex("aa"));   // acknowledgement
@@ -250,9 +249,7 @@ private slots:
     void stopDuringBioscryptSecondMessageWait()
     {
         Rig r;
-        r.model.choose(Field::OptBioscrypt);
-        r.model.setCheck(Field::ckAck, 1);
-        r.model.setCheck(Field::ckRes, 1);
+        r.bioscryptWithBothFlags();
         r.model.setText(Field::TimeOutDelay, "100000");
         r.model.setText(Field::Cmd, "0105");
         r.answerEveryWrite(0.01, hex("aa"));

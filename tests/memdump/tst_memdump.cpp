@@ -1,7 +1,9 @@
 #include "Conversions.h"
-#include "Crc.h"
 #include "FakeStack.h"
 #include "MemoryRead.h"
+#include "SimCore.h"
+#include "SimMemory.h"
+#include "TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -19,34 +21,8 @@ QString replyText(int n, int first = 1)
     return ByteArrayToHex(bytes, false);
 }
 
-QByteArray withCrc(const QByteArray& head)
-{
-    return head + QByteArray::fromHex(CrcCcitt(QString::fromLatin1(head.toHex())).toLatin1()) + '\x04';
-}
-
-// A Protocol 4 controller as far as the memory read needs one: "73", "71" and "72 pp aaaa ll".
-// Memory byte at address a is (a + controller) mod 256.
-QByteArray controllerReply(const QByteArray& frame)
-{
-    if (frame.size() < 4 || frame[0] != '\x40')
-        return {};
-    const auto address = static_cast<unsigned char>(frame[1]);
-    const QByteArray body = frame.mid(3, static_cast<unsigned char>(frame[2]));
-    if (body == QByteArray::fromHex("73"))
-        return withCrc(QByteArray::fromHex("4000087300") + QByteArray::fromHex("091207AB12CD"));
-    if (body == QByteArray::fromHex("71"))
-        return withCrc(QByteArray::fromHex("40000D71") + QByteArray::fromHex("5254313233342D30392D4142"));
-    if (body.size() == 5 && body[0] == '\x72') {
-        const int start = (static_cast<unsigned char>(body[2]) << 8) | static_cast<unsigned char>(body[3]);
-        const int length = static_cast<unsigned char>(body[4]);
-        QByteArray head = QByteArray::fromHex("4000") + char(length + 1) + '\x72';
-        for (int i = 0; i < length; ++i)
-            head += static_cast<char>((start + i + address) & 0xFF);
-        return withCrc(head);
-    }
-    return {};
-}
-
+// The controllers are tarvo-sim's own (Protocol 4, every console address): what they hold is
+// documented in SimMemory.h, so each expected byte is computed from there.
 struct Rig : FakeStack {
     Rig()
     {
@@ -55,24 +31,34 @@ struct Rig : FakeStack {
         model.setListIndex(Field::TxtFunction, 0); // the read sends command lines whatever is chosen
         model.setText(Field::TimeOutDelay, "100");
         link.onWrite = [this](const QByteArray& frame) {
-            const QByteArray reply = controllerReply(frame);
-            if (!reply.isEmpty())
-                link.reply(0.005, reply);
+            if (silentToRom && frame.size() > 3 && frame[3] == '\x71')
+                return;
+            for (const sim::Segment& segment : controllers.handleFrame(frame, line).replies)
+                link.reply(0.005, segment.bytes);
         };
     }
+    sim::SimCore controllers{sim::SimConfig{}};
+    sim::LinkState line;
+    bool silentToRom = false; // the controllers do not answer the ROM identification request
 };
 
-QByteArray fileContent(const QString& name)
+// The header a controller's block of the dump starts with.
+QByteArray header(int ctr, int address, const QString& rom)
 {
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    const QString eprom = QStringLiteral("15/03/24 CHECKSUM:%1").arg(0xC000 + address, 4, 16).toUpper();
+    return QStringLiteral(" CTR#%1  Address:%2  EPROM:%3  ROM:%4\r").arg(ctr).arg(address).arg(eprom, rom).toLatin1();
+}
+
+// The ROM text the dump shows for a controller that answered "71".
+QString romOf(int address)
+{
+    const sim::SimCore core{sim::SimConfig{}};
+    return *memdump::romText(ByteArrayToHex(core.layoutReply(0x40, address, sim::romIdentification(address)), false));
 }
 
 void touch(const QString& name)
 {
-    QFile f(name);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("user data\r\n");
+    QVERIFY(writeFile(name, "user data\r\n"));
 }
 } // namespace
 
@@ -222,15 +208,17 @@ private slots:
         const QList<QByteArray> dump = fileContent("Memory.mem").split('\n');
         const QByteArray stars = QByteArray(84, '*') + '\r';
         QCOMPARE(dump[0], stars);
-        QCOMPARE(dump[1], QByteArray(" CTR#1  Address:5  EPROM:09/12/07 CHECKSUM:AB12  ROM:71 52543132 33 342D3039\r"));
+        QCOMPARE(dump[1], header(1, 5, romOf(5)));
         QCOMPARE(dump[2], stars);
         QCOMPARE(dump[3], QByteArray("\r"));
-        QCOMPARE(dump[4].left(20), QByteArray("#001 (01/1E2C):  31 "));
+        const QByteArray firstRecord = sim::memoryBytes(5, 1, 0x1E2C, 12);
+        QCOMPARE(dump[4],
+                 "#001 (01/1E2C): " + ByteArrayToHex(firstRecord, false).prepend(' ').chopped(1).toLatin1() + "\r");
         QCOMPARE(dump[102].left(5), QByteArray("#099 "));
         QCOMPARE(dump[103], QByteArray("\r"));
         QCOMPARE(dump[104], QByteArray("\r"));
         QCOMPARE(dump[105], stars);
-        QVERIFY(dump[106].startsWith(" CTR#3  Address:9  EPROM:"));
+        QCOMPARE(dump[106], header(3, 9, romOf(9)));
         QCOMPARE(dump.size(), 2 * 105 + 1);
         QCOMPARE(fileContent("keep.mem"), QByteArray("user data\r\n"));
         QVERIFY(!QFile::exists("Memory7.mem"));
@@ -238,6 +226,19 @@ private slots:
         QVERIFY(r.model.enabled(Field::CmdReadMemory));
         QVERIFY(!r.model.memory.MemDumpOn);
         QCOMPARE(r.model.memory.MemRecordCount[0], 99);
+    }
+
+    // Each read starts with empty identification texts: a controller that does not answer one this
+    // time shows nothing rather than what it (or whatever controller sat in its slot) said before.
+    void identificationsDoNotOutliveTheirRead()
+    {
+        Rig r;
+        r.tick(0);
+        r.read.CmdReadMemory_Click();
+        QCOMPARE(fileContent("Memory.mem").split('\n')[1], header(1, 5, romOf(5)));
+        r.silentToRom = true;
+        r.read.CmdReadMemory_Click();
+        QCOMPARE(fileContent("Memory.mem").split('\n')[1], header(1, 5, QString()));
     }
 
     void readWithoutSlotsLeavesAnEmptyDump()
@@ -262,7 +263,7 @@ private slots:
         r.polling.CmdSend_Click();
         QVERIFY(!enabledDuring);
         QVERIFY(!QFile::exists("Memory.mem"));
-        QCOMPARE(r.link.writes.size(), 3); // only the ReadInput attempts of the send itself
+        QCOMPARE(r.link.writes.size(), 1); // only the send's own request
         QVERIFY(r.model.enabled(Field::CmdReadMemory));
     }
 
