@@ -201,6 +201,7 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         // The serial link has a reply once more bytes than the request's threshold wait; TCP as soon as
         // anything arrived.
         const double t0 = m_clock.now();
+        m_link.setWakeThreshold(threshold + 1);
         auto deadline = [&] { return t0 + milliseconds(Field::TimeOutDelay, kTimeOutLabel) / 1000.0; };
         auto present = [&] { return m_link.ReceivedBufferCount() > threshold || m_link.ArrivalCount() > 0; };
         if (waitFor(deadline, present) == WaitEnd::Stopped)
@@ -223,6 +224,8 @@ Engine::Outcome Engine::settle(bool listening)
 {
     for (;;) {
         int32_t prev = 0;
+        // The count is looked at after each scanning delay only: arrivals need not wake the wait.
+        m_link.setWakeThreshold(std::numeric_limits<int>::max());
         do {
             prev = pendingCount(listening);
             const double t = m_clock.now();
@@ -237,6 +240,7 @@ Engine::Outcome Engine::settle(bool listening)
         if (listening || !m_model.secondMessageAwaited())
             return Outcome::Done;
         const double t = m_clock.now();
+        m_link.setWakeThreshold(prev + 1);
         const auto end = waitFor([&] { return t + milliseconds(Field::TimeOutDelay, kTimeOutLabel) / 1000.0; },
                                  [&] { return m_link.ReceivedBufferCount() > prev; });
         if (end == WaitEnd::Stopped)
@@ -286,6 +290,7 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
 
 Engine::Outcome Engine::listen(Call& call)
 {
+    m_link.setWakeThreshold(1);
     const auto end =
         waitFor([] { return std::numeric_limits<double>::infinity(); }, [&] { return pendingCount(true) > 0; });
     if (end == WaitEnd::Stopped)

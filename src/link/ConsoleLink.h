@@ -25,6 +25,7 @@ public:
     int16_t ReceivedBufferCount() override { return chosen().ReceivedBufferCount(); }
     int32_t ArrivalCount() override { return chosen().ArrivalCount(); }
     void ClearArrivalCount() override { chosen().ClearArrivalCount(); }
+    void setWakeThreshold(int bytes) override { chosen().setWakeThreshold(bytes); }
 
     SerialLink& serial() { return m_serial; }
     TcpLink& tcp() { return m_tcp; }

@@ -33,6 +33,10 @@ public:
     virtual int32_t ArrivalCount() = 0;
     // Listening over TCP, where nothing is written: what was counted has now been read.
     virtual void ClearArrivalCount() = 0;
+    // A hint from a wait that cannot end before `bytes` are pending: the link need not wake it for
+    // fewer. A serial port then sleeps through a reply's bytes until the last one it waits for,
+    // instead of waking for each. Counts and reads are not affected.
+    virtual void setWakeThreshold(int bytes) { (void)bytes; }
 };
 
 } // namespace tarvo

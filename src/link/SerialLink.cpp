@@ -10,6 +10,8 @@
 #include <cmath>
 #include <limits>
 #include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace tarvo {
 
@@ -99,6 +101,8 @@ void SerialLink::open(const QString& comPort)
     m_wanted = true;
     m_comPort = comPort;
     m_received.clear();
+    m_vmin = -1;
+    m_wakeTarget = 0;
 }
 
 void SerialLink::reopenIfDropped()
@@ -162,18 +166,52 @@ void SerialLink::WriteData(const QByteArray& data)
     });
 }
 
+qsizetype SerialLink::pendingInSystem() const
+{
+    int pending = 0;
+    return ::ioctl(m_port.handle(), FIONREAD, &pending) == 0 ? pending : 0;
+}
+
 void SerialLink::drain()
 {
     m_received += m_port.readAll();
-    int pending = 0;
-    if (::ioctl(m_port.handle(), FIONREAD, &pending) == 0 && pending > 0) {
-        // Bytes the system holds but the event loop has not delivered yet: the port reads them now
-        // (no wait, they are there) and hands them to the readyRead handler.
-        m_port.waitForReadyRead(0);
-        if (m_port.error() == QSerialPort::TimeoutError)
-            m_port.clearError();
-        m_received += m_port.readAll();
+    // Bytes the system holds but the event loop has not delivered yet are read here directly, after
+    // what the port had already taken, so the order is the line's. The descriptor does not block.
+    for (qsizetype pending = pendingInSystem(); pending > 0; pending = pendingInSystem()) {
+        QByteArray chunk(pending, Qt::Uninitialized);
+        const ssize_t n = ::read(m_port.handle(), chunk.data(), static_cast<size_t>(pending));
+        if (n <= 0)
+            break;
+        m_received += chunk.left(n);
     }
+    armWake(); // what was taken no longer counts towards the system's threshold
+}
+
+void SerialLink::setWakeThreshold(int bytes)
+{
+    m_wakeTarget = bytes;
+    armWake();
+}
+
+void SerialLink::armWake()
+{
+    if (!m_port.isOpen() || m_wakeTarget <= 0)
+        return;
+    // What the system must hold before it wakes the event loop: the bytes still missing, as far as a
+    // terminal can count (1 to 255).
+    const qsizetype missing = static_cast<qsizetype>(m_wakeTarget) - m_received.size() - m_port.bytesAvailable();
+    if (missing <= 0)
+        return; // the wait is over: whatever the system holds now wakes nothing that needs it
+    const int vmin = static_cast<int>(std::min<qsizetype>(missing, 255));
+    if (vmin == m_vmin)
+        return;
+    termios t{};
+    if (::tcgetattr(m_port.handle(), &t) != 0)
+        return;
+    t.c_cc[VMIN] = static_cast<cc_t>(vmin);
+    t.c_cc[VTIME] = 0;
+    if (::tcsetattr(m_port.handle(), TCSANOW, &t) == 0)
+        m_vmin = vmin;
 }
 
 QByteArray SerialLink::ReadData()

@@ -30,6 +30,9 @@ public:
     int16_t ReceivedBufferCount() override;
     int32_t ArrivalCount() override { return 0; }
     void ClearArrivalCount() override {}
+    // Sets the terminal's VMIN: the system then reports the port readable only once that many bytes
+    // wait in its buffer, so the event loop is not woken for every byte of a reply.
+    void setWakeThreshold(int bytes) override;
 
     // The ComPort drop-down's choices: COM1 to COM5, then the ports this machine has.
     static QStringList comPortChoices();
@@ -39,9 +42,14 @@ public:
 private:
     void open(const QString& comPort);
     void requireOpen() const;
-    // Moves into m_received whatever the port holds, including bytes the event loop has not yet
-    // delivered, so counts and reads never lag behind the line.
+    // Bytes in the system's buffer, which the event loop has not delivered yet (and with a wake
+    // threshold will not deliver early).
+    qsizetype pendingInSystem() const;
+    // Moves into m_received everything received, the system's buffer included, so counts and reads
+    // never lag behind the line.
     void drain();
+    // Sets the terminal's VMIN to the bytes the wake target still misses.
+    void armWake();
     // A port that dropped under a running cycle (a USB adapter pulled and put back) is opened again
     // at the next write, so polling survives what sites do to cables.
     void reopenIfDropped();
@@ -51,6 +59,8 @@ private:
     QByteArray m_received;    // bytes received and not yet read
     bool m_wanted = false;    // opened by Connect and not yet closed by Disconnect
     QString m_comPort;        // what the last Connect opened
+    int m_wakeTarget = 0;     // bytes the current wait needs; 0: none given since the port opened
+    int m_vmin = -1;          // VMIN last set on the open port; -1: the port's own
     QString m_lastCountError; // the count is asked on every pass of a wait: one line per new failure
 };
 

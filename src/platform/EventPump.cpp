@@ -7,6 +7,10 @@
 
 namespace tarvo {
 
+QtEventPump::QtEventPump() : m_waker(std::make_unique<QObject>()) {}
+
+QtEventPump::~QtEventPump() = default;
+
 void QtEventPump::processEvents(int maxWaitMs)
 {
     auto* dispatcher = QAbstractEventDispatcher::instance();
@@ -21,10 +25,9 @@ void QtEventPump::processEvents(int maxWaitMs)
         return;
     // Nothing yet: sleep in the dispatcher until the next event or until the tick ends; a precise
     // timer bounds the sleep so that deadlines are met to the millisecond, and nothing spins.
-    QObject waker;
-    const int id = waker.startTimer(maxWaitMs, Qt::PreciseTimer);
+    const int id = m_waker->startTimer(maxWaitMs, Qt::PreciseTimer);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    waker.killTimer(id);
+    m_waker->killTimer(id);
 }
 
 } // namespace tarvo

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+
+class QObject;
+
 namespace tarvo {
 
 // "Process pending window events" for the waits. The real pump blocks in the event loop until an
@@ -13,7 +17,14 @@ public:
 
 class QtEventPump final : public EventPump {
 public:
+    QtEventPump();
+    ~QtEventPump() override;
     void processEvents(int maxWaitMs = 1) override;
+
+private:
+    // Bounds a sleep in the event loop: its timer event only ends the wait. Kept for the pump's life,
+    // as a wait makes one pass per arrival or tick.
+    std::unique_ptr<QObject> m_waker;
 };
 
 } // namespace tarvo

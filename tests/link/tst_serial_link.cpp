@@ -210,6 +210,27 @@ private slots:
         QCOMPARE(rig.trace.lines, kOpened);
     }
 
+    // A wait that needs 17 bytes lets the system hold the first 16 without waking anyone: the
+    // terminal's VMIN follows what is still missing. Counting and reading see every byte at once all
+    // the same.
+    void wakeThresholdFollowsWhatIsMissing()
+    {
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.connectLink();
+        rig.link.setWakeThreshold(17);
+        QCOMPARE(rig.pty.lineSettings().c_cc[VMIN], cc_t(17));
+        QVERIFY(rig.pty.send("abc"));
+        QCOMPARE(countWithoutEvents(rig.link, 3), int16_t(3));
+        QCOMPARE(rig.pty.lineSettings().c_cc[VMIN], cc_t(14));
+        rig.link.setWakeThreshold(100000); // as far as a terminal counts
+        QCOMPARE(rig.pty.lineSettings().c_cc[VMIN], cc_t(255));
+        QVERIFY(rig.pty.send("defg"));
+        QCOMPARE(countWithoutEvents(rig.link, 7), int16_t(7));
+        QCOMPARE(rig.link.ReadData(), QByteArray("abcdefg"));
+        QCOMPARE(rig.trace.lines, kOpened);
+    }
+
     void bytesDeliveredByTheEventLoopAreKept()
     {
         CableRig rig;
