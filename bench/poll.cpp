@@ -214,6 +214,35 @@ private:
     std::vector<Sample> m_samples;
 };
 
+// How late this machine wakes a process that sleeps: nanosleep(2 ms) again and again, each
+// oversleep in ms. Part of every figure of the console's own share is this lateness, which belongs to
+// the machine (its scheduler, its virtualisation) and not to the console: the tables give the
+// console's p99 also as a multiple of the machine's.
+struct WakeUps {
+    double medianMs = NAN;
+    double p99Ms = NAN;
+    int samples = 0;
+};
+
+WakeUps measureWakeUps(double seconds)
+{
+    constexpr long kSleepNs = 2'000'000;
+    std::vector<double> late;
+    const int n = static_cast<int>(seconds / 0.002);
+    late.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        timespec before{}, after{};
+        clock_gettime(CLOCK_MONOTONIC, &before);
+        const timespec request{0, kSleepNs};
+        nanosleep(&request, nullptr);
+        clock_gettime(CLOCK_MONOTONIC, &after);
+        const double slept = static_cast<double>(after.tv_sec - before.tv_sec) * 1e3 +
+                             static_cast<double>(after.tv_nsec - before.tv_nsec) / 1e6;
+        late.push_back(slept - static_cast<double>(kSleepNs) / 1e6);
+    }
+    return {percentile(late, 0.5), percentile(late, 0.99), n};
+}
+
 // ---- One run of the console
 
 struct Endpoint {
@@ -671,7 +700,44 @@ struct Row {
     QString line = QStringLiteral("-");
     QString mbpollRate;
     QString mbpollCpu;
+    std::optional<MbpollFigures> mbpoll;
 };
+
+QString ratio(double a, double b)
+{
+    return std::isnan(a) || std::isnan(b) || b <= 0 ? QStringLiteral("-") : QString::number(a / b, 'f', 2) + "x";
+}
+
+// Processor time per exchange in ms; "-" when nothing was exchanged.
+double cpuPerExchangeMs(double cpu, long exchanges)
+{
+    return exchanges > 0 ? cpu * 1000 / static_cast<double>(exchanges) : NAN;
+}
+
+// The serial runs against the machine: the console's processor time per exchange beside mbpoll's,
+// and the console's own p99 beside the machine's wake-up lateness.
+void printMachineTable(const QList<Row>& rows, const WakeUps& wake)
+{
+    say(QStringLiteral("Machine wake-up lateness (nanosleep of 2 ms, %1 times, around the polling runs): median %2 "
+                       "ms, p99 %3 ms.\n")
+            .arg(wake.samples)
+            .arg(ms(wake.medianMs), ms(wake.p99Ms)));
+    say(QStringLiteral("| link | controllers | WaitingDelay / Scan (ms) | console CPU per exchange (ms) | mbpoll CPU "
+                       "per exchange (ms) | console / mbpoll | console's own p99 (ms) | own p99 / machine wake-up "
+                       "p99 |"));
+    say(QStringLiteral("|---|---|---|---|---|---|---|---|"));
+    for (const Row& r : rows) {
+        if (std::isnan(r.console.ownP99Ms) && !r.mbpoll)
+            continue;
+        const double console = cpuPerExchangeMs(r.console.cpu, r.console.exchanges);
+        const double mbpoll = r.mbpoll ? cpuPerExchangeMs(r.mbpoll->cpu, r.mbpoll->exchanges) : NAN;
+        say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 |")
+                .arg(r.link)
+                .arg(r.controllers)
+                .arg(delayName(r.defaults), ms(console), ms(mbpoll), ratio(console, mbpoll), ms(r.console.ownP99Ms),
+                     ratio(r.console.ownP99Ms, wake.p99Ms)));
+    }
+}
 
 void printTables(const QList<Row>& rows)
 {
@@ -719,6 +785,10 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // The machine's own lateness, half before the runs and half after, so that a change of load
+    // during the bench shows in it too.
+    const double wakeSeconds = std::clamp(st.seconds / 2, 1.0, 5.0);
+    const WakeUps before = measureWakeUps(wakeSeconds);
     QList<Row> rows;
     for (bool serial : st.links) {
         for (int n : st.controllers) {
@@ -749,6 +819,8 @@ int main(int argc, char** argv)
                     if (!mb.note.isEmpty())
                         row.mbpollRate += QStringLiteral(" (%1)").arg(mb.note);
                     row.mbpollCpu = mb.ran ? pct(mb.cpuShare()) : QStringLiteral("-");
+                    if (mb.ran)
+                        row.mbpoll = mb;
                 } else if (serial) {
                     row.mbpollRate = row.mbpollCpu = QStringLiteral("not run");
                 }
@@ -765,6 +837,13 @@ int main(int argc, char** argv)
                            "TCP: it speaks Modbus TCP, tarvo-sim raw RTU frames.\n")
                 .arg(st.seconds));
         printTables(rows);
+        const WakeUps after = measureWakeUps(wakeSeconds);
+        WakeUps wake;
+        wake.samples = before.samples + after.samples;
+        wake.medianMs = (before.medianMs + after.medianMs) / 2;
+        wake.p99Ms = std::max(before.p99Ms, after.p99Ms);
+        say(QString());
+        printMachineTable(rows, wake);
     }
 
     if (st.exchanges > 0) {
