@@ -348,7 +348,7 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
             c.polling.CmdStop_Click();
         }
     };
-    c.engine.setObserver(&recorder);
+    c.engine.addObserver(&recorder);
 
     QTimer stopTimer;
     stopTimer.setSingleShot(true);

@@ -3,6 +3,7 @@
 #include "ConfigFile.h"
 #include "ConsoleModel.h"
 #include "Errors.h"
+#include "IniFile.h"
 #include "Link.h"
 #include "MemoryRead.h"
 #include "Number.h"
@@ -100,6 +101,7 @@ QString Session::version()
 Session::LoadResult Session::Form_Load(const QString& argumentText)
 {
     config::ReadConfig(m_model);
+    config::ReadIni(m_model);
     m_model.CommandLine = argumentText + QLatin1Char(' ');
     const LoadResult parsed = ParseCommandLine();
     m_model.CommandLine.clear();
@@ -119,10 +121,16 @@ QString Session::Form_Unload()
     if (m_model.check(Field::SaveOnExit) != 1)
         return {};
     QString error;
-    if (config::SaveConfig(m_model, config::configFileName(), &error))
-        return {};
-    const QString problem = QStringLiteral("The settings were not saved: ") + error;
-    m_trace.write(QStringLiteral("SaveConfig:: Error : ") + error);
+    QString problem;
+    if (!config::SaveConfig(m_model, config::configFileName(), &error)) {
+        problem = QStringLiteral("The settings were not saved: ") + error;
+        m_trace.write(QStringLiteral("SaveConfig:: Error : ") + error);
+    }
+    if (!config::SaveIni(m_model, config::iniFileName(), &error)) {
+        if (problem.isEmpty())
+            problem = QStringLiteral("The settings were not saved: ") + error;
+        m_trace.write(QStringLiteral("SaveIni:: Error : ") + error);
+    }
     return problem;
 }
 

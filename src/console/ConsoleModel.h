@@ -120,6 +120,19 @@ public:
         std::array<QString, kSlots> MemRom;
     } memory;
 
+    // The settings that live in Tarvo.ini beside the 99 lines of Tarvo.cfg, one group per feature.
+    // Tarvo.ini is read after Tarvo.cfg at start and written with it at close.
+    struct Ini {
+        struct Journal {
+            bool toFile = false; // every attempt also goes to journal-<date>-<time>.csv
+            QString folder;      // where that file goes; empty: the working folder
+        } journal;
+        struct Window {
+            QByteArray geometry; // size and position, as the window saves them
+            QByteArray state;    // docks and their places
+        } window;
+    } ini;
+
 signals:
     // A field's value (text, check value, selection, list index) changed.
     void valueChanged(tarvo::FieldRef ref);

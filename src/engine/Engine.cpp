@@ -47,11 +47,23 @@ struct Engine::Call {
     // errors included, so that the next call can always write it again.
     std::unique_ptr<QFile> commandFile;
     AttemptRecord record;
+    bool recordOpen = false; // an attempt has started and not yet been reported
 };
 
 Engine::Engine(ConsoleModel& model, Link& link, Clock& clock, EventPump& pump, Prompter& prompter)
     : m_model(model), m_link(link), m_clock(clock), m_pump(pump), m_prompter(prompter)
 {
+}
+
+void Engine::addObserver(ExchangeObserver* observer)
+{
+    if (observer && !m_observers.contains(observer))
+        m_observers.append(observer);
+}
+
+void Engine::removeObserver(ExchangeObserver* observer)
+{
+    m_observers.removeAll(observer);
 }
 
 QString Engine::commandFileName()
@@ -97,6 +109,22 @@ int32_t Engine::pendingCount(bool listening)
 bool Engine::Envoi(QString& functionName, int16_t& slot)
 {
     Call call{functionName, slot};
+    try {
+        return run(call);
+    } catch (const std::exception& e) {
+        // The attempt under way, or the request that could not be built, is reported with the error.
+        AttemptRecord& record = call.recordOpen ? call.record : newRecord(call);
+        record.verdict = AttemptRecord::Verdict::Error;
+        const auto* tarvoError = dynamic_cast<const TarvoError*>(&e);
+        record.detail = tarvoError ? tarvoError->description() : QString::fromLocal8Bit(e.what());
+        call.recordOpen = false;
+        finish(record);
+        throw;
+    }
+}
+
+bool Engine::run(Call& call)
+{
     for (;;) {
         if (call.functionName == fn::Waiting) {
             if (listen(call) == Outcome::Stopped)
@@ -108,7 +136,7 @@ bool Engine::Envoi(QString& functionName, int16_t& slot)
         int threshold = 0;
         if (!buildRequest(call, requestText, threshold))
             return true; // the command lines are used up; the file closes with the call
-        const QString frame = frameRequest(requestText, m_model.requestSettings(slot));
+        const QString frame = frameRequest(requestText, m_model.requestSettings(call.slot));
 
         switch (exchange(call, frame, threshold)) {
         case Outcome::Stopped:
@@ -167,10 +195,44 @@ bool Engine::buildRequest(Call& call, QString& requestText, int& threshold)
     }
 }
 
-void Engine::finish(const AttemptRecord& record)
+AttemptRecord& Engine::newRecord(Call& call)
 {
-    if (m_observer)
-        m_observer->attemptFinished(record);
+    call.record = AttemptRecord{};
+    call.record.slot = call.slot;
+    call.record.address = m_model.address(call.slot);
+    call.record.function = call.functionName;
+    call.recordOpen = true;
+    return call.record;
+}
+
+void Engine::finish(AttemptRecord& record)
+{
+    const QStringList notes = m_link.takeNotes();
+    if (!notes.isEmpty())
+        record.detail +=
+            (record.detail.isEmpty() ? QString() : QStringLiteral("; ")) + notes.join(QStringLiteral("; "));
+    for (ExchangeObserver* observer : std::as_const(m_observers))
+        observer->attemptFinished(record);
+}
+
+void Engine::noteFirstByte(AttemptRecord& record, int32_t pending)
+{
+    // The wait may look only once several bytes are there: the first came that many character
+    // times earlier (none on TCP, where an arrival is seen as it comes).
+    if (pending <= 0 || record.firstByteAt >= 0)
+        return;
+    const double at = m_clock.now() - (pending - 1) * m_link.characterSeconds();
+    record.firstByteAt = std::max(at, record.sentAt);
+}
+
+Engine::Outcome Engine::stopped(Call& call)
+{
+    if (call.recordOpen) {
+        call.record.verdict = AttemptRecord::Verdict::Stopped;
+        call.recordOpen = false;
+        finish(call.record);
+    }
+    return Outcome::Stopped;
 }
 
 Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold)
@@ -178,9 +240,7 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
     m_model.setVisible(Field::CrcErrorFlag, false);
     m_model.setVisible(Field::EchoFlag, false);
     const QByteArray bytes = frameToBytes(frame);
-    AttemptRecord& record = call.record = AttemptRecord{};
-    record.slot = call.slot;
-    record.function = call.functionName;
+    AttemptRecord& record = newRecord(call);
     record.frame = frame;
 
     for (int attempt = 1;; ++attempt) {
@@ -191,9 +251,12 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         m_link.CleanReceivedBuffer();
         record.attempt = attempt;
         record.sentAt = m_clock.now();
+        record.firstByteAt = -1;
+        call.recordOpen = true;
 
         if (m_model.replyLessSend()) {
             record.verdict = AttemptRecord::Verdict::ReplyLess;
+            call.recordOpen = false;
             finish(record);
             return Outcome::Done;
         }
@@ -203,15 +266,21 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         const double t0 = m_clock.now();
         m_link.setWakeThreshold(threshold + 1);
         auto deadline = [&] { return t0 + milliseconds(Field::TimeOutDelay, kTimeOutLabel) / 1000.0; };
-        auto present = [&] { return m_link.ReceivedBufferCount() > threshold || m_link.ArrivalCount() > 0; };
+        auto present = [&] {
+            const int32_t count = m_link.ReceivedBufferCount();
+            const int32_t arrived = m_link.ArrivalCount();
+            noteFirstByte(record, std::max(count, arrived));
+            return count > threshold || arrived > 0;
+        };
         if (waitFor(deadline, present) == WaitEnd::Stopped)
-            return Outcome::Stopped;
+            return stopped(call);
         if (m_clock.now() < deadline()) {
             if (settle(false) == Outcome::Stopped)
-                return Outcome::Stopped;
+                return stopped(call);
             return showReply(call, t0, true);
         }
         record.verdict = AttemptRecord::Verdict::NoReply;
+        call.recordOpen = false;
         finish(record);
         if (attempt >= 3)
             break;
@@ -268,6 +337,7 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
         m_model.setText(Field::Reponse, call.slot, text);
         call.firstView = false;
         if (call.functionName == fn::ReadBuffer) {
+            call.recordOpen = false;
             finish(record);
             return Outcome::NextRequest;
         }
@@ -278,12 +348,13 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
 
     // Successive requests start at least Scan milliseconds apart.
     if (paced && waitFor([&] { return t0 + milliseconds(Field::Scan, kScanLabel) / 1000.0; }) == WaitEnd::Stopped)
-        return Outcome::Stopped;
+        return stopped(call); // the reply stays shown, unchecked
 
     const RequestSettings s = m_model.requestSettings(call.slot);
     record.checkFailed = replyCheckFails(bytes, s.protocol, s.encrypt, s.password);
     if (record.checkFailed)
         m_model.setVisible(Field::CrcErrorFlag, true);
+    call.recordOpen = false;
     finish(record);
     return Outcome::Done;
 }
@@ -291,15 +362,22 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
 Engine::Outcome Engine::listen(Call& call)
 {
     m_link.setWakeThreshold(1);
-    const auto end =
-        waitFor([] { return std::numeric_limits<double>::infinity(); }, [&] { return pendingCount(true) > 0; });
+    AttemptRecord first;
+    first.sentAt = m_clock.now();
+    const auto end = waitFor([] { return std::numeric_limits<double>::infinity(); },
+                             [&] {
+                                 const int32_t pending = pendingCount(true);
+                                 noteFirstByte(first, pending);
+                                 return pending > 0;
+                             });
     if (end == WaitEnd::Stopped)
-        return Outcome::Stopped;
+        return Outcome::Stopped; // nothing came: there is no attempt to report
+    // A listen has no request: it is reported from its first byte on.
+    AttemptRecord& record = newRecord(call);
+    record.sentAt = first.firstByteAt;
+    record.firstByteAt = first.firstByteAt;
     if (settle(true) == Outcome::Stopped)
-        return Outcome::Stopped;
-    call.record = AttemptRecord{};
-    call.record.slot = call.slot;
-    call.record.function = call.functionName;
+        return stopped(call);
     return showReply(call, 0, false);
 }
 

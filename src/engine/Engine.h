@@ -3,6 +3,7 @@
 #include "Exchange.h"
 #include "Fields.h"
 
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -25,7 +26,10 @@ public:
     Engine(ConsoleModel& model, Link& link, Clock& clock, EventPump& pump, Prompter& prompter);
 
     void setReplyHook(ReplyHook* hook) { m_hook = hook; }
-    void setObserver(ExchangeObserver* observer) { m_observer = observer; }
+    // Every attempt is reported, once, to each observer (the journal, the health counters, the
+    // census); an observer does little per attempt and never waits.
+    void addObserver(ExchangeObserver* observer);
+    void removeObserver(ExchangeObserver* observer);
 
     // True when the call ran its course (a reply or the no-answer text shown, a reply-less send, the
     // command lines used up); false when Stop was seen in a wait, the link then being closed already.
@@ -41,6 +45,11 @@ private:
     enum class WaitEnd { Done, TimedOut, Stopped };
     struct Call;
 
+    bool run(Call& call);
+    // Reports the attempt under way as stopped and says so to the caller.
+    Outcome stopped(Call& call);
+    // Notes when the first reply byte came, once `pending` bytes are seen for the first time.
+    void noteFirstByte(AttemptRecord& record, int32_t pending);
     // The next request of the call and its threshold; nothing when the command lines are used up.
     bool buildRequest(Call& call, QString& requestText, int& threshold);
     Outcome exchange(Call& call, const QString& frame, int threshold);
@@ -49,7 +58,9 @@ private:
     // second message). listening: the listen-only function, which counts TCP arrivals too.
     Outcome settle(bool listening);
     Outcome showReply(Call& call, double t0, bool paced);
-    void finish(const AttemptRecord& record);
+    // Starts the record of the call's next attempt (or listen).
+    AttemptRecord& newRecord(Call& call);
+    void finish(AttemptRecord& record);
 
     // Every wait of the exchange: pass after pass, pending events run and Stop is tested (the link is
     // then closed), until `done` holds or the clock is past the deadline. The deadline is asked afresh
@@ -65,7 +76,7 @@ private:
     EventPump& m_pump;
     Prompter& m_prompter;
     ReplyHook* m_hook = nullptr;
-    ExchangeObserver* m_observer = nullptr;
+    QList<ExchangeObserver*> m_observers;
 };
 
 } // namespace tarvo

@@ -7,18 +7,27 @@
 namespace tarvo {
 
 // Everything known about one attempt of an exchange, in one place, for whoever wants to keep a
-// journal or count answers per controller.
+// journal or count answers per controller. Times are the exchange clock's seconds.
 struct AttemptRecord {
-    enum class Verdict { Reply, NoReply, ReplyLess };
-    int16_t slot = 0;
-    QString function;
-    QString frame;   // hexadecimal text as sent
-    int attempt = 1; // 1 to 3
-    double sentAt = 0;
-    double repliedAt = 0; // when the reply was read (Reply only)
+    enum class Verdict {
+        Reply,     // a reply was read (checkFailed tells whether its check value matched)
+        NoReply,   // the wait ran out
+        ReplyLess, // Bioscrypt without acknowledgement: nothing is awaited
+        Stopped,   // Stop ended the attempt
+        Error,     // the request could not be built or sent; detail says why
+    };
+    int16_t slot = 0;        // 0 to 31
+    QString address;         // the slot's address as typed
+    QString function;        // the function name ("ReadInput", ...)
+    QString frame;           // hexadecimal text as sent; empty when nothing was sent
+    int attempt = 1;         // 1 to 3
+    double sentAt = 0;       // the request had left (for a listen: when the first byte came)
+    double firstByteAt = -1; // the first reply byte came; negative when none did
+    double repliedAt = 0;    // the reply was read (Reply only)
     QByteArray reply;
     Verdict verdict = Verdict::NoReply;
     bool checkFailed = false; // the reply's check value did not match (checked protocols only)
+    QString detail;           // the error text, and what the link noted during the attempt
 };
 
 class ExchangeObserver {

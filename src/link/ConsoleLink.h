@@ -26,12 +26,15 @@ public:
     int32_t ArrivalCount() override { return chosen().ArrivalCount(); }
     void ClearArrivalCount() override { chosen().ClearArrivalCount(); }
     void setWakeThreshold(int bytes) override { chosen().setWakeThreshold(bytes); }
+    double characterSeconds() const override { return chosen().characterSeconds(); }
+    QStringList takeNotes() override { return chosen().takeNotes(); }
 
     SerialLink& serial() { return m_serial; }
     TcpLink& tcp() { return m_tcp; }
 
 private:
     Link& chosen() { return m_serialChosen() ? static_cast<Link&>(m_serial) : m_tcp; }
+    const Link& chosen() const { return m_serialChosen() ? static_cast<const Link&>(m_serial) : m_tcp; }
 
     std::function<bool()> m_serialChosen;
     SerialLink m_serial;

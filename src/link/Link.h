@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace tarvo {
@@ -37,6 +38,13 @@ public:
     // fewer. A serial port then sleeps through a reply's bytes until the last one it waits for,
     // instead of waking for each. Counts and reads are not affected.
     virtual void setWakeThreshold(int bytes) { (void)bytes; }
+    // Seconds one character takes on the line (serial: start, data, parity and stop bits at the
+    // speed); 0 where the link has no character time (TCP).
+    virtual double characterSeconds() const { return 0; }
+    // What the link noticed since the last call that belongs in the journal (a link lost and found
+    // again, an echo that did not match, the transmitter mode in use), one line each; cleared by the
+    // call.
+    virtual QStringList takeNotes() { return {}; }
 };
 
 } // namespace tarvo

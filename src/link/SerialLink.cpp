@@ -187,6 +187,12 @@ void SerialLink::drain()
     armWake(); // what was taken no longer counts towards the system's threshold
 }
 
+double SerialLink::characterSeconds() const
+{
+    const qint32 baud = m_port.baudRate();
+    return baud > 0 ? 11.0 / baud : 0;
+}
+
 void SerialLink::setWakeThreshold(int bytes)
 {
     m_wakeTarget = bytes;

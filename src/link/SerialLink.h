@@ -33,6 +33,8 @@ public:
     // Sets the terminal's VMIN: the system then reports the port readable only once that many bytes
     // wait in its buffer, so the event loop is not woken for every byte of a reply.
     void setWakeThreshold(int bytes) override;
+    // 1 start bit, 8 data bits and 2 stop bits at the port's speed.
+    double characterSeconds() const override;
 
     // The ComPort drop-down's choices: COM1 to COM5, then the ports this machine has.
     static QStringList comPortChoices();

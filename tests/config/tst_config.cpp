@@ -3,6 +3,7 @@
 #include "Crc.h"
 #include "FakeStack.h"
 #include "FieldsByName.h"
+#include "IniFile.h"
 #include "Replies.h"
 #include "Session.h"
 #include "TestFiles.h"
@@ -176,6 +177,62 @@ private slots:
         QCOMPARE(fileContent("again.cfg"), text);
     }
 
+    // Tarvo.ini keeps what Tarvo.cfg has no line for. A missing, unreadable or odd file means the
+    // defaults, silently; saving replaces it whole or not at all.
+    void iniSettingsRoundTrip()
+    {
+        ConsoleModel a;
+        a.ini.journal.toFile = true;
+        a.ini.journal.folder = QStringLiteral("/var/log/tarvo, site 4");
+        a.ini.window.geometry = QByteArray("\x01\x02\xff=\n", 5);
+        QVERIFY(config::SaveIni(a));
+        ConsoleModel b;
+        config::ReadIni(b);
+        QCOMPARE(b.ini.journal.toFile, true);
+        QCOMPARE(b.ini.journal.folder, a.ini.journal.folder);
+        QCOMPARE(b.ini.window.geometry, a.ini.window.geometry);
+        QVERIFY(fileContent("Tarvo.ini").contains("[journal]"));
+        QCOMPARE(QDir().entryList(QDir::Files), QStringList{"Tarvo.ini"}); // nothing left beside it
+    }
+
+    void iniThatCannotBeUsedMeansDefaults_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("missing") << QByteArray() << true;
+        QTest::newRow("cannot be read: a folder of that name") << QByteArray() << false;
+        QTest::newRow("wrong kinds") << QByteArray("[journal]\ntoFile=perhaps\n[window]\ngeometry=12\n") << true;
+        QTest::newRow("not an ini file") << QByteArray("\x00\xff\x13garbage[[[\n=\n", 17) << true;
+    }
+    void iniThatCannotBeUsedMeansDefaults()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, readable);
+        if (!content.isEmpty())
+            QVERIFY(writeFile("Tarvo.ini", content));
+        if (!readable)
+            QVERIFY(QDir().mkdir("Tarvo.ini"));
+        ConsoleModel m;
+        config::ReadIni(m);
+        QCOMPARE(m.ini.journal.toFile, false);
+        QCOMPARE(m.ini.journal.folder, QString());
+        QCOMPARE(m.ini.window.geometry, QByteArray());
+    }
+
+    void failedIniSaveKeepsTheOldFile()
+    {
+        QVERIFY(writeFile("Tarvo.ini", "[journal]\ntoFile=true\n"));
+        ConsoleModel m;
+        m.ini.journal.folder = QStringLiteral("a folder with a long enough name to fill the disk");
+        QString error;
+        bool saved = true;
+        withFullDiskAfter(8, [&] { saved = config::SaveIni(m, config::iniFileName(), &error); });
+        QVERIFY(!saved);
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(fileContent("Tarvo.ini"), QByteArray("[journal]\ntoFile=true\n"));
+        QCOMPARE(QDir().entryList(QDir::Files), QStringList{"Tarvo.ini"});
+    }
+
     void readingEdgeCases_data()
     {
         QTest::addColumn<int>("line"); // 1-based line to replace, 0 for none
@@ -258,15 +315,8 @@ private slots:
     {
         QVERIFY(writeFile("Tarvo.cfg", "old settings\r\n"));
         ConsoleModel m;
-        struct rlimit old {};
-        getrlimit(RLIMIT_FSIZE, &old);
-        struct rlimit small = old;
-        small.rlim_cur = 64;
-        auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &small);
-        const bool saved = config::SaveConfig(m);
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, previous);
+        bool saved = true;
+        withFullDiskAfter(64, [&] { saved = config::SaveConfig(m); });
         QVERIFY(!saved);
         QCOMPARE(fileContent("Tarvo.cfg"), QByteArray("old settings\r\n"));
         QCOMPARE(QDir().entryList(QDir::Files), QStringList{"Tarvo.cfg"}); // no temporary left behind

@@ -178,7 +178,7 @@ private slots:
             }
             int replies = 0;
         } count;
-        s.engine.setObserver(&count);
+        s.engine.addObserver(&count);
         QTimer::singleShot(300, [&] { s.model.setCheck(Field::CheckAdr, 1, 0); });
         QTimer::singleShot(800, [&] { s.polling.CmdStop_Click(); });
         s.polling.CmdStart_Click();
@@ -220,7 +220,7 @@ private slots:
             void attemptFinished(const AttemptRecord&) override { ++writes; }
             int& writes;
         } count(writes);
-        s.engine.setObserver(&count);
+        s.engine.addObserver(&count);
         s.polling.CmdSend_Click();
         slave.kill();
         slave.waitForFinished();

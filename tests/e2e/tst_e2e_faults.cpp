@@ -67,7 +67,7 @@ private slots:
         s.model.setText(Field::TimeOutDelay, "200");
         s.tick(0, "1");
         Journal journal(s.clock);
-        s.engine.setObserver(&journal);
+        s.engine.addObserver(&journal);
         double gone = 0, back = 0;
         QTimer::singleShot(500, [&] {
             sim->stop(SIGTERM); // the device goes away under the open port
@@ -112,7 +112,7 @@ private slots:
         s.model.setText(Field::TimeOutDelay, "200");
         s.tick(0, "1");
         Journal journal(s.clock);
-        s.engine.setObserver(&journal);
+        s.engine.addObserver(&journal);
         QTimer::singleShot(1500, [&] { s.polling.CmdStop_Click(); });
         s.polling.CmdStart_Click();
         QVERIFY(connections >= 2);
@@ -132,7 +132,7 @@ private slots:
         for (int i = 0; i < ConsoleModel::kSlots; ++i)
             s.tick(i, QString::number(i));
         Journal journal(s.clock);
-        s.engine.setObserver(&journal);
+        s.engine.addObserver(&journal);
         s.polling.CmdSend_Click();
         for (int i = 0; i < ConsoleModel::kSlots; ++i) {
             if (i != 7 && i != 3)

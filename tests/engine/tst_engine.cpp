@@ -413,7 +413,7 @@ private slots:
             if (++writes == 2)
                 r.link.reply(0.01, hex("01020304050607"));
         };
-        r.engine.setObserver(&journal);
+        r.engine.addObserver(&journal);
         QVERIFY(r.run("ReadInput"));
         QCOMPARE(journal.records.size(), 2);
         QCOMPARE(journal.records[0].verdict, AttemptRecord::Verdict::NoReply);

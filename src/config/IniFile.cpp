@@ -1,0 +1,139 @@
+#include "IniFile.h"
+
+#include "ConsoleModel.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QVariant>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <unistd.h>
+
+namespace tarvo::config {
+
+namespace {
+
+// One setting of the file: its key, and how it is taken from and put into the console. A value of
+// the wrong kind is not applied (set returns without touching the setting).
+struct Entry {
+    QString key;
+    std::function<QVariant(const ConsoleModel&)> get;
+    std::function<void(ConsoleModel&, const QVariant&)> set;
+};
+
+template <typename F> Entry boolEntry(const char* key, F member)
+{
+    return {QString::fromLatin1(key), [member](const ConsoleModel& m) { return QVariant(member(m)); },
+            [member](ConsoleModel& m, const QVariant& v) {
+                const QString t = v.toString().trimmed().toLower();
+                if (t == QLatin1String("true") || t == QLatin1String("false"))
+                    member(m) = t == QLatin1String("true");
+            }};
+}
+
+template <typename F> Entry textEntry(const char* key, F member)
+{
+    return {QString::fromLatin1(key), [member](const ConsoleModel& m) { return QVariant(member(m)); },
+            [member](ConsoleModel& m, const QVariant& v) {
+                if (v.canConvert<QString>())
+                    member(m) = v.toString();
+            }};
+}
+
+template <typename F> Entry bytesEntry(const char* key, F member)
+{
+    return {QString::fromLatin1(key), [member](const ConsoleModel& m) { return QVariant(member(m)); },
+            [member](ConsoleModel& m, const QVariant& v) {
+                if (v.typeId() == QMetaType::QByteArray)
+                    member(m) = v.toByteArray();
+            }};
+}
+
+// Every setting the file holds, group by group. The journal's keys are read by scripts and site
+// folders too: their names and values stay as they are.
+const QList<Entry>& entries()
+{
+    static const QList<Entry> table = {
+        boolEntry(
+            "journal/toFile", [](auto& m) -> auto& { return m.ini.journal.toFile; }),
+        textEntry(
+            "journal/folder", [](auto& m) -> auto& { return m.ini.journal.folder; }),
+        bytesEntry(
+            "window/geometry", [](auto& m) -> auto& { return m.ini.window.geometry; }),
+        bytesEntry(
+            "window/state", [](auto& m) -> auto& { return m.ini.window.state; }),
+    };
+    return table;
+}
+
+} // namespace
+
+QString iniFileName()
+{
+    return QStringLiteral("Tarvo.ini");
+}
+
+QStringList iniKeys()
+{
+    QStringList keys;
+    for (const Entry& e : entries())
+        keys << e.key;
+    return keys;
+}
+
+void ReadIni(ConsoleModel& model, const QString& path)
+{
+    if (!QFileInfo(path).isReadable())
+        return;
+    QSettings file(path, QSettings::IniFormat);
+    if (file.status() != QSettings::NoError)
+        return;
+    for (const Entry& e : entries()) {
+        if (file.contains(e.key))
+            e.set(model, file.value(e.key));
+    }
+}
+
+bool SaveIni(const ConsoleModel& model, const QString& path, QString* error)
+{
+    auto fail = [&](const QString& what) {
+        if (error)
+            *error = what;
+        return false;
+    };
+    // QSettings writes the new file under a name of its own beside the old one; it is read back and
+    // compared before it replaces the old file, so a short write (a full disk) never replaces it.
+    const QString target = QFileInfo(path).absoluteFilePath();
+    const QString temp = target + QStringLiteral(".new%1").arg(::getpid());
+    QFile::remove(temp);
+    {
+        QSettings out(temp, QSettings::IniFormat);
+        for (const Entry& e : entries())
+            out.setValue(e.key, e.get(model));
+        out.sync();
+        if (out.status() != QSettings::NoError) {
+            QFile::remove(temp);
+            return fail(QStringLiteral("cannot write %1").arg(path));
+        }
+    }
+    {
+        QSettings back(temp, QSettings::IniFormat);
+        for (const Entry& e : entries()) {
+            if (back.status() != QSettings::NoError || back.value(e.key) != e.get(model)) {
+                QFile::remove(temp);
+                return fail(QStringLiteral("cannot write %1: what was written does not read back").arg(path));
+            }
+        }
+    }
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(target).constData()) != 0) {
+        const int err = errno;
+        QFile::remove(temp);
+        return fail(QStringLiteral("cannot replace %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(err))));
+    }
+    return true;
+}
+
+} // namespace tarvo::config
