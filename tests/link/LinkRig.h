@@ -50,7 +50,7 @@ struct LinkRig {
     void connectLink() { link.Connect(settings); }
 
     bool serial = true;
-    LinkSettings settings{QStringLiteral("COM1"), QStringLiteral("127.0.0.1"), QStringLiteral("1001"), {}};
+    LinkSettings settings{QStringLiteral("COM1"), QStringLiteral("127.0.0.1"), QStringLiteral("1001"), {}, {}};
     QString timeOutDelay = QStringLiteral("1500");
     MemoryTrace trace;
     ManualClock clock;

@@ -131,6 +131,44 @@ private slots:
         rig.link.Disconnect();
     }
 
+    void lineFormatText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("canonical"); // empty: refused
+        QTest::addColumn<int>("bits");
+        QTest::newRow("the console's own") << "8N2"
+                                           << "8N2" << 11;
+        QTest::newRow("8E1") << "8e1"
+                             << "8E1" << 11;
+        QTest::newRow("7O1") << " 7o1 "
+                             << "7O1" << 10;
+        QTest::newRow("8N1") << "8N1"
+                             << "8N1" << 10;
+        QTest::newRow("mark, space") << "7S2"
+                                     << "7S2" << 11;
+        QTest::newRow("6 data bits") << "6N1"
+                                     << "" << 0;
+        QTest::newRow("3 stop bits") << "8N3"
+                                     << "" << 0;
+        QTest::newRow("unknown parity") << "8X1"
+                                        << "" << 0;
+        QTest::newRow("too long") << "8N1x"
+                                  << "" << 0;
+    }
+    void lineFormatText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, canonical);
+        QFETCH(int, bits);
+        const auto f = LineFormat::parse(text);
+        QCOMPARE(f.has_value(), !canonical.isEmpty());
+        if (f) {
+            QCOMPARE(f->text(), canonical);
+            QCOMPARE(f->bitsPerCharacter(), bits);
+        }
+        QCOMPARE(LineFormat{}.text(), QStringLiteral("8N2"));
+    }
+
     void refusedSpeedKeepsTheOldOne_data()
     {
         QTest::addColumn<QString>("speed");
