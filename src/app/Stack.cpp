@@ -12,9 +12,12 @@ std::unique_ptr<Link> Stack::consoleLink(const ConsoleModel& model, const Seams&
 Stack::Stack(const Seams& s)
     : seams(s), m_link(s.makeLink ? s.makeLink(model) : consoleLink(model, s)), link(*m_link),
       engine(model, link, s.clock, s.pump, s.prompter), polling(model, link, engine, s.pump, s.trace),
-      memoryRead(model, polling, s.prompter, s.trace), session(model, link, polling, memoryRead, s.trace)
+      memoryRead(model, polling, s.prompter, s.trace), session(model, link, polling, memoryRead, s.trace),
+      journal(s.clock), health(s.clock)
 {
     engine.setReplyHook(&memoryRead);
+    engine.addObserver(&journal);
+    engine.addObserver(&health);
     // A close asked for while a cycle ran is carried out once the cycle has unwound.
     polling.onCycleEnded = [this] { session.cycleEnded(); };
 }

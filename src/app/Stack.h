@@ -2,6 +2,8 @@
 
 #include "ConsoleModel.h"
 #include "Engine.h"
+#include "Health.h"
+#include "Journal.h"
 #include "Link.h"
 #include "MemoryRead.h"
 #include "Polling.h"
@@ -33,7 +35,8 @@ struct Seams {
 };
 
 // The whole program below the window, built once from its seams: the console's model, the link, the
-// exchange, the cycles, the memory read and the session, wired to each other. The console, the
+// exchange, the cycles, the memory read, the session, the journal and the health counters, wired to
+// each other. The console, the
 // command-line tool, the tests and the benchmarks all start from here; nothing else wires the layers.
 class Stack {
 public:
@@ -56,6 +59,9 @@ public:
     Polling polling;
     MemoryRead memoryRead;
     Session session;
+    // Observers of every attempt: the journal's rows and the per-controller counters.
+    Journal journal;
+    Health health;
 };
 
 } // namespace tarvo

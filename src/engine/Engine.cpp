@@ -201,6 +201,7 @@ AttemptRecord& Engine::newRecord(Call& call)
     call.record.slot = call.slot;
     call.record.address = m_model.address(call.slot);
     call.record.function = call.functionName;
+    call.record.sentAt = m_clock.now();
     call.recordOpen = true;
     return call.record;
 }

@@ -29,6 +29,18 @@ struct RealStack : RealSeams {
         model.setCheck(Field::CheckAdr, slot, 1);
         model.setText(Field::Address, slot, address);
     }
+    // The link to a simulator: its TCP port on this machine, or its pseudo-terminal.
+    void useLink(bool tcp, quint16 tcpPort, const QString& ptyPath)
+    {
+        if (tcp) {
+            model.choose(Field::OpTCP);
+            model.setText(Field::IP, "127.0.0.1");
+            model.setText(Field::Port, QString::number(tcpPort));
+        } else {
+            model.choose(Field::OpCOM);
+            model.setText(Field::ComPort, ptyPath);
+        }
+    }
     QString reply(int slot) const { return model.text(Field::Reponse, slot); }
     QString reply1(int slot) const { return model.text(Field::Reponse1, slot); }
 

@@ -43,18 +43,6 @@ const char* simNameOf(Protocol p)
 }
 
 // Points the console at the simulator over the chosen link.
-void useLink(RealStack& s, const SimProcess& sim, bool tcp)
-{
-    if (tcp) {
-        s.model.choose(Field::OpTCP);
-        s.model.setText(Field::IP, "127.0.0.1");
-        s.model.setText(Field::Port, QString::number(sim.tcpPort));
-    } else {
-        s.model.choose(Field::OpCOM);
-        s.model.setText(Field::ComPort, sim.ptyPath);
-    }
-}
-
 // What the simulator sends for a frame, computed by its own core: the reply must be shown exactly so.
 QString expectedReply(Protocol protocol, const QByteArray& frame)
 {
@@ -121,7 +109,7 @@ private slots:
         SimProcess sim(args);
         QVERIFY2(tcp ? sim.tcpPort != 0 : !sim.ptyPath.isEmpty(), qPrintable(sim.output.join('\n')));
         RealStack s;
-        useLink(s, sim, tcp);
+        s.useLink(tcp, sim.tcpPort, sim.ptyPath);
         s.model.choose(ConsoleModel::protocolOption(protocol));
         s.tick(0, "3");
         s.tick(2, "9");
@@ -157,7 +145,7 @@ private slots:
     {
         SimProcess sim({"--protocol", "p4", "--serial", "--fault", "3:badcheck"});
         RealStack s;
-        useLink(s, sim, false);
+        s.useLink(false, sim.tcpPort, sim.ptyPath);
         s.tick(0, "3");
         s.polling.CmdSend_Click();
         QVERIFY(!s.reply(0).isEmpty());
@@ -168,7 +156,7 @@ private slots:
     {
         SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0"});
         RealStack s;
-        useLink(s, sim, true);
+        s.useLink(true, sim.tcpPort, sim.ptyPath);
         s.tick(0, "1");
         s.tick(1, "2");
         struct Count final : ExchangeObserver {

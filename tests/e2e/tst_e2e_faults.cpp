@@ -25,8 +25,8 @@ using namespace tarvo::test;
 
 namespace {
 // Counts replies and remembers what the exchanges saw.
-struct Journal final : ExchangeObserver {
-    explicit Journal(const Clock& c) : clock(c) {}
+struct AttemptLog final : ExchangeObserver {
+    explicit AttemptLog(const Clock& c) : clock(c) {}
     void attemptFinished(const AttemptRecord& a) override
     {
         if (a.verdict == AttemptRecord::Verdict::Reply)
@@ -66,7 +66,7 @@ private slots:
         s.model.setText(Field::ComPort, device);
         s.model.setText(Field::TimeOutDelay, "200");
         s.tick(0, "1");
-        Journal journal(s.clock);
+        AttemptLog journal(s.clock);
         s.engine.addObserver(&journal);
         double gone = 0, back = 0;
         QTimer::singleShot(500, [&] {
@@ -111,7 +111,7 @@ private slots:
         s.model.setText(Field::Port, QString::number(server.serverPort()));
         s.model.setText(Field::TimeOutDelay, "200");
         s.tick(0, "1");
-        Journal journal(s.clock);
+        AttemptLog journal(s.clock);
         s.engine.addObserver(&journal);
         QTimer::singleShot(1500, [&] { s.polling.CmdStop_Click(); });
         s.polling.CmdStart_Click();
@@ -131,7 +131,7 @@ private slots:
         s.model.setText(Field::TimeOutDelay, "200");
         for (int i = 0; i < ConsoleModel::kSlots; ++i)
             s.tick(i, QString::number(i));
-        Journal journal(s.clock);
+        AttemptLog journal(s.clock);
         s.engine.addObserver(&journal);
         s.polling.CmdSend_Click();
         for (int i = 0; i < ConsoleModel::kSlots; ++i) {

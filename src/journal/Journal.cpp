@@ -1,0 +1,47 @@
+#include "Journal.h"
+
+#include "Clock.h"
+
+#include <algorithm>
+
+namespace tarvo {
+
+Journal::Journal(const Clock& clock, std::function<QDateTime()> wallClock)
+    : m_clock(clock), m_wallClock(std::move(wallClock))
+{
+}
+
+void Journal::attemptFinished(const AttemptRecord& attempt)
+{
+    if (m_sinks.empty())
+        return; // nobody reads the journal: nothing is kept
+    m_pending.append(journalRecord(attempt, m_clock.now(), m_wallClock()));
+}
+
+void Journal::add(const JournalRecord& record)
+{
+    m_pending.append(record);
+}
+
+void Journal::addSink(JournalSink* sink)
+{
+    if (sink && std::find(m_sinks.begin(), m_sinks.end(), sink) == m_sinks.end())
+        m_sinks.push_back(sink);
+}
+
+void Journal::removeSink(JournalSink* sink)
+{
+    m_sinks.erase(std::remove(m_sinks.begin(), m_sinks.end(), sink), m_sinks.end());
+}
+
+qsizetype Journal::flush()
+{
+    if (m_pending.isEmpty())
+        return 0;
+    const QList<JournalRecord> batch = std::exchange(m_pending, {});
+    for (JournalSink* sink : m_sinks)
+        sink->append(batch);
+    return batch.size();
+}
+
+} // namespace tarvo

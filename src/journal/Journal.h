@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Exchange.h"
+#include "JournalRecord.h"
+
+#include <QDateTime>
+#include <QList>
+#include <functional>
+#include <vector>
+
+namespace tarvo {
+
+class Clock;
+
+// Takes the journal's rows in batches: the view, the file, the command-line tool's output.
+class JournalSink {
+public:
+    virtual ~JournalSink() = default;
+    virtual void append(const QList<JournalRecord>& records) = 0;
+};
+
+// The journal of every attempt. As an exchange observer it only turns each attempt into a row and
+// keeps it; flush() hands what was kept to the sinks, from a timer in the console or after each round
+// in the command-line tool, so that polling never waits for a view or a disk.
+class Journal final : public ExchangeObserver {
+public:
+    // wallClock: the time of day now (the tests fix it).
+    explicit Journal(const Clock& clock, std::function<QDateTime()> wallClock = &QDateTime::currentDateTime);
+
+    // Keeps the attempt's row for the sinks; without any sink nothing is kept.
+    void attemptFinished(const AttemptRecord& attempt) override;
+    // Rows that did not come from an attempt (the bus monitor's frames, the link's own events).
+    void add(const JournalRecord& record);
+
+    void addSink(JournalSink* sink);
+    void removeSink(JournalSink* sink);
+    // Hands the rows kept since the last flush to every sink, in order. Returns how many there were.
+    qsizetype flush();
+    qsizetype pending() const { return m_pending.size(); }
+
+private:
+    const Clock& m_clock;
+    std::function<QDateTime()> m_wallClock;
+    QList<JournalRecord> m_pending;
+    std::vector<JournalSink*> m_sinks;
+};
+
+} // namespace tarvo

@@ -1,0 +1,119 @@
+#include "JournalCsv.h"
+
+#include "SafeFile.h"
+
+namespace tarvo {
+
+namespace {
+
+// RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled.
+QByteArray csvField(const QString& text)
+{
+    QByteArray f = text.toUtf8();
+    if (f.contains(',') || f.contains('"') || f.contains('\n') || f.contains('\r'))
+        f = '"' + f.replace("\"", "\"\"") + '"';
+    return f;
+}
+
+} // namespace
+
+QByteArray journalCsvHeader()
+{
+    return "time,slot,address,function,attempt,sent,received,first_byte_ms,reply_ms,verdict,detail\r\n";
+}
+
+QByteArray journalCsvRow(const JournalRecord& r)
+{
+    const QStringList fields = {isoTime(r.time),
+                                QString::number(r.slot),
+                                r.address,
+                                r.function,
+                                QString::number(r.attempt),
+                                r.sent,
+                                r.received,
+                                millisecondsText(r.firstByteMs),
+                                millisecondsText(r.replyMs),
+                                verdictName(r.verdict),
+                                r.detail};
+    QByteArray row;
+    for (const QString& f : fields)
+        row += csvField(f) + ',';
+    row.chop(1);
+    return row + "\r\n";
+}
+
+QString journalFileName(const QDateTime& started)
+{
+    return started.toString(QStringLiteral("'journal-'yyyyMMdd-HHmmss'.csv'"));
+}
+
+bool exportJournal(const QString& path, const QList<JournalRecord>& records, QString* error)
+{
+    QByteArray data = journalCsvHeader();
+    for (const JournalRecord& r : records)
+        data += journalCsvRow(r);
+    return writeFileAtomically(path, data, error);
+}
+
+JournalFile::~JournalFile()
+{
+    close();
+}
+
+bool JournalFile::open(const QString& path, QString* error)
+{
+    close();
+    m_failed = false;
+    m_file.setFileName(path);
+    // A file of that name is never overwritten: a journal only ever grows.
+    // Unbuffered: each batch goes to the system as it comes, and a short write is seen at once.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        if (error)
+            *error = QStringLiteral("cannot create %1: %2").arg(path, m_file.errorString());
+        return false;
+    }
+    const QByteArray header = journalCsvHeader();
+    if (m_file.write(header) != header.size()) {
+        if (error)
+            *error = QStringLiteral("cannot write %1: %2").arg(path, m_file.errorString());
+        m_file.close();
+        QFile::remove(path);
+        return false;
+    }
+    m_written = header.size();
+    return true;
+}
+
+void JournalFile::close()
+{
+    if (m_file.isOpen())
+        m_file.close();
+}
+
+void JournalFile::append(const QList<JournalRecord>& records)
+{
+    if (!m_file.isOpen() || records.isEmpty())
+        return;
+    QByteArray batch;
+    for (const JournalRecord& r : records)
+        batch += journalCsvRow(r);
+    const qint64 written = m_file.write(batch);
+    if (written != batch.size()) {
+        const QString reason = written < 0 ? m_file.errorString() : QStringLiteral("the disk is full");
+        m_file.resize(m_written); // no half row stays behind
+        fail(QStringLiteral("The journal file %1 could not be written (%2); it ends here")
+                 .arg(m_file.fileName(), reason));
+        return;
+    }
+    m_written += written;
+}
+
+void JournalFile::fail(const QString& problem)
+{
+    m_failed = true;
+    close();
+    if (onFailure)
+        onFailure(problem);
+}
+
+} // namespace tarvo

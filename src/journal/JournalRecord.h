@@ -1,0 +1,59 @@
+#pragma once
+
+#include "Exchange.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <cmath>
+
+namespace tarvo {
+
+// One row of the journal: one attempt of an exchange (or one message heard while listening), as the
+// journal view shows it and the journal file keeps it.
+struct JournalRecord {
+    enum class Verdict {
+        Ok,              // a reply, its check value right (or a protocol without one)
+        BadCheck,        // a reply whose check value did not match
+        NoAnswer,        // nothing came before the time-out
+        NoReplyExpected, // Bioscrypt without acknowledgement: nothing was awaited
+        Stopped,         // Stop ended the attempt
+        Error,           // the request could not be built or sent (detail says why)
+        Unknown,         // heard on the bus, not recognised as a frame of the protocol
+    };
+
+    QDateTime time;           // when the request had left (a listen: when the first byte came), local time
+    int slot = 1;             // 1 to 32, as the window numbers the slots
+    QString address;          // as typed
+    QString function;         // "ReadInput", "SendCommand", "Waiting", ...
+    int attempt = 1;          // 1 to 3
+    QString sent;             // the request's bytes, "01 04 01 00 00 06 70 34"; empty when none went out
+    QString received;         // the reply's bytes, the same way; empty when none came
+    double firstByteMs = NAN; // from the end of the request to the first reply byte; NAN: none
+    double replyMs = NAN;     // from the end of the request to the reply read; NAN: none
+    Verdict verdict = Verdict::NoAnswer;
+    QString detail; // the error text, and what the link noted
+
+    friend bool operator==(const JournalRecord&, const JournalRecord&) = default;
+};
+
+// "ok", "bad-check", "no-answer", "no-reply-expected", "stopped", "error", "unknown".
+QString verdictName(JournalRecord::Verdict verdict);
+// All seven names, in the enumeration's order.
+QStringList verdictNames();
+
+// Bytes as the journal writes them: two upper-case digits each, a space between bytes.
+QString spacedHex(const QByteArray& bytes);
+
+// The journal's row for an attempt. The attempt's times are the exchange clock's; clockNow and
+// wallNow are the same moment on that clock and on the wall, which places the attempt in the day.
+JournalRecord journalRecord(const AttemptRecord& attempt, double clockNow, const QDateTime& wallNow);
+
+// The time as the journal file writes it: ISO 8601 to the millisecond with the offset from UTC,
+// "2026-12-10T14:03:07.125+02:00".
+QString isoTime(const QDateTime& time);
+// Milliseconds with one decimal ("12.3"); empty for NAN.
+QString millisecondsText(double ms);
+
+} // namespace tarvo

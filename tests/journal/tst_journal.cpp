@@ -1,0 +1,254 @@
+// The journal's rows from scripted exchanges, the CSV file and its failures, and the health counters.
+
+#include "Conversions.h"
+#include "FakeStack.h"
+#include "Health.h"
+#include "Journal.h"
+#include "JournalCsv.h"
+#include "Replies.h"
+#include "TestFiles.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+
+// 14:03:07 at two hours east of UTC, when the tests' fake clock reads 0.
+const QDateTime kWall(QDate(2026, 12, 10), QTime(14, 3, 7), Qt::OffsetFromUTC, 2 * 3600);
+
+struct Collected final : JournalSink {
+    void append(const QList<JournalRecord>& records) override { rows += records; }
+    QList<JournalRecord> rows;
+};
+
+// A console on a scripted link, with its journal read by a test sink.
+struct Rig : FakeStack {
+    Rig()
+    {
+        journal.addSink(&collected);
+        model.setText(Field::Address, 0, "5");
+        tick(0);
+    }
+    QList<QByteArray> csv()
+    {
+        journal.flush();
+        QList<QByteArray> lines;
+        for (const JournalRecord& r : collected.rows)
+            lines << journalCsvRow(r).chopped(2);
+        return lines;
+    }
+    // The wall clock moves with the fake clock, from kWall at its 0.
+    Journal journal{clock, [this] { return kWall.addMSecs(qRound64(clock.t * 1000)); }};
+    Collected collected;
+    bool attached = [this] {
+        engine.addObserver(&journal);
+        return true;
+    }();
+};
+
+QString hexOf(const QByteArray& bytes)
+{
+    return spacedHex(bytes);
+}
+
+} // namespace
+
+class TestJournal : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QDir::setCurrent(m_dir->path());
+    }
+
+    // One scripted exchange per row; its journal rows, every column, exactly.
+    void rowsOfScriptedExchanges_data()
+    {
+        QTest::addColumn<QString>("script");
+        // The CSV rows, with <t1>.. for when the first, second, third request left, <sent> and <reply>
+        // for the frames. The replies come 10 ms after the request and are read one scanning delay
+        // (50 ms, and the pass that sees it run out) after that.
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("answered first time")
+            << "answer" << QStringList{"<t1>,1,5,ReadInput,1,<sent>,<reply>,10.0,61.0,ok,"};
+        QTest::newRow("answered on the third")
+            << "third"
+            << QStringList{"<t1>,1,5,ReadInput,1,<sent>,,,,no-answer,", "<t2>,1,5,ReadInput,2,<sent>,,,,no-answer,",
+                           "<t3>,1,5,ReadInput,3,<sent>,<reply>,10.0,61.0,ok,"};
+        QTest::newRow("no answer") << "silent"
+                                   << QStringList{"<t1>,1,5,ReadInput,1,<sent>,,,,no-answer,",
+                                                  "<t2>,1,5,ReadInput,2,<sent>,,,,no-answer,",
+                                                  "<t3>,1,5,ReadInput,3,<sent>,,,,no-answer,"};
+        QTest::newRow("bad check") << "badcheck"
+                                   << QStringList{"<t1>,1,5,ReadInput,1,<sent>,<reply>,10.0,61.0,bad-check,"};
+        QTest::newRow("Bioscrypt without acknowledgement")
+            << "replyless" << QStringList{"<t1>,1,5,SendCommand,1,<sent>,,,,no-reply-expected,"};
+        QTest::newRow("stopped") << "stop" << QStringList{"<t1>,1,5,ReadInput,1,<sent>,,,,stopped,"};
+        QTest::newRow("error, quoted") << "error"
+                                       << QStringList{"2026-12-10T14:03:07.000+02:00,1,\"1,5\",ReadInput,1,,,,,error,"
+                                                      "\"Address \"\"1,5\"\" is not a number\""};
+    }
+    void rowsOfScriptedExchanges()
+    {
+        QFETCH(QString, script);
+        QFETCH(QStringList, rows);
+        Rig r;
+        const QByteArray good = p4Reply(QByteArray::fromHex("0602020049"));
+        QByteArray reply = good;
+        int writes = 0;
+        if (script == "badcheck")
+            reply[reply.size() - 2] = static_cast<char>(reply[reply.size() - 2] ^ 0x55);
+        r.link.onWrite = [&](const QByteArray&) {
+            ++writes;
+            if (script == "silent" || script == "stop" || (script == "third" && writes < 3))
+                return;
+            r.link.reply(0.010, reply);
+        };
+        if (script == "stop")
+            r.pump.at(0.7, [&] { r.model.StopRequested = true; });
+        if (script == "error")
+            r.model.setText(Field::Address, 0, "1,5");
+        if (script == "replyless") {
+            r.model.choose(Field::OptBioscrypt);
+            r.model.setListIndex(Field::Function, 4);
+            r.model.setText(Field::Cmd, "0105");
+        }
+        r.polling.CmdSend_Click();
+
+        const QString sent = hexOf(r.link.writes.value(0));
+        QStringList expected;
+        for (QString row : rows) {
+            for (int k = 0; k < r.link.writeTimes.size(); ++k)
+                row.replace(QStringLiteral("<t%1>").arg(k + 1),
+                            isoTime(kWall.addMSecs(qRound64(r.link.writeTimes[k] * 1000))));
+            expected << row.replace("<sent>", sent).replace("<reply>", hexOf(reply));
+        }
+        QStringList actual;
+        for (const QByteArray& line : r.csv())
+            actual << QString::fromUtf8(line);
+        QCOMPARE(actual, expected);
+    }
+
+    // Listening sends nothing: each message is a row of its own, timed from its first byte.
+    void listeningRecordsWhatArrived()
+    {
+        Rig r;
+        r.model.setListIndex(Field::Function, 6);
+        r.link.reply(0.200, QByteArray::fromHex("0102"));
+        r.pump.at(0.500, [&] { r.model.StopRequested = true; });
+        r.polling.CmdSend_Click();
+        const QList<QByteArray> rows = r.csv();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0], QByteArray("2026-12-10T14:03:07.200+02:00,1,5,Waiting,1,,01 02,,,ok,"));
+    }
+
+    void csvHeaderAndFileName()
+    {
+        QCOMPARE(
+            journalCsvHeader(),
+            QByteArray("time,slot,address,function,attempt,sent,received,first_byte_ms,reply_ms,verdict,detail\r\n"));
+        QCOMPARE(journalFileName(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5))),
+                 QStringLiteral("journal-20260102-030405.csv"));
+        JournalRecord r;
+        r.time = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), Qt::OffsetFromUTC, -(3 * 3600 + 30 * 60));
+        r.detail = QStringLiteral("line one\nline \"two\"");
+        QCOMPARE(journalCsvRow(r),
+                 QByteArray("2026-01-02T03:04:05.006-03:30,1,,,1,,,,,no-answer,\"line one\nline \"\"two\"\"\"\r\n"));
+    }
+
+    // A disk that fills up mid-run: the failure is told once, the rows before it stay whole, and the
+    // file takes nothing more.
+    void writeFailureKeepsWholeRows()
+    {
+        JournalFile file;
+        QStringList problems;
+        file.onFailure = [&](const QString& p) { problems << p; };
+        QVERIFY(file.open("j.csv"));
+        JournalRecord row;
+        row.time = kWall;
+        row.detail = QString(100, QLatin1Char('x'));
+        const qsizetype rowBytes = journalCsvRow(row).size();
+        file.append({row, row});
+        withFullDiskAfter(static_cast<rlim_t>(journalCsvHeader().size() + 3 * rowBytes + rowBytes / 2), [&] {
+            file.append({row, row});
+        });
+        file.append({row});
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems[0].contains("j.csv"), qPrintable(problems[0]));
+        QVERIFY(file.failed());
+        QCOMPARE(fileContent("j.csv"), journalCsvHeader() + journalCsvRow(row) + journalCsvRow(row));
+    }
+
+    void exportReplacesAsAWhole()
+    {
+        QVERIFY(writeFile("export.csv", "older"));
+        JournalRecord row;
+        row.time = kWall;
+        QVERIFY(exportJournal("export.csv", {row}));
+        QCOMPARE(fileContent("export.csv"), journalCsvHeader() + journalCsvRow(row));
+        bool ok = true;
+        withFullDiskAfter(10, [&] { ok = exportJournal("export.csv", {row, row}); });
+        QVERIFY(!ok);
+        QCOMPARE(fileContent("export.csv"), journalCsvHeader() + journalCsvRow(row));
+    }
+
+    // A silent controller and a flaky one (it answers every second request's second attempt) beside
+    // a steady one, over three rounds; counters survive Stop and Start, and start again with a new
+    // address.
+    void healthCounters()
+    {
+        FakeStack s;
+        Health health(s.clock, [] { return kWall; });
+        s.engine.addObserver(&health);
+        for (int slot : {0, 1, 2}) {
+            s.tick(slot);
+            s.model.setText(Field::Address, slot, QString::number(slot + 10));
+        }
+        int toFlaky = 0;
+        s.link.onWrite = [&](const QByteArray& frame) {
+            const int wire = static_cast<unsigned char>(frame[0]);
+            if (wire == 12) // console address 11: silent
+                return;
+            if (wire == 13 && ++toFlaky % 2 == 1) // console address 12: every other request first ignored
+                return;
+            s.link.reply(0.020, p4Reply(QByteArray(1, static_cast<char>(wire)) + QByteArray::fromHex("020200")));
+        };
+        for (int round = 0; round < 3; ++round)
+            s.polling.CmdSend_Click();
+        const Health::Slot& steady = health.slot(0);
+        QCOMPARE(steady.requests, 3);
+        QCOMPARE(steady.answered, 3);
+        QCOMPARE(steady.extraTries, 0);
+        QCOMPARE(steady.minFirstByteMs, 20.0);
+        QCOMPARE(steady.successShare(), 1.0);
+        const Health::Slot& silent = health.slot(1);
+        QCOMPARE(silent.requests, 3);
+        QCOMPARE(silent.noAnswer, 3);
+        QCOMPARE(silent.extraTries, 6);
+        QVERIFY(std::isnan(silent.meanFirstByteMs()));
+        QVERIFY(!silent.lastAnswered.isValid());
+        const Health::Slot& flaky = health.slot(2);
+        QCOMPARE(flaky.requests, 3);
+        QCOMPARE(flaky.answered, 3);
+        QCOMPARE(flaky.extraTries, 3);
+        QCOMPARE(flaky.lastAnswered.isValid(), true);
+
+        s.model.setText(Field::Address, 0, "99");
+        s.polling.CmdSend_Click();
+        QCOMPARE(health.slot(0).requests, 1);
+        QCOMPARE(health.slot(0).address, QStringLiteral("99"));
+        QCOMPARE(health.slot(1).requests, 4);
+        health.reset();
+        QVERIFY(!health.seen(1));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_APPLESS_MAIN(TestJournal)
+#include "tst_journal.moc"
