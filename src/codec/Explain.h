@@ -1,0 +1,69 @@
+#pragma once
+
+#include "Framing.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace tarvo {
+
+// One field of a frame: which bytes it takes and what they say.
+struct FrameField {
+    int offset = 0;  // its first byte
+    int length = 0;  // its bytes
+    QString name;    // "address", "function", "length", "command", "data", "check value", "end byte", ...
+    QString meaning; // what the bytes say: "console address 5", "read input registers", ...
+
+    friend bool operator==(const FrameField&, const FrameField&) = default;
+};
+
+// What a frame's check value says. Unchecked: the protocol has none (None). NotAFrame: the bytes are
+// not laid out as a frame of the protocol (too short, a header missing, a count that does not fit).
+enum class CheckVerdict { Ok, Bad, Unchecked, NotAFrame };
+QString checkVerdictName(CheckVerdict verdict); // "ok", "bad-check", "unchecked", "not-a-frame"
+
+// A frame taken apart: its fields in order, and its check value as carried and as computed.
+struct FrameExplanation {
+    QByteArray bytes;
+    QList<FrameField> fields;
+    bool reply = false;  // read as a reply (otherwise as a request)
+    QString checkName;   // "CRC-16/MODBUS", "CRC-16/XMODEM", "byte sum", "negated byte sum"; empty: none
+    QByteArray received; // the check value the frame carries
+    QByteArray computed; // the check value of the bytes it covers
+    CheckVerdict verdict = CheckVerdict::Unchecked;
+    QString problem; // for NotAFrame: why
+
+    // The field a byte belongs to; -1 for none.
+    int fieldAt(int byteOffset) const;
+};
+
+// The frames the console sends for a function on one slot, exactly as it builds them, each with its
+// fields named. `function` is one of the function names ("ReadInput", ... "SendQuery", "SendCommand");
+// for SendCommand, `command` is the command text (several lines give several frames; comment and empty
+// lines none). A request the console would refuse raises as it does there (RequestRefused, or a
+// conversion error for an address that is no number).
+QList<FrameExplanation> explainRequests(const RequestSettings& settings, const QString& function, const QString& query,
+                                        const QString& command, bool firstView = true);
+
+// Any frame of the protocol, request or reply, taken apart and checked. A frame of Protocol 4, 4+ or
+// Customer Protocol is read as a reply when its count byte fits its length and its check holds that
+// way, otherwise as a request; Modbus replies name the function, byte count, data words and exception
+// codes. encrypt/password: the pass phrase that Protocol 4+ sums include.
+FrameExplanation explainFrame(Protocol protocol, const QByteArray& bytes, bool encrypt = false,
+                              const QString& password = {});
+
+// Modbus exception names by code ("Illegal Data Address" for 02); empty for a code without one.
+QString modbusExceptionName(int code);
+
+// The complete frame for a body under one of the framings' check values: CRC-16/MODBUS appended
+// (Modbus), CRC-16/XMODEM and the end byte (Protocol 4, Customer), the byte sum and the end byte
+// (Protocol 4+), or the header and the reversed negated byte sum (Bioscrypt).
+enum class CheckKind { Crc16Modbus, Crc16XmodemWithEnd, ByteSumWithEnd, NegatedSum };
+QByteArray appendCheck(CheckKind kind, const QByteArray& body);
+
+// Length of the first complete frame of the protocol at the start of the bytes whose check value
+// holds; 0 when there is none. Cuts back-to-back frames apart where nothing else can.
+int completeFrameLength(Protocol protocol, const QByteArray& bytes, bool encrypt = false, const QString& password = {});
+
+} // namespace tarvo

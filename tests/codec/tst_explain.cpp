@@ -1,0 +1,242 @@
+// Frames taken apart field by field: the requests the console builds (the worked frames of the wire
+// format), replies of every protocol with their check values, and the check values appended to a body.
+
+#include "Errors.h"
+#include "Explain.h"
+#include "RequestSettingsFor.h"
+#include "Requests.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <boost/crc.hpp>
+
+using namespace tarvo;
+
+namespace {
+
+// "address:1 function:1 start:2 count:2 check value:2": each field's name and length, in order.
+QString layout(const FrameExplanation& e)
+{
+    QStringList parts;
+    int at = 0;
+    for (const FrameField& f : e.fields) {
+        if (f.offset != at)
+            return QStringLiteral("gap before %1").arg(f.name);
+        parts << QStringLiteral("%1:%2").arg(f.name).arg(f.length);
+        at += f.length;
+    }
+    if (at != e.bytes.size())
+        parts << QStringLiteral("(%1 bytes not in a field)").arg(e.bytes.size() - at);
+    return parts.join(QLatin1Char(' '));
+}
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
+
+} // namespace
+
+class TestExplain : public QObject {
+    Q_OBJECT
+private slots:
+    // The console's own requests, as sent, with their fields.
+    void requests_data()
+    {
+        QTest::addColumn<Protocol>("protocol");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("function");
+        QTest::addColumn<QString>("command"); // SendCommand's text, or SendQuery's code
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("fields");
+        QTest::newRow("Modbus read input")
+            << Protocol::Modbus << "0"
+            << "ReadInput"
+            << "" << hex("01020000001079C6") << "address:1 function:1 start:2 count:2 check value:2";
+        QTest::newRow("Modbus command") << Protocol::Modbus << "0"
+                                        << "SendCommand"
+                                        << "0300000002" << hex("010300000002C40B")
+                                        << "address:1 command:5 check value:2";
+        QTest::newRow("Protocol 4+ read buffer")
+            << Protocol::Protocol4Plus << "16"
+            << "ReadBuffer100"
+            << "" << hex("110401000006001C04") << "address:1 function:1 start:2 count:2 check value:2 end byte:1";
+        QTest::newRow("Protocol 4+ command") << Protocol::Protocol4Plus << "5"
+                                             << "SendCommand"
+                                             << "0102"
+                                             << hex("400502010200"
+                                                    "4A04")
+                                             << "lead byte:1 address:1 length:1 command:2 check value:2 end byte:1";
+        QTest::newRow("Bioscrypt command") << Protocol::Bioscrypt << "1"
+                                           << "SendCommand"
+                                           << "0105" << hex("40286BFE00100010105000000000FFFF08FF")
+                                           << "header:4 address:2 0001:2 command:2 zeros:4 check value:4";
+        QTest::newRow("Bioscrypt with data")
+            << Protocol::Bioscrypt << "1"
+            << "SendCommand"
+            << "0105ABCD" << QByteArray() << "header:4 address:2 0001:2 command:2 data:2 zeros:4 check value:4";
+        QTest::newRow("None") << Protocol::None << "0"
+                              << "SendCommand"
+                              << "A1B2" << hex("A1B2") << "command:2";
+        QTest::newRow("query") << Protocol::Protocol4 << "5"
+                               << "SendQuery"
+                               << "07" << QByteArray() << "address:1 function:1 query code:1 check value:2 end byte:1";
+    }
+    void requests()
+    {
+        QFETCH(Protocol, protocol);
+        QFETCH(QString, address);
+        QFETCH(QString, function);
+        QFETCH(QString, command);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, fields);
+        RequestSettings s = test::settingsFor(protocol, address);
+        const bool query = function == fn::SendQuery;
+        const QList<FrameExplanation> frames = explainRequests(s, function, query ? command : QString(), command);
+        QCOMPARE(frames.size(), 1);
+        const FrameExplanation& e = frames[0];
+        // The frame is the one the console sends.
+        const QString text = function == fn::SendCommand ? commandRequestText(*commandLine(command, s), s)
+                                                         : fixedRequest(function, address, command, true).text;
+        QCOMPARE(e.bytes, frameToBytes(frameRequest(text, s)));
+        if (!bytes.isEmpty())
+            QCOMPARE(e.bytes, bytes);
+        QCOMPARE(layout(e), fields);
+        QCOMPARE(e.verdict, protocol == Protocol::None ? CheckVerdict::Unchecked : CheckVerdict::Ok);
+        QVERIFY(!e.reply);
+    }
+
+    void severalFrames()
+    {
+        const RequestSettings s = test::settingsFor(Protocol::Protocol4, "3");
+        QCOMPARE(explainRequests(s, "ReadBuffer", {}, {}).size(), 2); // both forms go out
+        QCOMPARE(explainRequests(s, "SendCommand", {}, "73\r\n/ comment\r\n\r\n71").size(), 2);
+        QCOMPARE(explainRequests(s, "Waiting", {}, {}).size(), 0);
+        QVERIFY_THROWS_EXCEPTION(RequestRefused, explainRequests(s, "SendCommand", {}, "7G"));
+    }
+
+    // Replies, each also with one byte changed: the bad verdict, both check values shown.
+    void replies_data()
+    {
+        QTest::addColumn<Protocol>("protocol");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<QString>("meaning"); // of the third field
+        QTest::newRow("Modbus registers") << Protocol::Modbus << hex("06040405000501")
+                                          << "address:1 function:1 byte count:1 register 1:2 register 2:2 check value:2"
+                                          << "4";
+        QTest::newRow("Modbus exception")
+            << Protocol::Modbus << hex("068402") << "address:1 function:1 exception:1 check value:2"
+            << "02: Illegal Data Address";
+        QTest::newRow("Protocol 4") << Protocol::Protocol4 << hex("010202AABB")
+                                    << "first byte:1 second byte:1 count:1 data:2 check value:2 end byte:1"
+                                    << "2 data bytes";
+        QTest::newRow("Protocol 4+") << Protocol::Protocol4Plus << hex("1104020005")
+                                     << "first byte:1 second byte:1 count:1 data:2 check value:2 end byte:1"
+                                     << "2 data bytes";
+        QTest::newRow("Customer") << Protocol::Customer << hex("AA0502AB12")
+                                  << "first byte:1 second byte:1 count:1 data:2 check value:2 end byte:1"
+                                  << "2 data bytes";
+        QTest::newRow("Bioscrypt") << Protocol::Bioscrypt << hex("40286BFE00100010105000000000")
+                                   << "header:4 address:2 0001:2 command:2 zeros:4 check value:4"
+                                   << "";
+    }
+    void replies()
+    {
+        QFETCH(Protocol, protocol);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, fields);
+        QFETCH(QString, meaning);
+        // The replies are written here without their check value (and end byte): append them.
+        QByteArray frame;
+        switch (protocol) {
+        case Protocol::Modbus:
+            frame = appendCheck(CheckKind::Crc16Modbus, bytes);
+            break;
+        case Protocol::Protocol4Plus:
+            frame = appendCheck(CheckKind::ByteSumWithEnd, bytes);
+            break;
+        case Protocol::Bioscrypt:
+            frame = appendCheck(CheckKind::NegatedSum, bytes.mid(4));
+            break;
+        default:
+            frame = appendCheck(CheckKind::Crc16XmodemWithEnd, bytes);
+        }
+        const FrameExplanation good = explainFrame(protocol, frame);
+        QCOMPARE(good.verdict, CheckVerdict::Ok);
+        QCOMPARE(layout(good), fields);
+        if (!meaning.isEmpty())
+            QCOMPARE(good.fields[2].meaning, meaning);
+        QCOMPARE(completeFrameLength(protocol, frame + hex("0102")), frame.size());
+
+        QByteArray changed = frame;
+        const qsizetype inside = changed.size() / 2 - 1; // a byte the check value covers
+        changed[inside] = static_cast<char>(changed[inside] ^ 0x01);
+        const FrameExplanation bad = explainFrame(protocol, changed);
+        QCOMPARE(bad.verdict, CheckVerdict::Bad);
+        QCOMPARE(bad.received, good.received);
+        QVERIFY(bad.computed != bad.received);
+        QVERIFY(!bad.checkName.isEmpty());
+    }
+
+    void notFrames_data()
+    {
+        QTest::addColumn<Protocol>("protocol");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<CheckVerdict>("verdict");
+        QTest::newRow("Modbus, 3 bytes") << Protocol::Modbus << hex("010203") << CheckVerdict::NotAFrame;
+        QTest::newRow("Protocol 4, 3 bytes") << Protocol::Protocol4 << hex("010203") << CheckVerdict::NotAFrame;
+        QTest::newRow("Bioscrypt without header")
+            << Protocol::Bioscrypt << hex("0102030405060708") << CheckVerdict::NotAFrame;
+        QTest::newRow("None") << Protocol::None << hex("0102") << CheckVerdict::Unchecked;
+    }
+    void notFrames()
+    {
+        QFETCH(Protocol, protocol);
+        QFETCH(QByteArray, bytes);
+        QFETCH(CheckVerdict, verdict);
+        const FrameExplanation e = explainFrame(protocol, bytes);
+        QCOMPARE(e.verdict, verdict);
+        QCOMPARE(e.problem.isEmpty(), verdict != CheckVerdict::NotAFrame);
+        QCOMPARE(completeFrameLength(protocol, bytes), 0);
+    }
+
+    // Every kind of check value against an independent implementation.
+    void appendedChecks()
+    {
+        QRandomGenerator random(20261210);
+        for (int round = 0; round < 200; ++round) {
+            QByteArray body(static_cast<qsizetype>(random.bounded(1, 40)), '\0');
+            for (char& b : body)
+                b = static_cast<char>(random.bounded(256));
+            boost::crc_optimal<16, 0x8005, 0xFFFF, 0, true, true> modbus;
+            modbus.process_bytes(body.constData(), static_cast<size_t>(body.size()));
+            const quint16 m = modbus.checksum();
+            QCOMPARE(appendCheck(CheckKind::Crc16Modbus, body), body + char(m & 0xFF) + char(m >> 8));
+
+            boost::crc_optimal<16, 0x1021, 0, 0, false, false> xmodem;
+            xmodem.process_bytes(body.constData(), static_cast<size_t>(body.size()));
+            const quint16 x = xmodem.checksum();
+            QCOMPARE(appendCheck(CheckKind::Crc16XmodemWithEnd, body), body + char(x >> 8) + char(x & 0xFF) + '\x04');
+
+            quint32 sum = 0;
+            for (char b : body)
+                sum += static_cast<unsigned char>(b);
+            const quint16 s16 = static_cast<quint16>(sum);
+            QCOMPARE(appendCheck(CheckKind::ByteSumWithEnd, body), body + char(s16 >> 8) + char(s16 & 0xFF) + '\x04');
+
+            // The negated sum: the four bytes of -sum, each group of four digits reversed.
+            const quint32 neg = 0u - sum;
+            QString digits = QStringLiteral("%1").arg(neg, 8, 16, QLatin1Char('0')).toUpper();
+            QString reversed;
+            for (int i = 0; i < 8; i += 4)
+                for (int k = 3; k >= 0; --k)
+                    reversed += digits[i + k];
+            QCOMPARE(appendCheck(CheckKind::NegatedSum, body),
+                     QByteArray::fromHex("40286BFE") + body + QByteArray::fromHex(reversed.toLatin1()));
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(TestExplain)
+#include "tst_explain.moc"
