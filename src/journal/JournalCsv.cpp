@@ -25,7 +25,7 @@ QByteArray journalCsvHeader()
 QByteArray journalCsvRow(const JournalRecord& r)
 {
     const QStringList fields = {isoTime(r.time),
-                                QString::number(r.slot),
+                                r.slot > 0 ? QString::number(r.slot) : QString(), // none: heard on the bus
                                 r.address,
                                 r.function,
                                 QString::number(r.attempt),

@@ -1,0 +1,88 @@
+#include "BusMonitor.h"
+
+#include "Clock.h"
+#include "EventPump.h"
+#include "Link.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarvo {
+
+namespace {
+// The longest a pass sleeps with no frame open; arrivals wake it at once.
+constexpr double kIdleSleepSeconds = 0.05;
+} // namespace
+
+BusMonitor::BusMonitor(Link& link, const Clock& clock, EventPump& pump, std::function<QDateTime()> wallClock)
+    : m_link(link), m_clock(clock), m_pump(pump), m_wallClock(std::move(wallClock))
+{
+}
+
+double BusMonitor::gapFor(const Options& options) const
+{
+    return options.gapSeconds > 0 ? options.gapSeconds : FrameSplitter::defaultGap(m_link.characterSeconds());
+}
+
+JournalRecord BusMonitor::record(const HeardFrame& frame, const Options& options) const
+{
+    const FrameExplanation e = explainFrame(options.protocol, frame.bytes, options.encrypt, options.password);
+    JournalRecord r;
+    r.time = m_wallClock().addMSecs(-qRound64((m_clock.now() - frame.firstByteAt) * 1000));
+    r.slot = 0;
+    r.function = QStringLiteral("Monitor");
+    r.received = spacedHex(frame.bytes);
+    switch (e.verdict) {
+    case CheckVerdict::Ok:
+        r.verdict = JournalRecord::Verdict::Ok;
+        break;
+    case CheckVerdict::Bad:
+        r.verdict = JournalRecord::Verdict::BadCheck;
+        break;
+    default:
+        r.verdict = JournalRecord::Verdict::Unknown;
+        break;
+    }
+    if (e.verdict == CheckVerdict::NotAFrame)
+        r.detail = e.problem;
+    else if (e.verdict != CheckVerdict::Unchecked)
+        r.detail = e.reply ? QStringLiteral("reply") : QStringLiteral("request");
+    if (e.verdict == CheckVerdict::Bad)
+        r.detail += QStringLiteral("; %1 carried %2, computed %3")
+                        .arg(e.checkName, spacedHex(e.received), spacedHex(e.computed));
+    return r;
+}
+
+void BusMonitor::run(const Options& options, const std::function<bool()>& stop,
+                     const std::function<void(const JournalRecord&)>& onFrame)
+{
+    const double character = m_link.characterSeconds();
+    FrameSplitter splitter(gapFor(options), character, [&options](const QByteArray& bytes) {
+        return completeFrameLength(options.protocol, bytes, options.encrypt, options.password);
+    });
+    auto hand = [&](const QList<HeardFrame>& frames) {
+        for (const HeardFrame& f : frames)
+            onFrame(record(f, options));
+    };
+    m_link.setWakeThreshold(1);
+    for (;;) {
+        // Sleep until something comes or, with a frame open, until its gap would have passed.
+        const double until = splitter.hasOpenFrame() ? splitter.openFrameDeadline() : m_clock.now() + kIdleSleepSeconds;
+        const double remaining = std::clamp(until - m_clock.now(), 0.0, kIdleSleepSeconds);
+        m_pump.processEvents(static_cast<int>(std::ceil(remaining * 1000)) + 1);
+        if (stop()) {
+            hand(splitter.finish());
+            return;
+        }
+        const int32_t pending = std::max<int32_t>(m_link.ReceivedBufferCount(), m_link.ArrivalCount());
+        if (pending > 0) {
+            const QByteArray bytes = m_link.ReadData();
+            m_link.ClearArrivalCount();
+            hand(splitter.feed(bytes, m_clock.now()));
+        } else {
+            hand(splitter.idle(m_clock.now()));
+        }
+    }
+}
+
+} // namespace tarvo

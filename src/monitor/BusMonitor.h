@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Explain.h"
+#include "FrameSplitter.h"
+#include "JournalRecord.h"
+
+#include <QDateTime>
+#include <functional>
+
+namespace tarvo {
+
+class Clock;
+class EventPump;
+class Link;
+
+// Listens to a bus without sending: what the open link hears is cut into frames, each stamped with its
+// first byte's time and checked as a request or a reply of the chosen protocol, and handed on as a
+// journal row (verdict ok, bad-check or unknown). Bytes are never dropped: the link keeps what comes
+// while a frame is handed on, and every byte read goes into exactly one frame.
+class BusMonitor {
+public:
+    struct Options {
+        Protocol protocol = Protocol::Modbus;
+        bool encrypt = false;
+        QString password;
+        double gapSeconds = 0; // the silence that ends a frame; 0: 3.5 characters of the link, at least 1 ms
+    };
+
+    BusMonitor(Link& link, const Clock& clock, EventPump& pump,
+               std::function<QDateTime()> wallClock = &QDateTime::currentDateTime);
+
+    // Listens until stop() holds, passing each frame to onFrame as it ends. The link must be open.
+    void run(const Options& options, const std::function<bool()>& stop,
+             const std::function<void(const JournalRecord&)>& onFrame);
+
+    // The row for a frame heard at the given times (clock seconds).
+    JournalRecord record(const HeardFrame& frame, const Options& options) const;
+
+    // How the gap is taken when the options leave it to the link.
+    double gapFor(const Options& options) const;
+
+private:
+    Link& m_link;
+    const Clock& m_clock;
+    EventPump& m_pump;
+    std::function<QDateTime()> m_wallClock;
+};
+
+} // namespace tarvo
