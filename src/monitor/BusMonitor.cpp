@@ -12,6 +12,8 @@ namespace tarvo {
 namespace {
 // The longest a pass sleeps with no frame open; arrivals wake it at once.
 constexpr double kIdleSleepSeconds = 0.05;
+// Bytes taken at a time while a frame is open.
+constexpr int kBatchBytes = 32;
 } // namespace
 
 BusMonitor::BusMonitor(Link& link, const Clock& clock, EventPump& pump, std::function<QDateTime()> wallClock)
@@ -64,12 +66,18 @@ void BusMonitor::run(const Options& options, const std::function<bool()>& stop,
         for (const HeardFrame& f : frames)
             onFrame(record(f, options));
     };
-    m_link.setWakeThreshold(1);
+    double lastRead = m_clock.now();
     for (;;) {
-        // Sleep until something comes or, with a frame open, until its gap would have passed.
-        const double until = splitter.hasOpenFrame() ? splitter.openFrameDeadline() : m_clock.now() + kIdleSleepSeconds;
+        // A frame's first byte wakes the monitor at once, so that its time is right; while a frame is
+        // open the bytes are taken in batches (a wake per byte would cost more than the bus brings),
+        // and a quiet line ends the wait once a batch's time and the gap have passed.
+        const bool open = splitter.hasOpenFrame();
+        m_link.setWakeThreshold(open ? kBatchBytes : 1);
+        const double until = open ? std::max(splitter.openFrameDeadline(),
+                                             lastRead + (kBatchBytes - 1) * character + splitter.gapSeconds())
+                                  : m_clock.now() + kIdleSleepSeconds;
         const double remaining = std::clamp(until - m_clock.now(), 0.0, kIdleSleepSeconds);
-        m_pump.processEvents(static_cast<int>(std::ceil(remaining * 1000)) + 1);
+        m_pump.processEvents(static_cast<int>(std::ceil(remaining * 1000)));
         if (stop()) {
             hand(splitter.finish());
             return;
@@ -78,7 +86,8 @@ void BusMonitor::run(const Options& options, const std::function<bool()>& stop,
         if (pending > 0) {
             const QByteArray bytes = m_link.ReadData();
             m_link.ClearArrivalCount();
-            hand(splitter.feed(bytes, m_clock.now()));
+            lastRead = m_clock.now();
+            hand(splitter.feed(bytes, lastRead));
         } else {
             hand(splitter.idle(m_clock.now()));
         }

@@ -19,7 +19,8 @@ struct HeardFrame {
 // moment it was read; within a read the bytes are taken to have come one character time apart, the
 // last at the stamp. A silence longer than the gap between the last byte of one read and the first of
 // the next ends a frame. Where a read holds the end of one frame and the start of the next (no gap can
-// be seen inside a read), a frame whose check value holds (completeLength) is cut off first.
+// be seen inside a read), a frame whose check value holds (completeLength) is cut off first; and where
+// a read that comes late only seems to follow a gap, a frame that these bytes make whole goes on.
 class FrameSplitter {
 public:
     // gapSeconds: the silence that ends a frame. characterSeconds: one character on the line (0 for
@@ -39,11 +40,15 @@ public:
     QList<HeardFrame> finish();
 
     bool hasOpenFrame() const { return !m_open.bytes.isEmpty(); }
-    // When the open frame ends if nothing more comes; for a timer.
-    double openFrameDeadline() const { return m_open.lastByteAt + m_gap; }
+    // When the open frame ends if nothing more comes; for a timer. A frame known to be unfinished
+    // (its protocol's layout says more must come) waits ten gaps, at least 20 ms.
+    double openFrameDeadline() const;
     double gapSeconds() const { return m_gap; }
 
 private:
+    double silenceThatEnds() const;
+    // Whether bytes that seem to come after a gap finish the open frame all the same.
+    bool continuesOpenFrame(const QByteArray& bytes) const;
     // Cuts complete frames off the open one while something follows them.
     void cutCompleteFrames(QList<HeardFrame>& out);
 

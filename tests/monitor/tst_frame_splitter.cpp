@@ -13,6 +13,7 @@ using namespace tarvo;
 struct Read {
     QByteArray bytes;
     double silenceInGaps; // silence before the read's first byte, in gaps
+    bool late = false;    // read late: the silence was only that the read came late, no timer saw it
 };
 Q_DECLARE_METATYPE(QList<Read>)
 
@@ -36,7 +37,8 @@ QList<HeardFrame> split(const QString& line, int baud, const QList<Read>& reads,
     for (const Read& r : reads) {
         const double first = last + r.silenceInGaps * gap;
         last = first + static_cast<double>(r.bytes.size() - 1) * c;
-        frames += splitter.idle(first - c); // a timer looking just before the read
+        if (!r.late)
+            frames += splitter.idle(first - c); // a timer looking just before the read
         frames += splitter.feed(r.bytes, last);
     }
     frames += splitter.idle(last + 2 * gap);
@@ -77,6 +79,12 @@ private slots:
             QTest::addRow("%s: gap just below, frames recognised", qPrintable(line))
                 << line << QList<Read>{{kRequest, 5}, {kReply, 0.95}} << true << QStringList{a, b};
         }
+        QTest::newRow("a late read seems to follow a gap: the frame it makes whole goes on")
+            << "8N2" << QList<Read>{{kReply.left(5), 5}, {kReply.mid(5), 1.5, true}} << true << QStringList{b};
+        QTest::newRow("a late read, frames unknown: the gap decides")
+            << "8N2" << QList<Read>{{kReply.left(5), 5}, {kReply.mid(5), 1.5, true}} << false
+            << QStringList{QString::fromLatin1(kReply.left(5).toHex().toUpper()),
+                           QString::fromLatin1(kReply.mid(5).toHex().toUpper())};
         QTest::newRow("a frame across two reads")
             << "8N2" << QList<Read>{{kRequest.left(3), 5}, {kRequest.mid(3), 0.5}} << true << QStringList{a};
         QTest::newRow("two frames in one read")
@@ -84,6 +92,8 @@ private slots:
         QTest::newRow("a garbage byte between frames")
             << "8N2" << QList<Read>{{kRequest, 5}, {QByteArray("\xFF", 1), 2}, {kReply, 2}} << true
             << QStringList{a, "FF", b};
+        QTest::newRow("a pause inside a known frame, shorter than 10 gaps")
+            << "8N2" << QList<Read>{{kReply.left(5), 5}, {kReply.mid(5), 4}} << true << QStringList{b};
         QTest::newRow("a frame cut short at the end")
             << "8E1" << QList<Read>{{kRequest, 5}, {kReply.left(4), 3}} << true
             << QStringList{a, QString::fromLatin1(kReply.left(4).toHex().toUpper())};
