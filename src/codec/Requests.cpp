@@ -4,7 +4,18 @@
 #include "Errors.h"
 #include "Number.h"
 
+#include <array>
+
 namespace tarvo {
+
+std::optional<QString> fn::forListIndex(int index)
+{
+    static const std::array<QString, 7> names = {ReadInput,   ReadBuffer, ReadBuffer100, ReadBuffer110,
+                                                 SendCommand, SendQuery,  Waiting};
+    if (index < 0 || index >= static_cast<int>(names.size()))
+        return std::nullopt;
+    return names[static_cast<size_t>(index)];
+}
 
 FixedRequest fixedRequest(const QString& name, const QString& address, const QString& query, bool firstView)
 {

@@ -15,6 +15,10 @@ inline const QString ReadBuffer110 = QStringLiteral("ReadBuffer110");
 inline const QString SendCommand = QStringLiteral("SendCommand");
 inline const QString SendQuery = QStringLiteral("SendQuery");
 inline const QString Waiting = QStringLiteral("Waiting");
+
+// The function name of the console's function list index (0 Read Input .. 6 Waiting); nothing for
+// "no item selected" or an index beyond the list.
+std::optional<QString> forListIndex(int index);
 } // namespace fn
 
 // A request before framing, and how many received bytes the serial buffer must exceed for the reply

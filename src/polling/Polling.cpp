@@ -59,15 +59,6 @@ Polling::Polling(ConsoleModel& model, Link& link, Engine& engine, EventPump& pum
 {
 }
 
-std::optional<QString> Polling::functionForIndex(int index)
-{
-    static const std::array<QString, 7> names = {fn::ReadInput,   fn::ReadBuffer, fn::ReadBuffer100, fn::ReadBuffer110,
-                                                 fn::SendCommand, fn::SendQuery,  fn::Waiting};
-    if (index < 0 || index >= static_cast<int>(names.size()))
-        return std::nullopt;
-    return names[static_cast<size_t>(index)];
-}
-
 void Polling::sendOnceAs(const QString& functionName)
 {
     m_functionOverride = functionName;
@@ -82,7 +73,7 @@ void Polling::setCurrentFunction()
         return;
     }
     // With no item selected the previous name stays.
-    if (const auto name = functionForIndex(m_model.listIndex(Field::Function)))
+    if (const auto name = fn::forListIndex(m_model.listIndex(Field::Function)))
         m_model.currentFunction = *name;
 }
 

@@ -35,9 +35,6 @@ public:
     // Runs whenever a cycle has ended, however it ended.
     std::function<void()> onCycleEnded;
 
-    // The function name of a TxtFunction list index; nothing for "no item selected".
-    static std::optional<QString> functionForIndex(int index);
-
 private:
     void setCurrentFunction();
     void connect();
