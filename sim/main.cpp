@@ -1,6 +1,7 @@
 // tarvo-sim: plays the field controllers that the Tarvo console talks to. See --help.
 
 #include "SimServer.h"
+#include "TarvoVersion.h"
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         QTextStream(stdout) << tarvo::sim::helpText();
+        return 0;
+    }
+    if (options.version) {
+        QTextStream(stdout) << "tarvo-sim " << TARVO_VERSION << '\n';
         return 0;
     }
 

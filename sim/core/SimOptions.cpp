@@ -148,6 +148,7 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
     QCommandLineParser p;
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption protocol(QStringLiteral("protocol"), QString(), QStringLiteral("name"));
     const QCommandLineOption code(QStringLiteral("code"), QString(), QStringLiteral("hh"));
     const QCommandLineOption tcp(QStringLiteral("tcp"), QString(), QStringLiteral("host:port"));
@@ -158,7 +159,7 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
     const QCommandLineOption fault(QStringLiteral("fault"), QString(), QStringLiteral("list:mode"));
     const QCommandLineOption gap(QStringLiteral("gap"), QString(), QStringLiteral("ms"));
     const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
-    p.addOptions({help, protocol, code, tcp, serial, link, speed, addresses, fault, gap, log});
+    p.addOptions({help, version, protocol, code, tcp, serial, link, speed, addresses, fault, gap, log});
     QStringList full = args;
     full.prepend(QStringLiteral("tarvo-sim"));
     if (!p.parse(full)) {
@@ -170,6 +171,7 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
         return false;
     }
     o.help = p.isSet(help);
+    o.version = p.isSet(version);
     if (p.isSet(protocol) && !parseProtocol(p.value(protocol), o.config.protocol)) {
         error = QStringLiteral("unknown protocol \"%1\" (modbus, p4, p4plus, customer, bioscrypt, none)")
                     .arg(p.value(protocol));
@@ -262,6 +264,7 @@ Frames and log:
                         already complete ends at once
   --log FILE            append the frame log to FILE instead of standard output
   -h, --help            this text
+  --version             the version (the same for every program of Tarvo)
 
 ADDRESSES are CONSOLE ADDRESSES: the numbers the technician types in the console's address box.
 On the wire:

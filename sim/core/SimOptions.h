@@ -10,6 +10,7 @@ namespace tarvo::sim {
 struct SimOptions {
     SimConfig config;
     bool help = false;
+    bool version = false;
     bool tcp = true;
     QString tcpHost = QStringLiteral("127.0.0.1");
     quint16 tcpPort = 1001; // 0: any free port (the one taken is printed)

@@ -14,6 +14,7 @@
 #include "WidgetSeams.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QStatusBar>
 #include <QTime>
 #include <QTimer>
@@ -122,6 +123,11 @@ int main(int argc, char* argv[])
         app = std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tarvo"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVO_VERSION));
+    // The window system finds the menu entry, and with it the icon, by this name.
+    if (!memoryReadJob) {
+        QGuiApplication::setDesktopFileName(QStringLiteral(TARVO_APP_ID));
+        QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(TARVO_APP_ID)));
+    }
 
     SteadyClock clock;
     QtEventPump pump;

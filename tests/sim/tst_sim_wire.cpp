@@ -7,6 +7,7 @@
 #include "Requests.h"
 #include "SimMemory.h"
 #include "SimProcess.h"
+#include "TarvoVersion.h"
 
 #include <QFileInfo>
 #include <QTcpSocket>
@@ -115,15 +116,26 @@ private slots:
 
     void cleanupTestCase() { QCOMPARE(m_sim->stop(SIGTERM), 0); }
 
-    void help()
+    void helpAndVersion_data()
     {
+        QTest::addColumn<QString>("arg");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("--help") << "--help" << QStringList{"CONSOLE ADDRESSES", "mbpoll", "--version"};
+        // The same version as the console's, from the project's one version.
+        QTest::newRow("--version") << "--version" << QStringList{QStringLiteral("tarvo-sim " TARVO_VERSION "\n")};
+    }
+
+    void helpAndVersion()
+    {
+        QFETCH(QString, arg);
+        QFETCH(QStringList, expected);
         QProcess p;
-        p.start(QStringLiteral(TARVO_SIM_PATH), {"--help"});
+        p.start(QStringLiteral(TARVO_SIM_PATH), {arg});
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 0);
         const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        QVERIFY(out.contains(QLatin1String("CONSOLE ADDRESSES")));
-        QVERIFY(out.contains(QLatin1String("mbpoll")));
+        for (const QString& text : expected)
+            QVERIFY2(out.contains(text), qPrintable(text));
     }
 
     void badOption_data()
