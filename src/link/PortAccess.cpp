@@ -25,6 +25,12 @@ QString groupName(gid_t gid)
     return g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
 }
 
+QString userName(uid_t uid)
+{
+    const passwd* pw = ::getpwuid(uid);
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QStringLiteral("uid %1").arg(uid);
+}
+
 QString modeText(mode_t mode)
 {
     QString t = QStringLiteral("rwxrwxrwx");
@@ -56,13 +62,12 @@ QString permissionText(const QString& device, const struct stat& st)
 {
     const QString group = groupName(st.st_gid);
     const passwd* pw = ::getpwuid(::geteuid());
-    const QString user = pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(::geteuid());
+    const QString user = userName(::geteuid());
     if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
         return QStringLiteral("Permission denied: %1 (owner %2, group %3, %4) may be opened by its owner only; the "
                               "administrator can give group %3 read and write access with a udev rule "
                               "(MODE=\"0660\")")
-            .arg(device, pw && pw->pw_uid == st.st_uid ? user : QStringLiteral("uid %1").arg(st.st_uid), group,
-                 modeText(st.st_mode));
+            .arg(device, userName(st.st_uid), group, modeText(st.st_mode));
     if (groupListsUser(pw, st.st_gid))
         return QStringLiteral("Permission denied: %1 belongs to group %2, which user %3 joined after this session "
                               "started: log out and back in (or start Tarvo from \"newgrp %2\")")
@@ -162,8 +167,9 @@ OpenFailure explainOpenFailure(const QString& device, const QString& systemText,
         if (holders.isEmpty())
             return {OpenFailure::Kind::Busy,
                     QStringLiteral("%1 is in use by another program (%2)").arg(real, systemText)};
-        return {OpenFailure::Kind::Busy,
-                QStringLiteral("%1 is in use by %2; close it there first").arg(real, holders.join(QStringLiteral(", ")))};
+        return {
+            OpenFailure::Kind::Busy,
+            QStringLiteral("%1 is in use by %2; close it there first").arg(real, holders.join(QStringLiteral(", ")))};
     }
     return {OpenFailure::Kind::Other, systemText};
 }
@@ -176,7 +182,8 @@ LowLatencyResult setLowLatency(const QString& device, PortControl& control, cons
 
     // USB adapters (FTDI and alike) hold received bytes back for up to their latency timer, 16 ms
     // out of the box.
-    const QString timer = paths.sysfs + QStringLiteral("/bus/usb-serial/devices/") + name + QStringLiteral("/latency_timer");
+    const QString timer =
+        paths.sysfs + QStringLiteral("/bus/usb-serial/devices/") + name + QStringLiteral("/latency_timer");
     QFile current(timer);
     if (current.open(QIODevice::ReadOnly)) {
         bool ok = false;
@@ -191,7 +198,8 @@ LowLatencyResult setLowLatency(const QString& device, PortControl& control, cons
             if (fd >= 0)
                 ::close(fd);
             if (written)
-                done << QStringLiteral("latency timer %1 ms -> 1 ms").arg(ok ? QString::number(ms) : QStringLiteral("?"));
+                done << QStringLiteral("latency timer %1 ms -> 1 ms")
+                            .arg(ok ? QString::number(ms) : QStringLiteral("?"));
             else
                 refused << QStringLiteral("the latency timer of %1 stays at %2 ms (%3: %4). To let Tarvo lower it, "
                                           "the administrator can add a udev rule that sets it whenever the adapter "
@@ -207,7 +215,8 @@ LowLatencyResult setLowLatency(const QString& device, PortControl& control, cons
     if (flag == 0)
         done << QStringLiteral("low-latency flag set");
     else if (flag != ENOTTY && flag != EINVAL)
-        refused << QStringLiteral("the driver of %1 refused the low-latency flag (%2)").arg(name, systemErrorText(flag));
+        refused
+            << QStringLiteral("the driver of %1 refused the low-latency flag (%2)").arg(name, systemErrorText(flag));
 
     LowLatencyResult r;
     if (done.isEmpty() && refused.isEmpty())

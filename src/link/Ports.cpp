@@ -62,8 +62,9 @@ QString SystemPortSource::stamp()
 {
     // A device node and a by-id link appear and go with every adapter: their names, and where the
     // links point, change exactly when the list may.
-    QStringList parts = QDir(m_devFolder).entryList({QStringLiteral("tty*"), QStringLiteral("rfcomm*")},
-                                                    QDir::System | QDir::Files, QDir::Name);
+    QStringList parts =
+        QDir(m_devFolder)
+            .entryList({QStringLiteral("tty*"), QStringLiteral("rfcomm*")}, QDir::System | QDir::Files, QDir::Name);
     const QDir ids(m_byIdFolder);
     for (const QString& entry : ids.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
         parts << entry + QStringLiteral("->") + QFileInfo(ids.absoluteFilePath(entry)).symLinkTarget();

@@ -34,8 +34,8 @@ private:
     Trace& m_trace;
     const Clock& m_clock;
     bool m_lost = false;
-    double m_lostAt = 0;  // the clock's seconds
-    QString m_lostTime;   // the time of day, as the operator reads it
+    double m_lostAt = 0; // the clock's seconds
+    QString m_lostTime;  // the time of day, as the operator reads it
     int m_tries = 0;
     QStringList m_notes;
 };

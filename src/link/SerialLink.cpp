@@ -52,10 +52,14 @@ SerialLink::SerialLink(Trace& trace, const Clock& clock) : m_trace(trace), m_rec
     applyLineFormat(LinkSettings{});
     QObject::connect(&m_port, &QSerialPort::readyRead, &m_port, [this] { receive(m_port.readAll()); });
     // A device that went away (a pty closed, an adapter pulled) cannot be used any more: close it so
-    // that the next write tries to open it afresh.
+    // that the next write tries to open it afresh. A failed read says the same (a pty whose other
+    // end closed reports only that), and left open the port would report it again at every turn of
+    // the event loop.
     QObject::connect(&m_port, &QSerialPort::errorOccurred, &m_port, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError && m_port.isOpen()) {
-            const QString why = m_port.errorString();
+        if ((e == QSerialPort::ResourceError || e == QSerialPort::ReadError) && m_port.isOpen()) {
+            const QString why = e == QSerialPort::ReadError
+                                    ? QStringLiteral("reading failed (%1)").arg(m_port.errorString())
+                                    : m_port.errorString();
             m_trace.write(QStringLiteral("Link:: Error : ") + why);
             if (m_wanted)
                 m_reconnects.lost(QStringLiteral("%1 (%2)").arg(m_device, why));
@@ -112,7 +116,7 @@ void SerialLink::applyLineFormat(const LinkSettings& settings)
     m_port.setStopBits(f.stopBits == 1 ? QSerialPort::OneStop : QSerialPort::TwoStop);
     // RTS belongs to the RS-485 transmitter when that is on; it cannot also pace the flow.
     m_port.setFlowControl(f.rtsCts && !settings.rs485.enabled ? QSerialPort::HardwareControl
-                                                               : QSerialPort::NoFlowControl);
+                                                              : QSerialPort::NoFlowControl);
     m_line = f;
 }
 
@@ -123,22 +127,23 @@ void SerialLink::open(const LinkSettings& settings)
     m_trace.write(QStringLiteral("Connecting COM "));
     // An open port stays as it is: opening it again only reports the failure.
     const bool wasOpen = m_port.isOpen();
+    // A by-id name is followed to the device it names now, which is also the name other programs
+    // lock it under.
+    const QString real = resolveDevice(device);
     if (!wasOpen) {
-        // A by-id name is followed to the device it names now, which is also the name other
-        // programs lock it under.
-        m_port.setPortName(resolveDevice(device));
+        m_port.setPortName(real);
         applyLineFormat(settings);
     }
     if (!m_port.open(QIODevice::ReadWrite)) {
         if (wasOpen)
             throw portFailure(m_port);
-        m_lastFailure = explainOpenFailure(device, m_port.errorString(),
-                                           m_port.error() == QSerialPort::PermissionError, m_paths);
+        m_lastFailure =
+            explainOpenFailure(device, m_port.errorString(), m_port.error() == QSerialPort::PermissionError, m_paths);
         throw TarvoError(static_cast<int>(m_port.error()), m_lastFailure.text);
     }
     m_wanted = true;
     m_settings = settings;
-    m_device = m_port.portName();
+    m_device = real;
     m_received.clear();
     m_vmin = -1;
     m_wakeTarget = 0;
@@ -349,8 +354,8 @@ void SerialLink::armWake()
     // What the system must hold before it wakes the event loop: the bytes still missing, as far as a
     // terminal can count (1 to 255). An echo still to come arrives first and counts too, though it
     // is taken out before anyone sees the count.
-    const qsizetype missing = static_cast<qsizetype>(m_wakeTarget) + m_echo.pending() - m_received.size() -
-                              m_port.bytesAvailable();
+    const qsizetype missing =
+        static_cast<qsizetype>(m_wakeTarget) + m_echo.pending() - m_received.size() - m_port.bytesAvailable();
     if (missing <= 0)
         return; // the wait is over: whatever the system holds now wakes nothing that needs it
     const int vmin = static_cast<int>(std::min<qsizetype>(missing, 255));

@@ -98,13 +98,13 @@ private:
 
     Trace& m_trace;
     QSerialPort m_port;
-    QByteArray m_received; // bytes received and not yet read
-    bool m_wanted = false; // opened by Connect and not yet closed by Disconnect
-    LinkSettings m_settings; // what the last Connect opened with
-    QString m_device;        // the device opened, symlinks followed
-    LineFormat m_line;       // the format the port holds
-    int m_wakeTarget = 0;    // bytes the current wait needs; 0: none given since the port opened
-    int m_vmin = -1;         // VMIN last set on the open port; -1: the port's own
+    QByteArray m_received;    // bytes received and not yet read
+    bool m_wanted = false;    // opened by Connect and not yet closed by Disconnect
+    LinkSettings m_settings;  // what the last Connect opened with
+    QString m_device;         // the device opened, symlinks followed
+    LineFormat m_line;        // the format the port holds
+    int m_wakeTarget = 0;     // bytes the current wait needs; 0: none given since the port opened
+    int m_vmin = -1;          // VMIN last set on the open port; -1: the port's own
     QString m_lastCountError; // the count is asked on every pass of a wait: one line per new failure
     EchoFilter m_echo;
     PortControlFactory m_controlFactory;
