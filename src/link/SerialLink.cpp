@@ -7,6 +7,7 @@
 #include "Trace.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -57,9 +58,9 @@ SerialLink::SerialLink(Trace& trace, const Clock& clock) : m_trace(trace), m_rec
     // the event loop.
     QObject::connect(&m_port, &QSerialPort::errorOccurred, &m_port, [this](QSerialPort::SerialPortError e) {
         if ((e == QSerialPort::ResourceError || e == QSerialPort::ReadError) && m_port.isOpen()) {
-            const QString why = e == QSerialPort::ReadError
-                                    ? QStringLiteral("reading failed (%1)").arg(m_port.errorString())
-                                    : m_port.errorString();
+            const QString why = e != QSerialPort::ReadError ? m_port.errorString()
+                                : deviceGone()              ? QStringLiteral("the device went away")
+                                               : QStringLiteral("reading failed (%1)").arg(m_port.errorString());
             m_trace.write(QStringLiteral("Link:: Error : ") + why);
             if (m_wanted)
                 m_reconnects.lost(QStringLiteral("%1 (%2)").arg(m_device, why));
@@ -183,6 +184,15 @@ void SerialLink::setUpLowLatency()
     if (!r.refused.isEmpty()) {
         tellOnce(QStringLiteral("latency ") + m_device, QStringLiteral("Connect:: Error : ") + r.refused);
         m_notes << r.refused;
+    }
+}
+
+bool SerialLink::deviceGone() const
+{
+    try {
+        return !QFileInfo::exists(serialDevice(m_settings.comPort));
+    } catch (const TarvoError&) {
+        return false;
     }
 }
 

@@ -93,6 +93,9 @@ private:
     // at the next write, so polling survives what sites do to cables.
     void reopenIfDropped();
     void closePort();
+    // The name the cycle connected with names nothing any more (an adapter pulled, its by-id link
+    // gone with it).
+    bool deviceGone() const;
     // One trace line that the operator must see, the first time only for this key.
     void tellOnce(const QString& key, const QString& line);
 
