@@ -60,7 +60,7 @@ template <typename F> Entry millisecondsEntry(const char* key, F member)
             [member](ConsoleModel& m, const QVariant& v) {
                 bool ok = false;
                 const int ms = v.toString().trimmed().toInt(&ok);
-                if (ok && ms >= 0 && ms <= kMaxSerialDelayMs)
+                if (ok && ms >= 0 && ms <= Rs485Options::kMaxDelayMs)
                     member(m) = ms;
             }};
 }

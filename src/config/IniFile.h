@@ -11,9 +11,6 @@ namespace config {
 
 QString iniFileName(); // "Tarvo.ini", in the current directory, beside Tarvo.cfg
 
-// The longest RS-485 switching delay the file and the console take, in milliseconds.
-constexpr int kMaxSerialDelayMs = 1000;
-
 // Fills the console's new settings (ConsoleModel::ini) from the file. A missing or unreadable file,
 // or a key that holds something else than its setting takes, leaves the defaults, silently.
 void ReadIni(ConsoleModel& model, const QString& path = iniFileName());

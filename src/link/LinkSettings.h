@@ -47,6 +47,8 @@ ExchangeFloor exchangeFloor(const LineFormat& line, qint32 baud, qint64 requestB
 // A two-wire RS-485 bus: the transmitter is switched on around every frame, by the driver where it
 // can (the kernel's RS-485 mode), else by raising RTS around each write.
 struct Rs485Options {
+    static constexpr int kMaxDelayMs = 1000; // the longest delay the console offers
+
     bool enabled = false;
     bool rtsOnSend = true; // RTS is high while sending (else low while sending, high when idle)
     int delayBeforeMs = 0; // the transmitter is switched on this long before the first bit
