@@ -307,7 +307,7 @@ void SerialLink::writeAll(const QByteArray& data, bool complete)
         return;
     const int frameMs = static_cast<int>(
         std::min(std::ceil(m_line.seconds(m_port.bytesToWrite(), m_port.baudRate()) * 1000), 3600.0 * 1000));
-    QDeadlineTimer deadline(complete ? 2 * frameMs + 100 : frameMs + 2 * kWriteSlackMs);
+    QDeadlineTimer deadline(complete ? 2 * frameMs + 100 : frameMs + kWriteSlackMs);
     do {
         if (!m_port.waitForBytesWritten(static_cast<int>(deadline.remainingTime())) &&
             m_port.error() != QSerialPort::TimeoutError) {
