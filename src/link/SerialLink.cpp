@@ -69,7 +69,12 @@ SerialLink::SerialLink(Trace& trace, const Clock& clock) : m_trace(trace), m_rec
     });
 }
 
-SerialLink::~SerialLink() = default;
+SerialLink::~SerialLink()
+{
+    // The port outlives the members its handlers use, and closing it as it goes may still
+    // signal: nobody is listening by then.
+    QObject::disconnect(&m_port, nullptr, nullptr, nullptr);
+}
 
 QString SerialLink::serialDevice(const QString& comPort)
 {

@@ -30,7 +30,12 @@ TcpLink::TcpLink(Trace& trace, EventPump& pump, Clock& clock)
     });
 }
 
-TcpLink::~TcpLink() = default;
+TcpLink::~TcpLink()
+{
+    // The socket outlives the members its handlers use, and closing it as it goes may still
+    // signal: nobody is listening by then.
+    QObject::disconnect(&m_socket, nullptr, nullptr, nullptr);
+}
 
 void TcpLink::Connect(const LinkSettings& settings)
 {
