@@ -71,7 +71,7 @@ int main(int argc, char** argv)
     SteadyClock clock;
     QtEventPump pump;
     FailureTrace trace;
-    SerialLink link(trace);
+    SerialLink link(trace, clock);
     link.SetBaudRate(p.value(baud));
     LinkSettings settings;
     settings.comPort = pty;

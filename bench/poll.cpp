@@ -43,7 +43,6 @@ using namespace tarvo;
 
 namespace {
 
-constexpr int kBitsPerByte = 11; // start bit, 8 data bits, 2 stop bits
 constexpr int kEarlyProbe = 100; // exchanges before the first memory reading
 
 struct Settings {
@@ -327,6 +326,7 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     }
     const double waitingS = defaultDelays ? 0.050 : 0;
     const double scanS = defaultDelays ? 0.001 : 0;
+    const LineFormat line = linkSettingsOf(m).line;
     timespec mono{};
     clock_gettime(CLOCK_MONOTONIC, &mono);
     const double monotonicOffset =
@@ -378,8 +378,9 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     for (size_t i = 0; i + 1 < s.size(); ++i) {
         if (!s[i].reply || !s[i + 1].reply)
             continue;
-        const double wire = ep.serial ? s[i].bytes * kBitsPerByte / static_cast<double>(baud) : 0;
-        const double floor = std::max(scanS, wire + waitingS);
+        // The line's byte time follows the format the console connects with (8N2 here, 11 bits).
+        const double floor =
+            ep.serial ? exchangeFloor(line, baud, s[i].bytes, 0, waitingS, scanS).floor : std::max(scanS, waitingS);
         beyond.push_back((s[i + 1].sentAt - s[i].sentAt - floor) * 1000);
         replyWait.push_back((s[i].repliedAt - s[i].sentAt) * 1000);
         afterReply.push_back((s[i + 1].sentAt - s[i].repliedAt) * 1000);
@@ -830,11 +831,12 @@ int main(int argc, char** argv)
     }
 
     if (!rows.isEmpty()) {
-        say(QStringLiteral("Each run: %1 s of continuous polling, Modbus ReadBuffer100 (function 04, 6 registers), "
-                           "TimeOutDelay 1500 ms. Floor per exchange = max(Scan, request and reply bytes x 11 bits / "
-                           "speed + WaitingDelay); TCP has no byte time. The console's own share (timed serial line "
-                           "only) leaves out what the simulator and the line took. mbpoll cannot poll tarvo-sim over "
-                           "TCP: it speaks Modbus TCP, tarvo-sim raw RTU frames.\n")
+        say(QStringLiteral(
+                "Each run: %1 s of continuous polling, Modbus ReadBuffer100 (function 04, 6 registers), "
+                "TimeOutDelay 1500 ms. Floor per exchange = max(Scan, request and reply bytes x 11 bits (8N2) / "
+                "speed + WaitingDelay); TCP has no byte time. The console's own share (timed serial line "
+                "only) leaves out what the simulator and the line took. mbpoll cannot poll tarvo-sim over "
+                "TCP: it speaks Modbus TCP, tarvo-sim raw RTU frames.\n")
                 .arg(st.seconds));
         printTables(rows);
         const WakeUps after = measureWakeUps(wakeSeconds);

@@ -277,8 +277,11 @@ void SimServer::readPty()
         }
         break;
     }
-    if (!got.isEmpty())
-        m_ptyLink->received(got);
+    if (got.isEmpty())
+        return;
+    if (m_options.echo)
+        m_ptyLink->write(got);
+    m_ptyLink->received(got);
 }
 
 void SimServer::acceptClients()

@@ -158,8 +158,9 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
     const QCommandLineOption addresses(QStringLiteral("addresses"), QString(), QStringLiteral("list"));
     const QCommandLineOption fault(QStringLiteral("fault"), QString(), QStringLiteral("list:mode"));
     const QCommandLineOption gap(QStringLiteral("gap"), QString(), QStringLiteral("ms"));
+    const QCommandLineOption echo(QStringLiteral("echo"));
     const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
-    p.addOptions({help, version, protocol, code, tcp, serial, link, speed, addresses, fault, gap, log});
+    p.addOptions({help, version, protocol, code, tcp, serial, link, speed, addresses, fault, gap, log, echo});
     QStringList full = args;
     full.prepend(QStringLiteral("tarvo-sim"));
     if (!p.parse(full)) {
@@ -207,6 +208,7 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
         o.tcpPort = static_cast<quint16>(port);
     }
     o.linkPath = p.value(link);
+    o.echo = p.isSet(echo);
     if (p.isSet(speed) && !toInt(p.value(speed), 50, 4000000, o.speed)) {
         error = QStringLiteral("--speed \"%1\": expected a speed in bit/s, e.g. 38400").arg(p.value(speed));
         return false;
@@ -242,6 +244,9 @@ Links (both when neither is named):
   --link PATH           also make a symlink PATH to it (removed at exit); implies --serial
   --speed BAUD          line speed set on the pseudo-terminal, 8 data bits, no parity, 2 stop bits
                         (default 38400, as the console)
+  --echo                the serial line hears itself, as a two-wire RS-485 adapter does: every
+                        byte received is sent back at once, before any reply (try the console's
+                        "Drop echo")
 
 Protocol (one per run):
   --protocol NAME       modbus, p4 (default, the console's default), p4plus, customer, bioscrypt, none

@@ -17,8 +17,10 @@ struct SimOptions {
     bool serial = true;
     QString linkPath; // symlink to the pty, made at start and removed at exit
     int speed = 38400;
-    int gapMs = 20;  // silence that ends a frame
-    QString logFile; // empty: the frame log goes to standard output
+    bool echo = false; // the serial line hears itself: what arrives is written back at once, as a
+                       // half-duplex adapter's receiver hears its own transmitter
+    int gapMs = 20;    // silence that ends a frame
+    QString logFile;   // empty: the frame log goes to standard output
 };
 
 // Parses the arguments (without the program name). On a bad option returns false with a one-line

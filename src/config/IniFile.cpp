@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "ConsoleModel.h"
+#include "LinkSettings.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -52,6 +53,18 @@ template <typename F> Entry bytesEntry(const char* key, F member)
             }};
 }
 
+// A whole number of milliseconds within what the console offers.
+template <typename F> Entry millisecondsEntry(const char* key, F member)
+{
+    return {QString::fromLatin1(key), [member](const ConsoleModel& m) { return QVariant(member(m)); },
+            [member](ConsoleModel& m, const QVariant& v) {
+                bool ok = false;
+                const int ms = v.toString().trimmed().toInt(&ok);
+                if (ok && ms >= 0 && ms <= Rs485Options::kMaxDelayMs)
+                    member(m) = ms;
+            }};
+}
+
 // Every setting the file holds, group by group. The journal's keys are read by scripts and site
 // folders too: their names and values stay as they are.
 const QList<Entry>& entries()
@@ -65,6 +78,33 @@ const QList<Entry>& entries()
             "window/geometry", [](auto& m) -> auto& { return m.ini.window.geometry; }),
         bytesEntry(
             "window/state", [](auto& m) -> auto& { return m.ini.window.state; }),
+        // The line as "8E1"; anything else leaves the console's own 8N2.
+        {QStringLiteral("serial/line"), [](const ConsoleModel& m) { return QVariant(m.ini.serial.line); },
+         [](ConsoleModel& m, const QVariant& v) {
+             if (const auto f = LineFormat::parse(v.toString()))
+                 m.ini.serial.line = f->text();
+         }},
+        {QStringLiteral("serial/flow"),
+         [](const ConsoleModel& m) {
+             return QVariant(m.ini.serial.rtsCts ? QStringLiteral("rtscts") : QStringLiteral("none"));
+         },
+         [](ConsoleModel& m, const QVariant& v) {
+             const QString t = v.toString().trimmed().toLower();
+             if (t == QLatin1String("rtscts") || t == QLatin1String("none"))
+                 m.ini.serial.rtsCts = t == QLatin1String("rtscts");
+         }},
+        boolEntry(
+            "serial/rs485", [](auto& m) -> auto& { return m.ini.serial.rs485; }),
+        boolEntry(
+            "serial/rtsOnSend", [](auto& m) -> auto& { return m.ini.serial.rtsOnSend; }),
+        millisecondsEntry(
+            "serial/delayBeforeMs", [](auto& m) -> auto& { return m.ini.serial.delayBeforeMs; }),
+        millisecondsEntry(
+            "serial/delayAfterMs", [](auto& m) -> auto& { return m.ini.serial.delayAfterMs; }),
+        boolEntry(
+            "serial/dropEcho", [](auto& m) -> auto& { return m.ini.serial.dropEcho; }),
+        boolEntry(
+            "serial/lowLatency", [](auto& m) -> auto& { return m.ini.serial.lowLatency; }),
     };
     return table;
 }

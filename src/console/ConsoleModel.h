@@ -131,6 +131,18 @@ public:
             QByteArray geometry; // size and position, as the window saves them
             QByteArray state;    // docks and their places
         } window;
+        // The serial line beyond its speed, taken by the link when a cycle connects.
+        struct Serial {
+            QString line = QStringLiteral("8N2"); // data bits, parity (N E O M S), stop bits
+            bool rtsCts = false;                  // hardware flow control
+            bool rs485 = false;                   // a two-wire bus: the transmitter is switched per frame
+            bool rtsOnSend = true;                // RTS high while sending (else low)
+            int delayBeforeMs = 0;                // transmitter on this long before the first bit
+            int delayAfterMs = 0;                 // and this long after the last stop bit
+            bool dropEcho = false;                // the adapter hears its own frames: drop them
+            bool lowLatency = false;              // ask the driver to hand over bytes at once
+            friend bool operator==(const Serial&, const Serial&) = default;
+        } serial;
     } ini;
 
 signals:

@@ -2,6 +2,8 @@
 
 #include "CommandFiles.h"
 #include "ConsoleModel.h"
+#include "LineSettingsDialog.h"
+#include "PortComboBox.h"
 #include "Prompter.h"
 #include "TranslateDialog.h"
 #include "WidgetSeams.h"
@@ -104,6 +106,7 @@ ConsoleWindow::ConsoleWindow(ConsoleModel& model, Prompter& prompter, FileDialog
             setTabOrder(previous, w);
         previous = w;
     }
+    setTabOrder(fieldWidget(Field::COMSpeed), m_lineButton);
 
     connect(&m_model, &ConsoleModel::valueChanged, this, &ConsoleWindow::drawValue);
     connect(&m_model, &ConsoleModel::stateChanged, this, &ConsoleWindow::drawState);
@@ -235,9 +238,29 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     QGroupBox* link = frame(Field::Frame3);
     auto* linkGrid = new QGridLayout(link);
     linkGrid->addWidget(option(Field::OpCOM), 0, 0);
-    linkGrid->addWidget(dropDown(Field::ComPort, true), 0, 1);
+    auto* comPort = new PortComboBox(m_model, this);
+    dropDown(Field::ComPort, true, comPort);
+    comPort->redraw(); // the details of each choice, once the list is in
+    linkGrid->addWidget(comPort, 0, 1);
     linkGrid->addWidget(label(Field::Label12), 0, 2, Qt::AlignRight);
     linkGrid->addWidget(dropDown(Field::COMSpeed, true), 0, 3);
+    // Data bits, parity, stop bits and the rest of the serial line, in one compact button: "8N2".
+    m_lineButton = new QPushButton(LineSettingsDialog::summary(m_model.ini.serial), link);
+    m_lineButton->setObjectName(QStringLiteral("LineSettingsButton"));
+    m_lineButton->setToolTip(LineSettingsDialog::description(m_model.ini.serial));
+    m_lineButton->setAccessibleName(tr("Serial line format"));
+    m_lineButton->setAutoDefault(true);
+    connect(m_lineButton, &QPushButton::clicked, this, &ConsoleWindow::editLineSettings);
+    // Serial only, as the speed.
+    m_lineButton->setEnabled(m_model.enabled(Field::COMSpeed));
+    connect(&m_model, &ConsoleModel::stateChanged, m_lineButton, [this](FieldRef ref) {
+        if (ref.field == Field::COMSpeed)
+            m_lineButton->setEnabled(m_model.enabled(Field::COMSpeed));
+    });
+    auto* lineCaption = new QLabel(tr("Line:"), link);
+    lineCaption->setBuddy(m_lineButton);
+    linkGrid->addWidget(lineCaption, 0, 4, Qt::AlignRight);
+    linkGrid->addWidget(m_lineButton, 0, 5);
     linkGrid->addWidget(option(Field::OpTCP), 1, 0);
     linkGrid->addWidget(lineEdit(Field::IP), 1, 1);
     linkGrid->addWidget(label(Field::Label13), 1, 2, Qt::AlignRight);
@@ -387,9 +410,9 @@ QPlainTextEdit* ConsoleWindow::textBox(FieldRef ref, bool readOnly)
     return w;
 }
 
-QComboBox* ConsoleWindow::dropDown(Field field, bool editable)
+QComboBox* ConsoleWindow::dropDown(Field field, bool editable, QComboBox* widget)
 {
-    auto* w = new QComboBox(this);
+    auto* w = widget ? widget : new QComboBox(this);
     bind(field, w);
     w->addItems(m_model.listItems(field));
     if (editable) {
@@ -518,6 +541,19 @@ void ConsoleWindow::drawState(FieldRef ref)
             drawValue(ref); // refilling the list does not change the field's text or choice
         }
     }
+}
+
+void ConsoleWindow::editLineSettings()
+{
+    auto* dialog = new LineSettingsDialog(m_model.ini.serial, m_model.text(Field::COMSpeed), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Taken by the link when the next cycle connects.
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        m_model.ini.serial = dialog->settings();
+        m_lineButton->setText(LineSettingsDialog::summary(m_model.ini.serial));
+        m_lineButton->setToolTip(LineSettingsDialog::description(m_model.ini.serial));
+    });
+    dialog->open();
 }
 
 void ConsoleWindow::showTranslation(const QString& hex)

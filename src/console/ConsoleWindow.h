@@ -16,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QScrollArea;
 class QTabWidget;
 
@@ -78,7 +79,10 @@ private:
     QLabel* label(FieldRef ref);
     QLineEdit* lineEdit(FieldRef ref);
     QPlainTextEdit* textBox(FieldRef ref, bool readOnly);
-    QComboBox* dropDown(Field field, bool editable);
+    // widget: a drop-down of a kind of its own to bind; nullptr makes a plain one.
+    QComboBox* dropDown(Field field, bool editable, QComboBox* widget = nullptr);
+    // The serial line settings beyond the speed, in a dialog from the link frame's button.
+    void editLineSettings();
     QAbstractButton* checkBox(FieldRef ref);
     QAbstractButton* option(Field field);
     QAbstractButton* button(Field field);
@@ -95,6 +99,7 @@ private:
     FileDialogs* m_dialogs;
     QHash<int, QWidget*> m_widgets;
     QTabWidget* m_tabs = nullptr;
+    QPushButton* m_lineButton = nullptr;
     QPointer<TranslateDialog> m_translate;
     std::function<bool()> m_closeHandler;
     bool m_drawing = false; // set while a model change is drawn, so the widget's signals are not echoed

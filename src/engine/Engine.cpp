@@ -253,6 +253,7 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         record.attempt = attempt;
         record.sentAt = m_clock.now();
         record.firstByteAt = -1;
+        record.detail.clear(); // each attempt carries what the link noted during it, not before
         call.recordOpen = true;
 
         if (m_model.replyLessSend()) {

@@ -1,5 +1,7 @@
 #include "LinkSettings.h"
 
+#include <algorithm>
+
 namespace tarvo {
 
 namespace {
@@ -32,6 +34,16 @@ std::optional<LineFormat> LineFormat::parse(const QString& text)
     if (t[2] != QLatin1Char('1') && t[2] != QLatin1Char('2'))
         return std::nullopt;
     f.stopBits = t[2].digitValue();
+    return f;
+}
+
+ExchangeFloor exchangeFloor(const LineFormat& line, qint32 baud, qint64 requestBytes, qint64 replyBytes,
+                            double waitingSeconds, double scanSeconds)
+{
+    ExchangeFloor f;
+    f.wire = line.seconds(requestBytes + replyBytes, baud);
+    f.settle = f.wire + waitingSeconds;
+    f.floor = std::max(scanSeconds, f.settle);
     return f;
 }
 

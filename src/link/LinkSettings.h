@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <functional>
 #include <optional>
 
@@ -23,8 +24,37 @@ struct LineFormat {
     QString text() const;
     // The same text back, letters in either case; nothing for anything else.
     static std::optional<LineFormat> parse(const QString& text);
+    // Seconds that `characters` take on a line of `baud` bit/s; 0 without a speed.
+    double seconds(qint64 characters, qint32 baud) const
+    {
+        return baud > 0 ? static_cast<double>(characters) * bitsPerCharacter() / baud : 0;
+    }
 
     friend bool operator==(const LineFormat&, const LineFormat&) = default;
+};
+
+// The least one exchange takes on a serial line, in seconds: its request and reply on the wire
+// (wire), then one WaitingDelay of silence before the reply is read (settle: from the request's
+// first bit to the read), or the Scan pause from one request to the next when that is longer (floor).
+struct ExchangeFloor {
+    double wire = 0;
+    double settle = 0;
+    double floor = 0;
+};
+ExchangeFloor exchangeFloor(const LineFormat& line, qint32 baud, qint64 requestBytes, qint64 replyBytes,
+                            double waitingSeconds, double scanSeconds);
+
+// A two-wire RS-485 bus: the transmitter is switched on around every frame, by the driver where it
+// can (the kernel's RS-485 mode), else by raising RTS around each write.
+struct Rs485Options {
+    static constexpr int kMaxDelayMs = 1000; // the longest delay the console offers
+
+    bool enabled = false;
+    bool rtsOnSend = true; // RTS is high while sending (else low while sending, high when idle)
+    int delayBeforeMs = 0; // the transmitter is switched on this long before the first bit
+    int delayAfterMs = 0;  // and stays on this long after the last stop bit
+
+    friend bool operator==(const Rs485Options&, const Rs485Options&) = default;
 };
 
 // What a link needs to connect, taken from the console when a cycle connects.
@@ -35,7 +65,10 @@ struct LinkSettings {
     // The TCP connect wait's time-out, milliseconds as decimal text. Asked afresh on every pass of
     // the wait, so that an edit made while it waits takes effect at once.
     std::function<QString()> timeOutDelay;
-    LineFormat line; // serial only
+    LineFormat line; // serial only, as are the rest
+    Rs485Options rs485;
+    bool dropEcho = false;   // the adapter hears its own frames: drop them before the reply is counted
+    bool lowLatency = false; // ask the driver to hand over received bytes at once
 };
 
 } // namespace tarvo

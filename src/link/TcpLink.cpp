@@ -18,14 +18,24 @@ namespace {
 constexpr int kConnectTickMs = 10;
 } // namespace
 
-TcpLink::TcpLink(Trace& trace, EventPump& pump, Clock& clock) : m_trace(trace), m_pump(pump), m_clock(clock)
+TcpLink::TcpLink(Trace& trace, EventPump& pump, Clock& clock)
+    : m_trace(trace), m_pump(pump), m_clock(clock), m_reconnects(trace, clock)
 {
+    QObject::connect(&m_socket, &QTcpSocket::disconnected, &m_socket, [this] {
+        if (m_wanted)
+            m_reconnects.lost(QStringLiteral("%1 (%2)").arg(peer(), m_socket.errorString()));
+    });
     QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] {
         m_arrivalCount = static_cast<int32_t>(std::min<qint64>(m_socket.bytesAvailable(), INT32_MAX));
     });
 }
 
-TcpLink::~TcpLink() = default;
+TcpLink::~TcpLink()
+{
+    // The socket outlives the members its handlers use, and closing it as it goes may still
+    // signal: nobody is listening by then.
+    QObject::disconnect(&m_socket, nullptr, nullptr, nullptr);
+}
 
 void TcpLink::Connect(const LinkSettings& settings)
 {
@@ -61,17 +71,30 @@ void TcpLink::connectToHost(const LinkSettings& settings)
     m_wanted = m_socket.state() == QAbstractSocket::ConnectedState;
 }
 
+QString TcpLink::peer() const
+{
+    return m_settings.host + QLatin1Char(':') + m_settings.tcpPort;
+}
+
 void TcpLink::reconnectIfDropped()
 {
     if (!m_wanted || m_socket.state() != QAbstractSocket::UnconnectedState)
         return;
-    m_trace.write(QStringLiteral("Link lost: connecting again"));
+    m_reconnects.trying();
     Connect(m_settings);
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_reconnects.back(peer());
+    } else {
+        m_reconnects.failed(QStringLiteral("no connection to %1 (%2)").arg(peer(), m_socket.errorString()));
+        m_socket.abort(); // the next write tries afresh
+        m_wanted = true;
+    }
 }
 
 void TcpLink::Disconnect()
 {
     m_wanted = false;
+    m_reconnects.forget();
     guarded(m_trace, "Disconnect", [this] {
         // Hand pending bytes to the system before closing; abort only if they cannot leave at once,
         // so that a following Connect finds the socket closed.

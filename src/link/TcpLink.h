@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Link.h"
+#include "Reconnects.h"
 
 #include <QTcpSocket>
 
@@ -26,12 +27,14 @@ public:
     int16_t ReceivedBufferCount() override { return 0; }
     int32_t ArrivalCount() override { return m_arrivalCount; }
     void ClearArrivalCount() override { m_arrivalCount = 0; }
+    QStringList takeNotes() override { return m_reconnects.takeNotes(); }
 
 private:
     void connectToHost(const LinkSettings& settings);
     // A connection that dropped under a running cycle (a gateway reset it) is made again at the next
-    // write.
+    // write, and at every write after that until it is back.
     void reconnectIfDropped();
+    QString peer() const;
 
     Trace& m_trace;
     EventPump& m_pump;
@@ -40,6 +43,7 @@ private:
     int32_t m_arrivalCount = 0;
     bool m_wanted = false; // connected by Connect and not yet closed by Disconnect
     LinkSettings m_settings;
+    Reconnects m_reconnects;
 };
 
 } // namespace tarvo

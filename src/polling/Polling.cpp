@@ -51,6 +51,12 @@ LinkSettings linkSettingsOf(const ConsoleModel& model)
     s.host = model.text(Field::IP);
     s.tcpPort = model.text(Field::Port);
     s.timeOutDelay = [&model] { return model.text(Field::TimeOutDelay); };
+    const ConsoleModel::Ini::Serial& serial = model.ini.serial;
+    s.line = LineFormat::parse(serial.line).value_or(LineFormat{});
+    s.line.rtsCts = serial.rtsCts;
+    s.rs485 = {serial.rs485, serial.rtsOnSend, serial.delayBeforeMs, serial.delayAfterMs};
+    s.dropEcho = serial.dropEcho;
+    s.lowLatency = serial.lowLatency;
     return s;
 }
 

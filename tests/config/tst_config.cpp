@@ -192,6 +192,14 @@ private slots:
         QCOMPARE(b.ini.journal.folder, a.ini.journal.folder);
         QCOMPARE(b.ini.window.geometry, a.ini.window.geometry);
         QVERIFY(fileContent("Tarvo.ini").contains("[journal]"));
+
+        a.ini.serial = {QStringLiteral("7O1"), true, true, false, 3, 1000, true, true};
+        QVERIFY(config::SaveIni(a));
+        config::ReadIni(b);
+        QCOMPARE(b.ini.serial, a.ini.serial);
+        QVERIFY(fileContent("Tarvo.ini").contains("[serial]"));
+        QVERIFY(fileContent("Tarvo.ini").contains("line=7O1"));
+        QVERIFY(fileContent("Tarvo.ini").contains("flow=rtscts"));
         QCOMPARE(QDir().entryList(QDir::Files), QStringList{"Tarvo.ini"}); // nothing left beside it
     }
 
@@ -203,6 +211,10 @@ private slots:
         QTest::newRow("cannot be read: a folder of that name") << QByteArray() << false;
         QTest::newRow("wrong kinds") << QByteArray("[journal]\ntoFile=perhaps\n[window]\ngeometry=12\n") << true;
         QTest::newRow("not an ini file") << QByteArray("\x00\xff\x13garbage[[[\n=\n", 17) << true;
+        QTest::newRow("serial settings the console does not offer")
+            << QByteArray("[serial]\nline=9Q3\nflow=xonxoff\nrs485=1\ndelayBeforeMs=-4\ndelayAfterMs=1001\n"
+                          "dropEcho=yes\n")
+            << true;
     }
     void iniThatCannotBeUsedMeansDefaults()
     {
@@ -217,6 +229,46 @@ private slots:
         QCOMPARE(m.ini.journal.toFile, false);
         QCOMPARE(m.ini.journal.folder, QString());
         QCOMPARE(m.ini.window.geometry, QByteArray());
+        QCOMPARE(m.ini.serial, ConsoleModel::Ini::Serial{});
+    }
+
+    // The line format and the rest of the serial settings live in Tarvo.ini only: Tarvo.cfg comes out
+    // the same, byte for byte, whatever Tarvo.ini holds, and without one the line is the console's
+    // own 8N2.
+    void serialSettingsLeaveTarvoCfgAlone()
+    {
+        QVERIFY(writeFile("Tarvo.cfg", joinLines(defaultLines())));
+        const QByteArray cfg = fileContent("Tarvo.cfg");
+        QMap<bool, QByteArray> saved;
+        for (const bool withIni : {false, true}) {
+            QTemporaryDir dir;
+            QDir::setCurrent(dir.path());
+            QVERIFY(writeFile("Tarvo.cfg", cfg));
+            if (withIni)
+                QVERIFY(writeFile("Tarvo.ini", "[serial]\nline=8e1\nflow=rtscts\nrs485=true\nrtsOnSend=false\n"
+                                               "delayBeforeMs=2\ndelayAfterMs=5\ndropEcho=true\nlowLatency=true\n"));
+            Rig r;
+            r.load("");
+            r.tick(0);
+            r.polling.CmdSend_Click();
+            QCOMPARE(r.link.connected.size(), 1);
+            const LinkSettings& s = r.link.connected[0];
+            if (withIni) {
+                QCOMPARE(s.line.text(), QStringLiteral("8E1"));
+                QVERIFY(s.line.rtsCts);
+                QCOMPARE(s.rs485, (Rs485Options{true, false, 2, 5}));
+                QVERIFY(s.dropEcho && s.lowLatency);
+            } else {
+                QCOMPARE(s.line, LineFormat{});
+                QCOMPARE(s.rs485, Rs485Options{});
+                QVERIFY(!s.dropEcho && !s.lowLatency);
+            }
+            r.session.Form_Unload();
+            saved[withIni] = fileContent("Tarvo.cfg");
+            QCOMPARE(fileContent("Tarvo.ini").contains("line=8E1"), withIni);
+            QDir::setCurrent(m_dir->path());
+        }
+        QCOMPARE(saved[true], saved[false]);
     }
 
     void failedIniSaveKeepsTheOldFile()

@@ -13,6 +13,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -32,6 +33,8 @@ struct AttemptLog final : ExchangeObserver {
         if (a.verdict == AttemptRecord::Verdict::Reply)
             replyTimes.append(clock.now());
         checkFailed.insert(a.slot, a.checkFailed);
+        if (!a.detail.isEmpty())
+            details << a.detail;
     }
     int repliesAfter(double t) const
     {
@@ -40,7 +43,24 @@ struct AttemptLog final : ExchangeObserver {
     const Clock& clock;
     QList<double> replyTimes;
     QHash<int, bool> checkFailed;
+    QStringList details;
 };
+
+// The link was seen to go and to come back, in the trace (which the console's status bar shows) and
+// in the journal's notes, each note with the attempt it happened in.
+void verifyLostAndBack(const QStringList& trace, const QStringList& details, const QString& where)
+{
+    const QString time = QStringLiteral("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d");
+    const QRegularExpression lost("^Link lost at " + time + ": " + where + " \\(.+\\)$");
+    const QRegularExpression back("^Link lost at " + time +
+                                  ", back after \\d+\\.\\d s \\((1 try|\\d+ tries)\\): " + where + "$");
+    QVERIFY2(trace.indexOf(lost) >= 0, qPrintable(trace.join('\n')));
+    QVERIFY2(trace.indexOf(back) > trace.indexOf(lost), qPrintable(trace.join('\n')));
+    const QString notes = details.join('\n');
+    QVERIFY2(notes.contains("link lost at ") && notes.count("connecting again (try 1)") == 1 &&
+                 notes.count("link back after ") == 1,
+             qPrintable(notes));
+}
 
 QByteArray p4Reply()
 {
@@ -83,6 +103,7 @@ private slots:
         QVERIFY(journal.repliesAfter(0) > journal.repliesAfter(gone));
         QVERIFY2(journal.repliesAfter(back) > 0, qPrintable(s.trace.lines.join('\n')));
         QVERIFY(s.trace.lines.contains("Link lost: connecting again"));
+        verifyLostAndBack(s.trace.lines, journal.details, "/dev/pts/\\d+");
         QVERIFY(!s.polling.cycleRunning());
     }
 
@@ -117,6 +138,7 @@ private slots:
         s.polling.CmdStart_Click();
         QVERIFY(connections >= 2);
         QVERIFY2(journal.replyTimes.size() >= 3, qPrintable(s.trace.lines.join('\n')));
+        verifyLostAndBack(s.trace.lines, journal.details, "127\\.0\\.0\\.1:" + QString::number(server.serverPort()));
         QVERIFY(!journal.checkFailed.value(0));
     }
 

@@ -59,7 +59,7 @@ private slots:
         SteadyClock clock;
         QtEventPump pump;
         MemoryTrace trace;
-        SerialLink link(trace);
+        SerialLink link(trace, clock);
         link.SetBaudRate("38400");
         LinkSettings settings;
         settings.comPort = listen;

@@ -45,12 +45,15 @@ private:
 struct LinkRig {
     LinkRig()
     {
+        settings.comPort = QStringLiteral("COM1");
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.tcpPort = QStringLiteral("1001");
         settings.timeOutDelay = [this] { return timeOutDelay; };
     }
     void connectLink() { link.Connect(settings); }
 
     bool serial = true;
-    LinkSettings settings{QStringLiteral("COM1"), QStringLiteral("127.0.0.1"), QStringLiteral("1001"), {}, {}};
+    LinkSettings settings;
     QString timeOutDelay = QStringLiteral("1500");
     MemoryTrace trace;
     ManualClock clock;

@@ -1,11 +1,14 @@
 #include "LinkRig.h"
+#include "PtyPair.h"
 
 #include <QDeadlineTimer>
 #include <QTest>
 #include <QThread>
 
 #include <cerrno>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,81 +18,34 @@ using namespace tarvo::test;
 
 namespace {
 
-// A virtual cable: the link opens the terminal end, the test holds the controlling end. The line
-// settings the link makes on its end can be read back through ours.
-class PtyPair {
-public:
-    PtyPair()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0)
-            terminalPath = QString::fromLocal8Bit(::ptsname(m_master));
-        if (m_master >= 0)
-            ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    }
-    ~PtyPair()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
+// A pseudo-terminal forces 8 data bits and no parity whatever it is asked. While `g_uart` is on, a
+// descriptor keeps what the program passed to the system and reads it back, as a real UART would;
+// what was asked is then read here.
+bool g_uart = false;
+std::map<int, termios> g_asked;
 
-    bool ok() const { return m_master >= 0 && !terminalPath.isEmpty(); }
+} // namespace
 
-    termios lineSettings() const
-    {
-        termios t{};
-        ::tcgetattr(m_master, &t);
-        return t;
-    }
-
-    bool send(const QByteArray& bytes) { return ::write(m_master, bytes.constData(), bytes.size()) == bytes.size(); }
-
-    // What the link sent, once `count` bytes are there or after a generous deadline.
-    QByteArray receive(qsizetype count)
-    {
-        QByteArray got;
-        QDeadlineTimer deadline(3000);
-        while (got.size() < count && !deadline.hasExpired()) {
-            pollfd p{m_master, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            char buffer[256];
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            if (n > 0)
-                got.append(buffer, n);
-        }
-        return got;
-    }
-
-    QString terminalPath;
-
-private:
-    int m_master = -1;
-};
-
-// Polls the count without ever running the event loop, as the exchange's first look after a write
-// may do, until `atLeast` bytes are counted or a generous deadline passes.
-int16_t countWithoutEvents(Link& link, int atLeast)
+extern "C" int tcsetattr(int fd, int action, const struct termios* t)
 {
-    QDeadlineTimer deadline(3000);
-    int16_t count = link.ReceivedBufferCount();
-    while (count < atLeast && !deadline.hasExpired()) {
-        QThread::msleep(2);
-        count = link.ReceivedBufferCount();
-    }
-    return count;
+    using Real = int (*)(int, int, const struct termios*);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "tcsetattr"));
+    if (g_uart && t)
+        g_asked[fd] = *t;
+    return real(fd, action, t);
 }
 
-struct CableEnd {
-    PtyPair pty;
-};
+extern "C" int tcgetattr(int fd, struct termios* t)
+{
+    using Real = int (*)(int, struct termios*);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "tcgetattr"));
+    const int rc = real(fd, t);
+    if (g_uart && rc == 0 && g_asked.count(fd))
+        *t = g_asked[fd];
+    return rc;
+}
 
-// The link with a virtual cable on its ComPort; the cable is made first and outlives the link.
-struct CableRig : CableEnd, LinkRig {
-    CableRig() { settings.comPort = pty.terminalPath; }
-};
+namespace {
 
 const QStringList kOpened{"Preparing COM conncetion ", "Connecting COM "};
 
@@ -129,6 +85,101 @@ private slots:
         QVERIFY(!(t.c_cflag & PARENB));
         QVERIFY(t.c_cflag & CSTOPB);
         rig.link.Disconnect();
+    }
+
+    // Every line format the console offers reaches the system: data bits and parity as asked of it,
+    // speed, stop bits and flow control as the terminal keeps them.
+    void lineFormatReachesTheSystem_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("rtsCts");
+        for (const char* data : {"7", "8"})
+            for (const char* parity : {"N", "E", "O", "M", "S"})
+                for (const char* stop : {"1", "2"})
+                    for (const bool flow : {false, true}) {
+                        const QString f = QString::fromLatin1(data) + parity + stop;
+                        QTest::addRow("%s%s", qPrintable(f), flow ? " rts/cts" : "") << f << flow;
+                    }
+    }
+    void lineFormatReachesTheSystem()
+    {
+        QFETCH(QString, format);
+        QFETCH(bool, rtsCts);
+        CableRig rig;
+        QVERIFY(rig.pty.ok());
+        rig.settings.line = *LineFormat::parse(format);
+        rig.settings.line.rtsCts = rtsCts;
+        rig.link.SetBaudRate("19200");
+        g_asked.clear();
+        g_uart = true;
+        rig.connectLink();
+        g_uart = false;
+        QCOMPARE(rig.trace.lines, kOpened);
+
+        const int fd = rig.link.serial().port().handle();
+        QVERIFY(g_asked.count(fd));
+        const termios asked = g_asked[fd];
+        g_asked.clear();
+        const LineFormat& f = rig.settings.line;
+        QCOMPARE(asked.c_cflag & CSIZE, tcflag_t(f.dataBits == 7 ? CS7 : CS8));
+        QCOMPARE(bool(asked.c_cflag & PARENB), f.parity != LineFormat::Parity::None);
+        if (f.parity != LineFormat::Parity::None) {
+            const bool odd = f.parity == LineFormat::Parity::Odd || f.parity == LineFormat::Parity::Mark;
+            const bool stick = f.parity == LineFormat::Parity::Mark || f.parity == LineFormat::Parity::Space;
+            QCOMPARE(bool(asked.c_cflag & PARODD), odd);
+            QCOMPARE(bool(asked.c_cflag & CMSPAR), stick);
+        }
+        const termios kept = rig.pty.lineSettings();
+        QCOMPARE(::cfgetospeed(&kept), speed_t(B19200));
+        QCOMPARE(bool(kept.c_cflag & CSTOPB), f.stopBits == 2);
+        QCOMPARE(bool(kept.c_cflag & CRTSCTS), rtsCts);
+        QCOMPARE(rig.link.characterSeconds(), f.bitsPerCharacter() / 19200.0);
+        rig.link.Disconnect();
+    }
+
+    // What a reply costs on the line at the formats sites use: the byte time follows the bits of
+    // each character, and so do the settle (wire and one WaitingDelay) and the floor (that, or Scan).
+    void byteTimes_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("request");
+        QTest::addColumn<int>("reply");
+        QTest::addColumn<double>("waiting");
+        QTest::addColumn<double>("scan");
+        QTest::addColumn<double>("wireMs");
+        QTest::addColumn<double>("settleMs");
+        QTest::addColumn<double>("floorMs");
+        // 8N2 and 8E1 take 11 bits a character, 8N1 and 7O1 take 10.
+        QTest::newRow("8N2 9600, Modbus read")
+            << "8N2" << 9600 << 8 << 13 << 0.010 << 0.0 << 24.0625 << 34.0625 << 34.0625;
+        QTest::newRow("8E1 9600, Modbus read")
+            << "8E1" << 9600 << 8 << 13 << 0.010 << 0.0 << 24.0625 << 34.0625 << 34.0625;
+        QTest::newRow("8E1 38400, Scan longer")
+            << "8E1" << 38400 << 6 << 8 << 0.010 << 0.050 << 4.0104166667 << 14.0104166667 << 50.0;
+        QTest::newRow("7O1 9600") << "7O1" << 9600 << 6 << 8 << 0.010 << 0.0 << 14.5833333333 << 24.5833333333
+                                  << 24.5833333333;
+        QTest::newRow("7O1 1200, slow line") << "7O1" << 1200 << 6 << 18 << 0.020 << 0.100 << 200.0 << 220.0 << 220.0;
+        QTest::newRow("8N1 115200") << "8N1" << 115200 << 8 << 205 << 0.0 << 0.0 << 18.4895833333 << 18.4895833333
+                                    << 18.4895833333;
+    }
+    void byteTimes()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, baud);
+        QFETCH(int, request);
+        QFETCH(int, reply);
+        QFETCH(double, waiting);
+        QFETCH(double, scan);
+        QFETCH(double, wireMs);
+        QFETCH(double, settleMs);
+        QFETCH(double, floorMs);
+        const LineFormat f = *LineFormat::parse(format);
+        const ExchangeFloor e = exchangeFloor(f, baud, request, reply, waiting, scan);
+        QVERIFY2(qAbs(e.wire * 1000 - wireMs) < 1e-6, qPrintable(QString::number(e.wire * 1000, 'f', 10)));
+        QVERIFY2(qAbs(e.settle * 1000 - settleMs) < 1e-6, qPrintable(QString::number(e.settle * 1000, 'f', 10)));
+        QVERIFY2(qAbs(e.floor * 1000 - floorMs) < 1e-6, qPrintable(QString::number(e.floor * 1000, 'f', 10)));
+        QCOMPARE(f.seconds(1, 0), 0.0);
     }
 
     void lineFormatText_data()

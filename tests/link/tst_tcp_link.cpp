@@ -1,5 +1,6 @@
 #include "LinkRig.h"
 
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -246,6 +247,45 @@ private slots:
 
         rig.link.Disconnect();
         QCOMPARE(rig.trace.lines, kConnectLines);
+    }
+
+    // A peer that goes away under a running cycle: the link says when, tries again at every write
+    // until the peer is back, and says after how long.
+    void droppedConnectionIsMadeAgainUntilItIsBack()
+    {
+        ServedRig rig;
+        QVERIFY(rig.connect());
+        const quint16 port = rig.server.serverPort();
+        const QString peer = QRegularExpression::escape("127.0.0.1:" + QString::number(port));
+        const QString time = "\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d";
+        rig.server.close();
+        rig.peer->abort(); // a gateway resets the connection
+        QTRY_VERIFY(rig.trace.lines.size() > kConnectLines.size());
+        QVERIFY2(QRegularExpression("^Link lost at " + time + ": " + peer + " \\(.+\\)$")
+                     .match(rig.trace.lines.last())
+                     .hasMatch(),
+                 qPrintable(rig.trace.lines.last()));
+
+        rig.timeOutDelay = "100";
+        rig.trace.lines.clear();
+        rig.link.WriteData("a"); // nobody listens: refused
+        QCOMPARE(rig.trace.lines, QStringList{"Link lost: connecting again"} + kConnectLines);
+        QVERIFY(rig.server.listen(QHostAddress::LocalHost, port));
+        rig.trace.lines.clear();
+        rig.link.WriteData("b");
+        QCOMPARE(rig.trace.lines.mid(0, 5), QStringList{"Link lost: connecting again (try 2)"} + kConnectLines);
+        QVERIFY2(QRegularExpression("^Link lost at " + time + ", back after \\d+\\.\\d s \\(2 tries\\): " + peer + "$")
+                     .match(rig.trace.lines.value(5))
+                     .hasMatch(),
+                 qPrintable(rig.trace.lines.join('\n')));
+        QVERIFY(rig.server.hasPendingConnections() || rig.server.waitForNewConnection(3000));
+        rig.peer.reset(rig.server.nextPendingConnection());
+        QCOMPARE(rig.received(1), QByteArray("b"));
+        const QString notes = rig.link.takeNotes().join('\n');
+        QVERIFY2(notes.contains("connecting again (try 1)\ntry 1 failed: no connection to 127.0.0.1:") &&
+                     notes.contains("\nlink back after "),
+                 qPrintable(notes));
+        QCOMPARE(rig.link.takeNotes(), QStringList());
     }
 
     void failuresAfterTheLinkChoiceAreSilent()

@@ -508,7 +508,7 @@ private slots:
         SimOptions o;
         QString error;
         QVERIFY(parseOptions({"--protocol", "customer", "--code", "bb", "--tcp", "127.0.0.1:0", "--addresses",
-                              "1,3,7-9", "--fault", "3,7:from=2", "--fault", "7:badcheck"},
+                              "1,3,7-9", "--fault", "3,7:from=2", "--fault", "7:badcheck", "--echo"},
                              o, error));
         QCOMPARE(o.config.protocol, Protocol::Customer);
         QCOMPARE(o.config.customerCode, 0xBB);
@@ -519,9 +519,10 @@ private slots:
         QCOMPARE(o.config.faults[7].answerFrom, 2);
         QVERIFY(o.config.faults[7].badCheck);
         QVERIFY(!o.config.faults[3].badCheck);
+        QVERIFY(o.echo);
         SimOptions d;
         QVERIFY(parseOptions({}, d, error));
-        QVERIFY(d.tcp && d.serial);
+        QVERIFY(d.tcp && d.serial && !d.echo);
         QCOMPARE(d.tcpPort, quint16(1001));
         QVERIFY(d.config.serves(0) && d.config.serves(254) && !d.config.serves(255));
     }
