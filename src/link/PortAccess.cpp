@@ -174,6 +174,23 @@ OpenFailure explainOpenFailure(const QString& device, const QString& systemText,
     return {OpenFailure::Kind::Other, systemText};
 }
 
+namespace {
+QString latencyTimerPath(const QString& name, const SystemPaths& paths)
+{
+    return paths.sysfs + QStringLiteral("/bus/usb-serial/devices/") + name + QStringLiteral("/latency_timer");
+}
+} // namespace
+
+std::optional<int> latencyTimerMs(const QString& device, const SystemPaths& paths)
+{
+    QFile file(latencyTimerPath(QFileInfo(resolveDevice(device)).fileName(), paths));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    bool ok = false;
+    const int ms = QString::fromLatin1(file.readAll()).trimmed().toInt(&ok);
+    return ok ? std::optional<int>(ms) : std::nullopt;
+}
+
 LowLatencyResult setLowLatency(const QString& device, PortControl& control, const SystemPaths& paths)
 {
     const QString name = QFileInfo(resolveDevice(device)).fileName();
@@ -182,13 +199,11 @@ LowLatencyResult setLowLatency(const QString& device, PortControl& control, cons
 
     // USB adapters (FTDI and alike) hold received bytes back for up to their latency timer, 16 ms
     // out of the box.
-    const QString timer =
-        paths.sysfs + QStringLiteral("/bus/usb-serial/devices/") + name + QStringLiteral("/latency_timer");
-    QFile current(timer);
-    if (current.open(QIODevice::ReadOnly)) {
-        bool ok = false;
-        const int ms = QString::fromLatin1(current.readAll()).trimmed().toInt(&ok);
-        current.close();
+    const QString timer = latencyTimerPath(name, paths);
+    if (QFile::exists(timer)) {
+        const std::optional<int> current = latencyTimerMs(device, paths);
+        const bool ok = current.has_value();
+        const int ms = current.value_or(0);
         if (ok && ms <= 1) {
             done << QStringLiteral("latency timer %1 ms").arg(ms);
         } else {

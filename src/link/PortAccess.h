@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace tarvo {
 
@@ -47,6 +48,10 @@ struct LowLatencyResult {
     QString refused;
 };
 LowLatencyResult setLowLatency(const QString& device, PortControl& control, const SystemPaths& paths = {});
+
+// The USB adapter's latency timer of `device` in ms: how long it may hold received bytes back before
+// handing them over. Nothing for a port without one.
+std::optional<int> latencyTimerMs(const QString& device, const SystemPaths& paths = {});
 
 // The device a path names, symlinks followed (a /dev/serial/by-id name finds the adapter under
 // whichever /dev/ttyUSBn it came back as); the path itself when it cannot be resolved.

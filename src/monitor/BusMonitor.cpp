@@ -94,4 +94,17 @@ void BusMonitor::run(const Options& options, const std::function<bool()>& stop,
     }
 }
 
+QString latencyWarning(const QString& device, double gapSeconds, const SystemPaths& paths)
+{
+    const std::optional<int> timer = latencyTimerMs(device, paths);
+    if (!timer || *timer <= gapSeconds * 1000)
+        return {};
+    return QStringLiteral("%1 hands received bytes over every %2 ms (its USB latency timer), longer than the "
+                          "%3 ms of silence that ends a frame: frames may be cut apart or joined. Tick \"Low "
+                          "latency\" in the line settings to lower the timer.")
+        .arg(resolveDevice(device))
+        .arg(*timer)
+        .arg(gapSeconds * 1000, 0, 'f', 1);
+}
+
 } // namespace tarvo

@@ -3,6 +3,7 @@
 #include "Explain.h"
 #include "FrameSplitter.h"
 #include "JournalRecord.h"
+#include "PortAccess.h"
 
 #include <QDateTime>
 #include <functional>
@@ -45,5 +46,10 @@ private:
     EventPump& m_pump;
     std::function<QDateTime()> m_wallClock;
 };
+
+// Says when the adapter behind `device` holds bytes back longer than the gap that ends a frame (a USB
+// latency timer above it): frames may then be cut apart or joined by time, and the Low latency option
+// of the line settings lowers the timer. Empty when the adapter is fast enough or has no timer.
+QString latencyWarning(const QString& device, double gapSeconds, const SystemPaths& paths = {});
 
 } // namespace tarvo

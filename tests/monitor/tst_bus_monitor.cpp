@@ -5,6 +5,8 @@
 #include "Explain.h"
 #include "FakeLink.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace tarvo;
@@ -57,6 +59,35 @@ private slots:
         QCOMPARE(rows[0].detail, QStringLiteral("request"));
         QCOMPARE(rows[1].detail, QStringLiteral("reply"));
         QVERIFY2(rows[2].detail.contains("CRC-16/MODBUS carried"), qPrintable(rows[2].detail));
+    }
+
+    // An adapter that holds bytes back longer than the gap makes splitting by silence unreliable: the
+    // operator is told, and pointed to Low latency.
+    void latencyTimerAboveTheGap_data()
+    {
+        QTest::addColumn<QString>("timer"); // empty: the port has none
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("16 ms, out of the box") << "16" << true;
+        QTest::newRow("1 ms") << "1" << false;
+        QTest::newRow("no timer") << "" << false;
+    }
+    void latencyTimerAboveTheGap()
+    {
+        QFETCH(QString, timer);
+        QFETCH(bool, warned);
+        QTemporaryDir sys;
+        SystemPaths paths;
+        paths.sysfs = sys.path();
+        if (!timer.isEmpty()) {
+            QDir().mkpath(sys.filePath("bus/usb-serial/devices/ttyUSB7"));
+            QFile f(sys.filePath("bus/usb-serial/devices/ttyUSB7/latency_timer"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(timer.toLatin1() + "\n");
+        }
+        const QString warning = latencyWarning("/dev/ttyUSB7", 0.001, paths);
+        QCOMPARE(!warning.isEmpty(), warned);
+        if (warned)
+            QVERIFY2(warning.contains("every 16 ms") && warning.contains("Low latency"), qPrintable(warning));
     }
 };
 
