@@ -131,6 +131,14 @@ public:
             QByteArray geometry; // size and position, as the window saves them
             QByteArray state;    // docks and their places
         } window;
+        struct Census {
+            QString range = QStringLiteral("0..254"); // console addresses, "A..B"
+            QString speeds;                           // "9600,19200"; empty: the console's speed
+            QString function = QStringLiteral("ReadInput");
+            QString command; // the request when the function is SendCommand
+            int timeoutMs = 200;
+            int tries = 1;
+        } census;
     } ini;
 
 signals:
