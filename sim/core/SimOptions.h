@@ -16,6 +16,9 @@ struct SimOptions {
     bool serial = true;
     QString linkPath; // symlink to the pty, made at start and removed at exit
     int speed = 38400;
+    // Refuse what is sent while the line runs at another speed than `speed` (as the client set it on
+    // the pseudo-terminal), as a controller's UART would only see garbage.
+    bool strictSpeed = false;
     int gapMs = 20;  // silence that ends a frame
     QString logFile; // empty: the frame log goes to standard output
 };
