@@ -3,9 +3,8 @@
 
 #include "AddressList.h"
 #include "Census.h"
-#include "FakeStack.h"
-#include "Replies.h"
 #include "Requests.h"
+#include "ScriptedBus.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,27 +14,8 @@ using namespace tarvo::test;
 
 namespace {
 
-// Controllers on a scripted bus: the console addresses in `answering` reply to a Read Input under
-// Protocol 4 (their wire address is the console address + 1), at `speed` when one is given.
-struct Bus : FakeStack {
-    Bus()
-    {
-        model.choose(Field::Protocol4);
-        link.onWrite = [this](const QByteArray& frame) {
-            const int address = static_cast<unsigned char>(frame[0]) - 1;
-            if (!answering.contains(address) || (!speed.isEmpty() && link.speeds.last() != speed))
-                return;
-            QByteArray head = frame.left(2) + QByteArray("\x02\x49\x92", 3);
-            QByteArray reply = p4Reply(head);
-            if (badCheck.contains(address))
-                reply[reply.size() - 2] = static_cast<char>(reply[reply.size() - 2] ^ 0x5A);
-            link.reply(0.004, reply);
-        };
-    }
+struct Bus : ScriptedBus {
     Census census{model, stack.link, clock, pump, prompter};
-    QList<int> answering;
-    QList<int> badCheck;
-    QString speed;
 };
 
 CensusPlan plan(const QList<int>& addresses)
