@@ -8,7 +8,7 @@
 #include <QTest>
 
 using namespace tarvo;
-using namespace tarvo::cli;
+using namespace tarvo::clitool;
 
 namespace {
 

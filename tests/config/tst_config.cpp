@@ -185,12 +185,22 @@ private slots:
         a.ini.journal.toFile = true;
         a.ini.journal.folder = QStringLiteral("/var/log/tarvo, site 4");
         a.ini.window.geometry = QByteArray("\x01\x02\xff=\n", 5);
+        a.ini.census.range = QStringLiteral("1..247");
+        a.ini.census.speeds = QStringLiteral("9600,19200");
+        a.ini.census.command = QStringLiteral("73 ; a, comment");
+        a.ini.census.timeoutMs = 80;
+        a.ini.census.tries = 2;
         QVERIFY(config::SaveIni(a));
         ConsoleModel b;
         config::ReadIni(b);
         QCOMPARE(b.ini.journal.toFile, true);
         QCOMPARE(b.ini.journal.folder, a.ini.journal.folder);
         QCOMPARE(b.ini.window.geometry, a.ini.window.geometry);
+        QCOMPARE(b.ini.census.range, a.ini.census.range);
+        QCOMPARE(b.ini.census.speeds, a.ini.census.speeds);
+        QCOMPARE(b.ini.census.command, a.ini.census.command);
+        QCOMPARE(b.ini.census.timeoutMs, 80);
+        QCOMPARE(b.ini.census.tries, 2);
         QVERIFY(fileContent("Tarvo.ini").contains("[journal]"));
         QCOMPARE(QDir().entryList(QDir::Files), QStringList{"Tarvo.ini"}); // nothing left beside it
     }
@@ -201,7 +211,9 @@ private slots:
         QTest::addColumn<bool>("readable");
         QTest::newRow("missing") << QByteArray() << true;
         QTest::newRow("cannot be read: a folder of that name") << QByteArray() << false;
-        QTest::newRow("wrong kinds") << QByteArray("[journal]\ntoFile=perhaps\n[window]\ngeometry=12\n") << true;
+        QTest::newRow("wrong kinds") << QByteArray("[journal]\ntoFile=perhaps\n[window]\ngeometry=12\n[census]\n"
+                                                   "tries=7\ntimeout=-5\n")
+                                     << true;
         QTest::newRow("not an ini file") << QByteArray("\x00\xff\x13garbage[[[\n=\n", 17) << true;
     }
     void iniThatCannotBeUsedMeansDefaults()
@@ -217,6 +229,8 @@ private slots:
         QCOMPARE(m.ini.journal.toFile, false);
         QCOMPARE(m.ini.journal.folder, QString());
         QCOMPARE(m.ini.window.geometry, QByteArray());
+        QCOMPARE(m.ini.census.tries, 1);
+        QCOMPARE(m.ini.census.timeoutMs, 200);
     }
 
     void failedIniSaveKeepsTheOldFile()
