@@ -7,7 +7,7 @@
 #include <QHash>
 #include <functional>
 
-namespace tarvo::cli {
+namespace tarvo::clitool {
 
 namespace {
 
@@ -502,4 +502,4 @@ Parsed parse(const QStringList& arguments)
     return p;
 }
 
-} // namespace tarvo::cli
+} // namespace tarvo::clitool

@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace tarvo::cli {
+namespace tarvo::clitool {
 
 enum class Subcommand { Send, Poll, ReadMemory, Scan, Ports };
 enum class Format { Text, Csv, Json };
@@ -93,4 +93,4 @@ QString subcommandName(Subcommand command);
 std::optional<QString> functionOfWord(const QString& word);
 QString wordOfFunction(const QString& functionName);
 
-} // namespace tarvo::cli
+} // namespace tarvo::clitool

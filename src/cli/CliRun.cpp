@@ -28,7 +28,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-namespace tarvo::cli {
+namespace tarvo::clitool {
 
 namespace {
 
@@ -640,4 +640,4 @@ int run(const Options& options)
     return runner.exec();
 }
 
-} // namespace tarvo::cli
+} // namespace tarvo::clitool

@@ -2,10 +2,10 @@
 
 #include "CliOptions.h"
 
-namespace tarvo::cli {
+namespace tarvo::clitool {
 
 // Runs one parsed command line on the console's own stack and returns the exit status. Needs a
 // QCoreApplication.
 int run(const Options& options);
 
-} // namespace tarvo::cli
+} // namespace tarvo::clitool

@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
-namespace tarvo::cli {
+namespace tarvo::clitool {
 
 namespace {
 
@@ -86,4 +86,4 @@ QByteArray renderPorts(const QList<PortInfo>& ports, Format format)
     return out;
 }
 
-} // namespace tarvo::cli
+} // namespace tarvo::clitool

@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-namespace tarvo::cli {
+namespace tarvo::clitool {
 
 // One serial port of this machine and what the system knows of its adapter.
 struct PortInfo {
@@ -23,4 +23,4 @@ struct PortInfo {
 QList<PortInfo> availablePorts();
 QByteArray renderPorts(const QList<PortInfo>& ports, Format format);
 
-} // namespace tarvo::cli
+} // namespace tarvo::clitool

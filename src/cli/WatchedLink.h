@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-namespace tarvo::cli {
+namespace tarvo::clitool {
 
 // The console's link, watched: a link operation reports nothing, but a script must tell "nobody
 // answered" from "there was no link". After every Connect and every write (which opens a dropped
@@ -64,4 +64,4 @@ private:
     bool m_connectedOnce = false;
 };
 
-} // namespace tarvo::cli
+} // namespace tarvo::clitool

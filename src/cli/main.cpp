@@ -23,19 +23,19 @@ int main(int argc, char* argv[])
     // is still closed.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const tarvo::cli::Parsed parsed = tarvo::cli::parse(QCoreApplication::arguments());
+    const tarvo::clitool::Parsed parsed = tarvo::clitool::parse(QCoreApplication::arguments());
     switch (parsed.action) {
-    case tarvo::cli::Parsed::Action::Help:
+    case tarvo::clitool::Parsed::Action::Help:
         std::fputs(parsed.text.toLocal8Bit().constData(), stdout);
         return 0;
-    case tarvo::cli::Parsed::Action::Version:
+    case tarvo::clitool::Parsed::Action::Version:
         std::printf("tarvo-cli %s\n", TARVO_VERSION);
         return 0;
-    case tarvo::cli::Parsed::Action::Usage:
+    case tarvo::clitool::Parsed::Action::Usage:
         std::fprintf(stderr, "tarvo-cli: %s\n", parsed.text.toLocal8Bit().constData());
-        return tarvo::cli::status::kUsage;
-    case tarvo::cli::Parsed::Action::Run:
+        return tarvo::clitool::status::kUsage;
+    case tarvo::clitool::Parsed::Action::Run:
         break;
     }
-    return tarvo::cli::run(parsed.options);
+    return tarvo::clitool::run(parsed.options);
 }
