@@ -517,9 +517,8 @@ int Runner::runScan()
         best[r.address] = best.contains(r.address) ? betterVerdict(best[r.address], r.verdict) : r.verdict;
         flushJournal();
     };
-    const Census::End end = m_census->run(plan);
-    if (end == Census::End::LinkDown && !m_link->down())
-        m_link->Connect(linkSettingsOf(m)); // let the watch see it, whatever the census tried
+    // A link that cannot be opened, or is lost for good, is seen by the watch on the link itself.
+    m_census->run(plan);
     Tally tally;
     for (const auto& v : std::as_const(best))
         tally.add(v);
