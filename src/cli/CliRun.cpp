@@ -113,7 +113,8 @@ private:
     int runListen(RecordWriter& writer);
     int runScan();
     int runMemoryRead();
-    int finish(const Tally& tally, bool summary = true);
+    // Closes the journal, says the summary and gives the exit status.
+    int finish(const Tally& tally);
 
     bool stopNow() const { return m_interrupted || m_link->down() || m_stack->model.StopRequested; }
     void pauseUntil(double until);
@@ -132,7 +133,6 @@ private:
     std::unique_ptr<ResultCollector> m_collector;
     ProgressLine m_progress{::isatty(STDERR_FILENO) == 1};
     JournalFile m_journal;
-    bool m_journalFailed = false;
 
     QString m_function;
     int m_sentWidth = 0;
@@ -313,10 +313,8 @@ std::optional<QString> Runner::openFiles()
             }
             return QStringLiteral("--journal: %1").arg(error);
         }
-        m_journal.onFailure = [this](const QString& problem) {
-            m_journalFailed = true;
-            say(problem);
-        };
+        // Reported once; the exchanges go on, as in the console.
+        m_journal.onFailure = [](const QString& problem) { say(problem); };
         m_stack->journal.addSink(&m_journal);
     }
     return std::nullopt;
@@ -361,12 +359,12 @@ void Runner::pauseUntil(double until)
         m_pump.processEvents(static_cast<int>(std::clamp((until - m_clock.now()) * 1000, 1.0, 50.0)));
 }
 
-int Runner::finish(const Tally& tally, bool summary)
+int Runner::finish(const Tally& tally)
 {
     flushJournal();
     m_journal.close();
     m_progress.clear();
-    if (summary && m_o.format == Format::Text && tally.total > 0)
+    if (m_o.format == Format::Text && tally.total > 0)
         say(tally.line());
     if (m_interrupted) {
         say(QStringLiteral("interrupted"));
