@@ -6,6 +6,8 @@
 // window that belongs to tarvo's process (its _NET_WM_PID) is mapped. It needs an X display; bench/run
 // gives it one with xvfb-run. Each start runs in an empty folder, as a first start on a new machine.
 
+#include "BenchSupport.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -24,22 +26,9 @@
 #include <poll.h>
 #include <vector>
 
+using namespace tarvo::bench;
+
 namespace {
-
-void say(const QString& text)
-{
-    std::fputs(qPrintable(text + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 QString msText(double v)
 {

@@ -20,19 +20,35 @@ namespace tarvo::sim {
 
 namespace {
 
-bool speedConstant(int baud, speed_t& out)
+// The speeds a terminal offers, in bit/s and as its speed constant.
+const QList<QPair<int, speed_t>>& speedTable()
 {
     static const QList<QPair<int, speed_t>> table{
-        {1200, B1200},   {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-        {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+        {50, B50},         {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
+        {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+        {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
     };
-    for (const auto& [b, s] : table) {
+    return table;
+}
+
+bool speedConstant(int baud, speed_t& out)
+{
+    for (const auto& [b, s] : speedTable()) {
         if (b == baud) {
             out = s;
             return true;
         }
     }
     return false;
+}
+
+int speedOf(speed_t constant)
+{
+    for (const auto& [b, s] : speedTable()) {
+        if (s == constant)
+            return b;
+    }
+    return -1;
 }
 
 QString errnoText()
@@ -281,6 +297,18 @@ void SimServer::readPty()
         return;
     if (m_options.echo)
         m_ptyLink->write(got);
+    // Both ends of a pseudo-terminal share its settings: the speed the client set is the one read here.
+    if (m_options.strictSpeed) {
+        termios t{};
+        speed_t wanted = B38400;
+        if (tcgetattr(m_slave, &t) == 0 && speedConstant(m_options.speed, wanted) && cfgetospeed(&t) != wanted) {
+            log(QStringLiteral("pty"), QStringLiteral("rx"), got, -1,
+                QStringLiteral("ignored: sent at %1 bit/s, the line runs at %2")
+                    .arg(speedOf(cfgetospeed(&t)))
+                    .arg(m_options.speed));
+            return;
+        }
+    }
     m_ptyLink->received(got);
 }
 

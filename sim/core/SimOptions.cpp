@@ -155,12 +155,13 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
     const QCommandLineOption serial(QStringLiteral("serial"));
     const QCommandLineOption link(QStringLiteral("link"), QString(), QStringLiteral("path"));
     const QCommandLineOption speed(QStringLiteral("speed"), QString(), QStringLiteral("baud"));
+    const QCommandLineOption strictSpeed(QStringLiteral("strict-speed"));
     const QCommandLineOption addresses(QStringLiteral("addresses"), QString(), QStringLiteral("list"));
     const QCommandLineOption fault(QStringLiteral("fault"), QString(), QStringLiteral("list:mode"));
     const QCommandLineOption gap(QStringLiteral("gap"), QString(), QStringLiteral("ms"));
     const QCommandLineOption echo(QStringLiteral("echo"));
     const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
-    p.addOptions({help, version, protocol, code, tcp, serial, link, speed, addresses, fault, gap, log, echo});
+    p.addOptions({help, version, protocol, code, tcp, serial, link, speed, strictSpeed, addresses, fault, gap, log, echo});
     QStringList full = args;
     full.prepend(QStringLiteral("tarvo-sim"));
     if (!p.parse(full)) {
@@ -213,6 +214,7 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
         error = QStringLiteral("--speed \"%1\": expected a speed in bit/s, e.g. 38400").arg(p.value(speed));
         return false;
     }
+    o.strictSpeed = p.isSet(strictSpeed);
     if (p.isSet(gap) && !toInt(p.value(gap), 1, 10000, o.gapMs)) {
         error = QStringLiteral("--gap \"%1\": expected milliseconds from 1 to 10000").arg(p.value(gap));
         return false;
@@ -247,6 +249,9 @@ Links (both when neither is named):
   --echo                the serial line hears itself, as a two-wire RS-485 adapter does: every
                         byte received is sent back at once, before any reply (try the console's
                         "Drop echo")
+  --strict-speed        ignore what arrives while the client has set the pseudo-terminal to another
+                        speed than --speed (a pty moves bytes at any speed; a real line would
+                        garble them), so that a client can look for the speed a bus runs at
 
 Protocol (one per run):
   --protocol NAME       modbus, p4 (default, the console's default), p4plus, customer, bioscrypt, none

@@ -19,8 +19,11 @@ struct SimOptions {
     int speed = 38400;
     bool echo = false; // the serial line hears itself: what arrives is written back at once, as a
                        // half-duplex adapter's receiver hears its own transmitter
-    int gapMs = 20;    // silence that ends a frame
-    QString logFile;   // empty: the frame log goes to standard output
+    // Refuse what is sent while the line runs at another speed than `speed` (as the client set it on
+    // the pseudo-terminal), as a controller's UART would only see garbage.
+    bool strictSpeed = false;
+    int gapMs = 20;  // silence that ends a frame
+    QString logFile; // empty: the frame log goes to standard output
 };
 
 // Parses the arguments (without the program name). On a bad option returns false with a one-line

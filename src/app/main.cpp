@@ -1,6 +1,8 @@
 // The console program's wiring: which application object, which seams, which buttons call what.
 // Everything with behaviour lives in the libraries; the stack is built in one place (Stack).
 
+#include "Census.h"
+#include "CensusDialog.h"
 #include "Clock.h"
 #include "ConsoleWindow.h"
 #include "Display.h"
@@ -15,6 +17,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMenuBar>
+#include <QPointer>
 #include <QStatusBar>
 #include <QTime>
 #include <QTimer>
@@ -155,8 +159,17 @@ int main(int argc, char* argv[])
             closing = true;
     };
 
+    // The bus census's dialog while it is open: a signal closes it first (it stops the census), then
+    // the console.
+    QPointer<CensusDialog> censusDialog;
+    bool closeAfterCensus = false;
     const auto signalWatch = watchTerminationSignals([&] {
         closingBySignal = true;
+        if (censusDialog) {
+            closeAfterCensus = true;
+            censusDialog->close();
+            return;
+        }
         if (window && window->isVisible())
             window->close();
         else {
@@ -194,6 +207,24 @@ int main(int argc, char* argv[])
     QObject::connect(window.get(), &ConsoleWindow::readMemoryClicked, [&] {
         stack.memoryRead.CmdReadMemory_Click();
         session.cycleEnded();
+    });
+
+    // Tools -> Bus census, in a menu of its own until the console's menu bar has its Tools menu.
+    Census census(model, stack.link, clock, pump, prompter);
+    QAction* censusAction =
+        window->menuBar()->addMenu(QStringLiteral("&Tools"))->addAction(QStringLiteral("&Bus census..."));
+    QObject::connect(censusAction, &QAction::triggered, window.get(), [&] {
+        auto busy = [&] { return polling.cycleRunning() || stack.memoryRead.reading(); };
+        if (busy()) {
+            window->statusBar()->showMessage(QStringLiteral("Stop polling first: the census needs the link."));
+            return;
+        }
+        CensusDialog dialog(census, model, nullptr, window.get());
+        dialog.consoleBusy = busy;
+        censusDialog = &dialog;
+        dialog.exec();
+        if (closeAfterCensus)
+            QTimer::singleShot(0, window.get(), [&] { window->close(); });
     });
     window->show();
     if (closing)

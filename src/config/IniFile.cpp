@@ -44,6 +44,18 @@ template <typename F> Entry textEntry(const char* key, F member)
             }};
 }
 
+// A whole number from `low` to `high`; anything else leaves the setting as it was.
+template <typename F> Entry intEntry(const char* key, int low, int high, F member)
+{
+    return {QString::fromLatin1(key), [member](const ConsoleModel& m) { return QVariant(member(m)); },
+            [member, low, high](ConsoleModel& m, const QVariant& v) {
+                bool ok = false;
+                const int n = v.toString().trimmed().toInt(&ok);
+                if (ok && n >= low && n <= high)
+                    member(m) = n;
+            }};
+}
+
 template <typename F> Entry bytesEntry(const char* key, F member)
 {
     return {QString::fromLatin1(key), [member](const ConsoleModel& m) { return QVariant(member(m)); },
@@ -105,6 +117,18 @@ const QList<Entry>& entries()
             "serial/dropEcho", [](auto& m) -> auto& { return m.ini.serial.dropEcho; }),
         boolEntry(
             "serial/lowLatency", [](auto& m) -> auto& { return m.ini.serial.lowLatency; }),
+        textEntry(
+            "census/range", [](auto& m) -> auto& { return m.ini.census.range; }),
+        textEntry(
+            "census/speeds", [](auto& m) -> auto& { return m.ini.census.speeds; }),
+        textEntry(
+            "census/function", [](auto& m) -> auto& { return m.ini.census.function; }),
+        textEntry(
+            "census/command", [](auto& m) -> auto& { return m.ini.census.command; }),
+        intEntry(
+            "census/timeout", 1, 600000, [](auto& m) -> auto& { return m.ini.census.timeoutMs; }),
+        intEntry(
+            "census/tries", 1, 3, [](auto& m) -> auto& { return m.ini.census.tries; }),
     };
     return table;
 }

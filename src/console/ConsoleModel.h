@@ -143,6 +143,14 @@ public:
             bool lowLatency = false;              // ask the driver to hand over bytes at once
             friend bool operator==(const Serial&, const Serial&) = default;
         } serial;
+        struct Census {
+            QString range = QStringLiteral("0..254"); // console addresses, "A..B"
+            QString speeds;                           // "9600,19200"; empty: the console's speed
+            QString function = QStringLiteral("ReadInput");
+            QString command; // the request when the function is SendCommand
+            int timeoutMs = 200;
+            int tries = 1;
+        } census;
     } ini;
 
 signals:

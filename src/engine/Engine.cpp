@@ -66,6 +66,11 @@ void Engine::removeObserver(ExchangeObserver* observer)
     m_observers.removeAll(observer);
 }
 
+void Engine::setMaxAttempts(int attempts)
+{
+    m_maxAttempts = std::clamp(attempts, 1, 3);
+}
+
 QString Engine::commandFileName()
 {
     return QStringLiteral("Command.txt");
@@ -284,7 +289,7 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         record.verdict = AttemptRecord::Verdict::NoReply;
         call.recordOpen = false;
         finish(record);
-        if (attempt >= 3)
+        if (attempt >= m_maxAttempts)
             break;
     }
     m_model.setText(Field::Reponse, call.slot, kNoAnswer + m_model.address(call.slot));

@@ -31,6 +31,11 @@ public:
     void addObserver(ExchangeObserver* observer);
     void removeObserver(ExchangeObserver* observer);
 
+    // How many times a request goes out before its slot shows the no-answer text: 3 as the console
+    // has always done; a census or a script may ask for fewer (1 to 3, anything else is clamped).
+    void setMaxAttempts(int attempts);
+    int maxAttempts() const { return m_maxAttempts; }
+
     // True when the call ran its course (a reply or the no-answer text shown, a reply-less send, the
     // command lines used up); false when Stop was seen in a wait, the link then being closed already.
     // Errors (a field that is not a number, a refused request) leave as OperatorError with a text for
@@ -77,6 +82,7 @@ private:
     Prompter& m_prompter;
     ReplyHook* m_hook = nullptr;
     QList<ExchangeObserver*> m_observers;
+    int m_maxAttempts = 3;
 };
 
 } // namespace tarvo

@@ -4,9 +4,6 @@
 
 namespace tarvo {
 
-namespace {
-
-// RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled.
 QByteArray csvField(const QString& text)
 {
     QByteArray f = text.toUtf8();
@@ -15,7 +12,14 @@ QByteArray csvField(const QString& text)
     return f;
 }
 
-} // namespace
+QByteArray csvRow(const QStringList& fields)
+{
+    QByteArray row;
+    for (const QString& f : fields)
+        row += csvField(f) + ',';
+    row.chop(1);
+    return row + "\r\n";
+}
 
 QByteArray journalCsvHeader()
 {
@@ -35,11 +39,7 @@ QByteArray journalCsvRow(const JournalRecord& r)
                                 millisecondsText(r.replyMs),
                                 verdictName(r.verdict),
                                 r.detail};
-    QByteArray row;
-    for (const QString& f : fields)
-        row += csvField(f) + ',';
-    row.chop(1);
-    return row + "\r\n";
+    return csvRow(fields);
 }
 
 QString journalFileName(const QDateTime& started)

@@ -9,6 +9,12 @@
 
 namespace tarvo {
 
+// One CSV field as RFC 4180 has it (UTF-8): in quotes, its quotes doubled, when it holds a comma, a
+// quote or a line break.
+QByteArray csvField(const QString& text);
+// The fields as one CSV row, ended by CR LF.
+QByteArray csvRow(const QStringList& fields);
+
 // The journal as CSV (RFC 4180, UTF-8, CR LF), one row per attempt, after this header row.
 QByteArray journalCsvHeader();
 QByteArray journalCsvRow(const JournalRecord& record);

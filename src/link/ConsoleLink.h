@@ -18,6 +18,7 @@ public:
 
     void Connect(const LinkSettings& settings) override { chosen().Connect(settings); }
     void Disconnect() override { chosen().Disconnect(); }
+    bool isConnected() const override { return chosen().isConnected(); }
     void SetBaudRate(const QString& speed) override { chosen().SetBaudRate(speed); }
     void WriteData(const QByteArray& data) override { chosen().WriteData(data); }
     QByteArray ReadData() override { return chosen().ReadData(); }

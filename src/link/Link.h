@@ -19,6 +19,9 @@ public:
     // Opens the link with the settings the console holds when the cycle connects.
     virtual void Connect(const LinkSettings& settings) = 0;
     virtual void Disconnect() = 0;
+    // Whether the link is open now: the port open, the connection made. Connect reports nothing, so
+    // a caller that must tell "nobody answered" from "no link at all" asks here.
+    virtual bool isConnected() const = 0;
     // Applies a serial speed; harmless on TCP.
     virtual void SetBaudRate(const QString& speed) = 0;
     // Hands all bytes to the link at once; on TCP also resets the arrival count to 0.

@@ -36,6 +36,7 @@ public:
 
     void Connect(const LinkSettings& settings) override;
     void Disconnect() override;
+    bool isConnected() const override { return m_port.isOpen(); }
     void SetBaudRate(const QString& speed) override;
     void WriteData(const QByteArray& data) override;
     QByteArray ReadData() override;

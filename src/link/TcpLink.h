@@ -20,6 +20,7 @@ public:
 
     void Connect(const LinkSettings& settings) override;
     void Disconnect() override;
+    bool isConnected() const override { return m_socket.state() == QAbstractSocket::ConnectedState; }
     void SetBaudRate(const QString&) override {}
     void WriteData(const QByteArray& data) override;
     QByteArray ReadData() override;

@@ -185,12 +185,22 @@ private slots:
         a.ini.journal.toFile = true;
         a.ini.journal.folder = QStringLiteral("/var/log/tarvo, site 4");
         a.ini.window.geometry = QByteArray("\x01\x02\xff=\n", 5);
+        a.ini.census.range = QStringLiteral("1..247");
+        a.ini.census.speeds = QStringLiteral("9600,19200");
+        a.ini.census.command = QStringLiteral("73 ; a, comment");
+        a.ini.census.timeoutMs = 80;
+        a.ini.census.tries = 2;
         QVERIFY(config::SaveIni(a));
         ConsoleModel b;
         config::ReadIni(b);
         QCOMPARE(b.ini.journal.toFile, true);
         QCOMPARE(b.ini.journal.folder, a.ini.journal.folder);
         QCOMPARE(b.ini.window.geometry, a.ini.window.geometry);
+        QCOMPARE(b.ini.census.range, a.ini.census.range);
+        QCOMPARE(b.ini.census.speeds, a.ini.census.speeds);
+        QCOMPARE(b.ini.census.command, a.ini.census.command);
+        QCOMPARE(b.ini.census.timeoutMs, 80);
+        QCOMPARE(b.ini.census.tries, 2);
         QVERIFY(fileContent("Tarvo.ini").contains("[journal]"));
 
         a.ini.serial = {QStringLiteral("7O1"), true, true, false, 3, 1000, true, true};
@@ -209,7 +219,9 @@ private slots:
         QTest::addColumn<bool>("readable");
         QTest::newRow("missing") << QByteArray() << true;
         QTest::newRow("cannot be read: a folder of that name") << QByteArray() << false;
-        QTest::newRow("wrong kinds") << QByteArray("[journal]\ntoFile=perhaps\n[window]\ngeometry=12\n") << true;
+        QTest::newRow("wrong kinds") << QByteArray("[journal]\ntoFile=perhaps\n[window]\ngeometry=12\n[census]\n"
+                                                   "tries=7\ntimeout=-5\n")
+                                     << true;
         QTest::newRow("not an ini file") << QByteArray("\x00\xff\x13garbage[[[\n=\n", 17) << true;
         QTest::newRow("serial settings the console does not offer")
             << QByteArray("[serial]\nline=9Q3\nflow=xonxoff\nrs485=1\ndelayBeforeMs=-4\ndelayAfterMs=1001\n"
@@ -230,6 +242,8 @@ private slots:
         QCOMPARE(m.ini.journal.folder, QString());
         QCOMPARE(m.ini.window.geometry, QByteArray());
         QCOMPARE(m.ini.serial, ConsoleModel::Ini::Serial{});
+        QCOMPARE(m.ini.census.tries, 1);
+        QCOMPARE(m.ini.census.timeoutMs, 200);
     }
 
     // The line format and the rest of the serial settings live in Tarvo.ini only: Tarvo.cfg comes out

@@ -8,6 +8,7 @@
 #include "SimCore.h"
 #include "SimMemory.h"
 #include "SimProcess.h"
+#include "SocatCable.h"
 
 #include <QFile>
 #include <QProcess>
@@ -56,30 +57,6 @@ QString expectedReply(Protocol protocol, const QByteArray& frame)
     return ByteArrayToHex(bytes, false);
 }
 
-// A socat cable between two pseudo-terminals; the console's end is held open here as well, so that
-// the console closing the port between slots does not end the cable.
-struct Cable {
-    Cable()
-    {
-        a = dir.filePath("a");
-        b = dir.filePath("b");
-        socat.start("socat", {"pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b});
-        for (int i = 0; i < 100 && !(QFile::exists(a) && QFile::exists(b)); ++i)
-            QTest::qWait(50);
-        holder = ::open(QFile::encodeName(a).constData(), O_RDWR | O_NOCTTY);
-    }
-    ~Cable()
-    {
-        if (holder >= 0)
-            ::close(holder);
-        socat.terminate();
-        socat.waitForFinished(3000);
-    }
-    QTemporaryDir dir;
-    QString a, b;
-    QProcess socat;
-    int holder = -1;
-};
 } // namespace
 
 class TestE2eExchange : public QObject {

@@ -4,10 +4,10 @@
 
 #include "JournalCsv.h"
 #include "RealStack.h"
+#include "SimLog.h"
 #include "SimProcess.h"
 #include "TestFiles.h"
 
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -16,20 +16,6 @@ using namespace tarvo;
 using namespace tarvo::test;
 
 namespace {
-
-// The frames of the simulator's log, in order: "rx 01 02 ..." for a request, "tx ..." for a reply.
-QStringList simFrames(const QString& logPath)
-{
-    // "03:28:12.446 tcp#1  rx addr 1      02 02 00 00 00 10 79 F5  | read discrete inputs ..."
-    static const QRegularExpression line(QStringLiteral("^\\S+\\s+\\S+\\s+(rx|tx) addr \\S+\\s+(.*?)\\s*\\|"));
-    QStringList frames;
-    for (const QByteArray& raw : fileContent(logPath).split('\n')) {
-        const QRegularExpressionMatch m = line.match(QString::fromLatin1(raw));
-        if (m.hasMatch())
-            frames << m.captured(1) + QLatin1Char(' ') + m.captured(2);
-    }
-    return frames;
-}
 
 // The journal file's frames the same way. A stopped attempt's reply, if one came, is not read.
 QStringList journalFrames(const QString& csvPath, QStringList* stoppedAt = nullptr)
@@ -93,7 +79,7 @@ private slots:
 
         QStringList stopped;
         const QStringList written = journalFrames(file.path(), &stopped);
-        QStringList seen = simFrames(log);
+        QStringList seen = simLogFrames(log);
         QVERIFY2(written.size() >= 8, qPrintable(written.join('\n')));
         // A reply to the request that Stop interrupted was sent but never read.
         if (!stopped.isEmpty() && seen.size() == written.size() + 1 && seen.last().startsWith("tx"))

@@ -70,8 +70,14 @@ public:
     {
         ++connects;
         connected.append(settings);
+        open = !refuseConnect;
     }
-    void Disconnect() override { ++disconnects; }
+    void Disconnect() override
+    {
+        ++disconnects;
+        open = false;
+    }
+    bool isConnected() const override { return open; }
     void SetBaudRate(const QString& speed) override { speeds.append(speed); }
     void WriteData(const QByteArray& data) override
     {
@@ -109,6 +115,8 @@ public:
     QList<LinkSettings> connected;
     int connects = 0;
     int disconnects = 0;
+    bool open = false;          // connected and not since disconnected
+    bool refuseConnect = false; // Connect fails (a port that is not there, a refused host)
 
 private:
     FakeClock& m_clock;

@@ -1,0 +1,179 @@
+#include "Census.h"
+
+#include "Clock.h"
+#include "Errors.h"
+#include "Link.h"
+#include "Polling.h"
+#include "Requests.h"
+
+#include <cmath>
+
+namespace tarvo {
+
+namespace {
+constexpr int kSlot = 0; // the census asks through one slot of its own model
+} // namespace
+
+QString timeLeftText(double seconds)
+{
+    const long s = std::lround(std::max(0.0, seconds));
+    if (s < 60)
+        return QStringLiteral("%1 s").arg(s);
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+void copySettings(const ConsoleModel& from, ConsoleModel& to)
+{
+    // Options first: choosing one runs its rule (Modbus sets the speed), which the texts then undo.
+    for (const FieldRef& ref : ConsoleModel::allFields()) {
+        if (from.kind(ref) == FieldKind::Option && from.selected(ref.field))
+            to.setSelected(ref.field, true);
+    }
+    for (const FieldRef& ref : ConsoleModel::allFields()) {
+        switch (from.kind(ref)) {
+        case FieldKind::Text:
+            to.setText(ref, from.text(ref));
+            break;
+        case FieldKind::Check:
+            to.setCheck(ref, from.check(ref));
+            break;
+        case FieldKind::List:
+            to.setListItems(ref.field, from.listItems(ref.field));
+            to.setListIndex(ref.field, from.listIndex(ref.field));
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+Census::Census(const ConsoleModel& console, Link& link, Clock& clock, EventPump& pump, Prompter& prompter)
+    : m_console(console), m_link(link), m_clock(clock), m_engine(m_model, link, clock, pump, prompter), m_results(clock)
+{
+    m_engine.addObserver(&m_results);
+}
+
+void Census::takeSettings(const CensusPlan& plan)
+{
+    copySettings(m_console, m_model);
+    m_model.setText(Field::TimeOutDelay, QString::number(plan.timeoutMs));
+    m_model.setText(Field::Cmd, plan.command);
+    m_engine.setMaxAttempts(plan.tries);
+}
+
+std::optional<QString> Census::refusal(const CensusPlan& plan, int* longestRequest)
+{
+    takeSettings(plan);
+    int longest = 0;
+    try {
+        for (int address : plan.addresses) {
+            m_model.setText(Field::Address, kSlot, QString::number(address));
+            const RequestSettings s = m_model.requestSettings(kSlot);
+            QStringList texts;
+            if (plan.function != fn::SendCommand) {
+                texts << fixedRequest(plan.function, s.address, m_model.text(Field::Query), true).text;
+            } else {
+                for (const QString& line : plan.command.split(QLatin1Char('\n'))) {
+                    if (const auto cmd = commandLine(line.trimmed(), s))
+                        texts << commandRequestText(*cmd, s);
+                }
+            }
+            for (const QString& text : texts)
+                longest = std::max(longest, static_cast<int>(frameToBytes(frameRequest(text, s)).size()));
+        }
+    } catch (const TarvoError& e) {
+        return e.description();
+    }
+    if (longestRequest)
+        *longestRequest = longest;
+    return std::nullopt;
+}
+
+bool Census::regain()
+{
+    if (m_link.isConnected())
+        return true;
+    m_link.Connect(linkSettingsOf(m_console));
+    return m_link.isConnected();
+}
+
+Census::End Census::run(const CensusPlan& plan)
+{
+    m_running = true;
+    struct Running {
+        bool& flag;
+        ~Running() { flag = false; }
+    } running{m_running};
+    takeSettings(plan);
+    m_model.StopRequested = false;
+    m_results.clear();
+
+    const QList<int> speeds = plan.speeds.isEmpty() ? QList<int>{0} : plan.speeds;
+    CensusProgress progress;
+    progress.total = static_cast<int>(plan.addresses.size() * speeds.size());
+    // Until the first request has shown how long one takes, a silent address is the worst case.
+    const double perRequestGuess = plan.tries * plan.timeoutMs / 1000.0;
+
+    if (plan.speeds.isEmpty())
+        m_link.SetBaudRate(m_console.text(Field::COMSpeed));
+    else
+        m_link.SetBaudRate(QString::number(speeds.first()));
+    // Connected with the console's own time-out: a gateway may take longer to accept than a
+    // controller takes to answer.
+    m_link.Connect(linkSettingsOf(m_console));
+    if (!m_link.isConnected())
+        return End::LinkDown;
+
+    const double started = m_clock.now();
+    for (int speed : speeds) {
+        if (speed > 0) {
+            m_link.SetBaudRate(QString::number(speed));
+            m_model.setText(Field::COMSpeed, QString::number(speed));
+        }
+        for (int address : plan.addresses) {
+            if (m_model.StopRequested) {
+                m_link.Disconnect();
+                return End::Stopped;
+            }
+            progress.address = address;
+            progress.speed = speed;
+            const double elapsed = m_clock.now() - started;
+            const double perRequest = progress.done > 0 ? elapsed / progress.done : perRequestGuess;
+            progress.secondsLeft = perRequest * (progress.total - progress.done);
+            if (onProgress)
+                onProgress(progress);
+
+            m_model.setText(Field::Address, kSlot, QString::number(address));
+            QString function = plan.function;
+            int16_t slot = kSlot;
+            bool ranItsCourse = true;
+            try {
+                ranItsCourse = m_engine.Envoi(function, slot);
+            } catch (const std::exception&) {
+                // Reported to the observers as an error attempt; the census goes on with the next address.
+            }
+            ++progress.done;
+            std::optional<AddressResult> result = m_results.take(kSlot);
+            if (!ranItsCourse)
+                return End::Stopped; // the exchange closed the link
+            if (result) {
+                result->speed = speed > 0 ? QString::number(speed) : QString();
+                if (onResult)
+                    onResult(*result);
+            }
+            if (!regain()) {
+                m_link.Disconnect();
+                return End::LinkDown;
+            }
+        }
+    }
+    m_link.Disconnect();
+    return End::Finished;
+}
+
+void Census::stop()
+{
+    m_model.StopRequested = true;
+}
+
+} // namespace tarvo

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "Framing.h"
+#include "LinkSettings.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace tarvo::clitool {
+
+enum class Subcommand { Send, Poll, ReadMemory, Scan, Ports };
+enum class Format { Text, Csv, Json };
+
+// The exit statuses, as --help and the README document them.
+namespace status {
+constexpr int kOk = 0;            // every address answered and every checked reply passed
+constexpr int kNoAnswer = 1;      // at least one address did not answer (and no reply failed its check)
+constexpr int kBadCheck = 2;      // at least one reply failed its check value
+constexpr int kLinkDown = 3;      // the link could not be opened, or was lost and not regained
+constexpr int kUsage = 64;        // bad usage: nothing was sent
+constexpr int kInterrupted = 130; // SIGINT or SIGTERM
+} // namespace status
+
+// Everything the command line asked for. A value that was not given stays empty, so that a setting
+// read from --config is overridden only by what was typed.
+struct Options {
+    Subcommand command = Subcommand::Send;
+    Format format = Format::Text;
+    bool verbose = false;
+
+    // The link.
+    std::optional<QString> serial; // COMn, a device path, or a name under /dev/serial/by-id
+    std::optional<QString> speed;
+    std::optional<LineFormat> line;
+    std::optional<QString> tcpHost;
+    std::optional<QString> tcpPort;
+
+    // The protocol and its options.
+    std::optional<Protocol> protocol;
+    std::optional<QString> code;
+    std::optional<QString> passphrase;
+    bool ack = false;
+    bool resp = false;
+
+    // What to send, to whom.
+    QList<int> addresses;            // empty: the slots --config selects
+    std::optional<QString> function; // a function name ("ReadInput", ...)
+    std::optional<QString> query;
+    QStringList commands;
+
+    std::optional<QString> timeoutMs;
+    std::optional<QString> settleMs;
+    std::optional<QString> scanDelayMs;
+    int tries = 3;
+
+    QString config;  // a Tarvo.cfg to start from
+    QString journal; // the journal CSV to write
+
+    // poll
+    std::optional<int> count;
+    std::optional<double> durationSeconds;
+    int intervalMs = 0;
+
+    // read-memory
+    std::optional<QString> page;
+    std::optional<QString> firstAddress;
+    std::optional<QString> records;
+    std::optional<QString> recordSize;
+    QString output;
+
+    // scan
+    QList<int> range;
+    QList<int> speeds;
+};
+
+struct Parsed {
+    enum class Action { Run, Help, Version, Usage };
+    Action action = Action::Usage;
+    Options options;
+    QString text; // the help text, or what is wrong with the command line
+};
+
+// Reads the arguments (the program's name first). Never exits: the caller prints and returns.
+Parsed parse(const QStringList& arguments);
+
+// The help of the program as a whole, and of one subcommand.
+QString generalHelp();
+QString subcommandName(Subcommand command);
+
+// The function names behind --function's words, and back.
+std::optional<QString> functionOfWord(const QString& word);
+QString wordOfFunction(const QString& functionName);
+
+} // namespace tarvo::clitool

@@ -1,0 +1,463 @@
+// tarvo-cli itself, run as a script would run it, against tarvo-sim on a pseudo-terminal and over
+// TCP, and against a libmodbus slave: its records against the simulator's log in every format, the
+// memory dump against the console's own, the census, the exit statuses, and a Tarvo.cfg written by
+// the console.
+
+#include "ConfigFile.h"
+#include "ConsoleModel.h"
+#include "RealStack.h"
+#include "SimLog.h"
+#include "SimProcess.h"
+#include "SocatCable.h"
+#include "TestFiles.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runCli(const QStringList& args)
+{
+    QProcess p;
+    p.start(TARVO_CLI_PATH, args);
+    Run r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        r.code = -1000;
+    } else {
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+// What a record says, whatever the format it came in.
+struct Record {
+    QString address;
+    QString speed;
+    QString function;
+    QString sent;
+    QString received;
+    int attempts = 0;
+    QString verdict;
+    QJsonObject json; // the whole object, for the JSON format
+};
+
+QList<Record> records(const QByteArray& out, const QString& format)
+{
+    QList<Record> list;
+    QList<QByteArray> lines = out.split('\n');
+    while (!lines.isEmpty() && lines.last().trimmed().isEmpty())
+        lines.removeLast();
+    if (format == "json") {
+        for (const QByteArray& line : std::as_const(lines)) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            Record r;
+            r.address = QString::number(o.value("address").toInt());
+            r.speed = o.value("speed").isDouble() ? QString::number(o.value("speed").toInt()) : QString();
+            r.function = o.value("function").toString();
+            r.sent = o.value("sent").toString();
+            r.received = o.value("received").toString();
+            r.attempts = o.value("attempts").toInt();
+            r.verdict = o.value("verdict").toString();
+            r.json = o;
+            list << r;
+        }
+        return list;
+    }
+    if (lines.isEmpty())
+        return list;
+    if (format == "csv") {
+        const QStringList head = QString::fromUtf8(lines.takeFirst()).trimmed().split(',');
+        for (const QByteArray& line : std::as_const(lines)) {
+            const QStringList f = QString::fromUtf8(line).trimmed().split(',');
+            auto field = [&](const char* name) { return f.value(head.indexOf(QLatin1String(name))); };
+            list << Record{field("address"),  field("speed"),
+                           field("function"), field("sent"),
+                           field("received"), field("attempts").toInt(),
+                           field("verdict"),  {}};
+        }
+        return list;
+    }
+    // Text: the columns start where their headings start.
+    const QString head = QString::fromUtf8(lines.takeFirst());
+    const QStringList names = head.split(' ', Qt::SkipEmptyParts);
+    for (const QByteArray& raw : std::as_const(lines)) {
+        const QString line = QString::fromUtf8(raw);
+        auto column = [&](const QString& name) {
+            const qsizetype from = head.indexOf(name);
+            const qsizetype index = names.indexOf(name);
+            if (from < 0)
+                return QString();
+            if (index + 1 >= names.size()) {
+                const qsizetype note = line.indexOf(QLatin1String("  ("), from);
+                return line.mid(from, note < 0 ? -1 : note - from).trimmed();
+            }
+            return line.mid(from, head.indexOf(names[index + 1]) - from).trimmed();
+        };
+        const QString speed = column("SPEED");
+        list << Record{column("ADDRESS"),  speed == "-" ? QString() : speed, column("FUNCTION"), column("SENT"),
+                       column("RECEIVED"), column("TRIES").toInt(),          column("VERDICT"),  {}};
+    }
+    return list;
+}
+
+// The frames the records stand for, as the simulator logs them: each attempt's request, then the
+// reply when one came.
+QStringList framesOf(const QList<Record>& list)
+{
+    QStringList frames;
+    for (const Record& r : list) {
+        for (int i = 0; i < r.attempts; ++i)
+            frames << "rx " + r.sent;
+        if (!r.received.isEmpty())
+            frames << "tx " + r.received;
+    }
+    return frames;
+}
+
+QStringList answering(const QList<Record>& list)
+{
+    QStringList found;
+    for (const Record& r : list) {
+        if (r.verdict == "ok")
+            found << (r.speed.isEmpty() ? r.address : r.address + "@" + r.speed);
+    }
+    return found;
+}
+
+QStringList linkArgs(const SimProcess& sim, bool tcp)
+{
+    return tcp ? QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort)}
+               : QStringList{"--serial", sim.ptyPath};
+}
+
+} // namespace
+
+class TestE2eCli : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QDir::setCurrent(m_dir->path());
+    }
+
+    void recordsAreWhatTheSimulatorSaw_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<QString>("format");
+        for (const char* command : {"send", "poll", "scan"}) {
+            for (bool tcp : {false, true}) {
+                for (const char* format : {"text", "csv", "json"})
+                    QTest::addRow("%s %s %s", command, tcp ? "tcp" : "serial", format) << command << tcp << format;
+            }
+        }
+    }
+    void recordsAreWhatTheSimulatorSaw()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, tcp);
+        QFETCH(QString, format);
+        const QString log = m_dir->filePath("sim.log");
+        SimProcess sim({"--protocol", "p4", tcp ? "--tcp" : "--serial", tcp ? "127.0.0.1:0" : "--serial", "--log", log,
+                        "--addresses", "0-3", "--fault", "2:silent"});
+        QStringList args = QStringList{command} + linkArgs(sim, tcp) + QStringList{"--format", format};
+        if (command == "scan")
+            args += {"--range", "0..5", "--timeout", "60"};
+        else
+            args += {"--address", "0..3", "--timeout", "100"};
+        if (command == "poll")
+            args += {"--count", "2", "--function", "query", "--query", "2A"};
+        const Run run = runCli(args);
+        QTest::qWait(100); // the simulator logs what it still had on its way
+
+        QCOMPARE(run.code, 1); // address 2 is silent, and a census of 0..5 finds 4 and 5 silent too
+        const QList<Record> got = records(run.out, format);
+        QCOMPARE(got.size(), command == "scan" ? 6 : command == "poll" ? 8 : 4);
+        QCOMPARE(framesOf(got), simLogFrames(log));
+        QCOMPARE(answering(got),
+                 (QStringList{"0", "1", "3"}) + (command == "poll" ? QStringList{"0", "1", "3"} : QStringList{}));
+        if (format == "text")
+            QVERIFY2(run.err.contains(command == "scan"   ? "3 of 6 answered, 3 no answer"
+                                      : command == "poll" ? "6 of 8 answered, 2 no answer"
+                                                          : "3 of 4 answered, 1 no answer"),
+                     run.err.constData());
+        else
+            QVERIFY2(!run.err.contains("answered"), run.err.constData()); // scripts get records only
+    }
+
+    // The dump is the console's own, byte for byte, and the records say what went into it.
+    void readMemory_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<QString>("format");
+        QTest::newRow("serial json") << false << "json";
+        QTest::newRow("tcp csv") << true << "csv";
+        QTest::newRow("tcp text") << true << "text";
+    }
+    void readMemory()
+    {
+        QFETCH(bool, tcp);
+        QFETCH(QString, format);
+        SimProcess sim({"--protocol", "p4", tcp ? "--tcp" : "--serial", tcp ? "127.0.0.1:0" : "--serial"});
+        QVERIFY(QDir().mkdir("console"));
+        QVERIFY(writeFile("Memory.mem", "a file of the folder the tool starts in"));
+        const Run run = runCli(QStringList{"read-memory"} + linkArgs(sim, tcp) +
+                               QStringList{"--address", "3,9", "--records", "40", "--output", "site.mem", "--format",
+                                           format, "--timeout", "400"});
+        QCOMPARE(run.code, 0);
+        const QList<Record> got = records(run.out, format);
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got[0].address, QStringLiteral("3"));
+        QCOMPARE(got[1].verdict, QStringLiteral("ok"));
+        if (format == "json") {
+            QCOMPARE(got[1].json.value("records").toInt(), 40);
+            QCOMPARE(got[1].json.value("output").toString(), m_dir->filePath("site.mem"));
+        }
+        QCOMPARE(fileContent("Memory.mem"), QByteArray("a file of the folder the tool starts in"));
+        QCOMPARE(QDir().entryList(QDir::Files), (QStringList{"Memory.mem", "site.mem"}));
+
+        // The console's own read of the same controllers.
+        QDir::setCurrent(m_dir->filePath("console"));
+        RealStack s;
+        s.useLink(tcp, sim.tcpPort, sim.ptyPath);
+        s.model.setText(Field::MemRecordNumber, "40");
+        s.tick(0, "3");
+        s.tick(1, "9");
+        QVERIFY(s.read.CmdReadMemory_Click());
+        QCOMPARE(fileContent(m_dir->filePath("site.mem")), fileContent("Memory.mem"));
+
+        // Never over an existing file: nothing is sent.
+        QDir::setCurrent(m_dir->path());
+        const QByteArray before = fileContent("site.mem");
+        const Run again = runCli(QStringList{"read-memory"} + linkArgs(sim, tcp) +
+                                 QStringList{"--address", "3", "--output", "site.mem"});
+        QCOMPARE(again.code, 64);
+        QVERIFY(again.err.contains("never overwritten"));
+        QCOMPARE(fileContent("site.mem"), before);
+    }
+
+    void ports()
+    {
+        for (const char* format : {"text", "csv", "json"}) {
+            const Run run = runCli({"ports", "--format", format});
+            QCOMPARE(run.code, 0);
+            if (QByteArray(format) == "json") {
+                for (const QByteArray& line : run.out.split('\n')) {
+                    if (!line.isEmpty())
+                        QVERIFY(QJsonDocument::fromJson(line).object().contains("location"));
+                }
+            } else {
+                QVERIFY(run.out.startsWith(QByteArray(format) == "csv" ? "name,location," : "PORT"));
+            }
+        }
+    }
+
+    void exitStatuses_data()
+    {
+        QTest::addColumn<QStringList>("sim");
+        QTest::addColumn<QStringList>("args"); // "@" stands for the simulator's TCP link
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("0 all answered") << QStringList{} << QStringList{"send", "@", "--address", "1,2"} << 0 << "";
+        QTest::newRow("1 a silent address")
+            << QStringList{"--fault", "2:silent"} << QStringList{"send", "@", "--address", "1,2", "--timeout", "80"}
+            << 1 << "1 of 2 answered, 1 no answer";
+        QTest::newRow("2 a bad check value")
+            << QStringList{"--fault", "1:badcheck", "--fault", "2:silent"}
+            << QStringList{"send", "@", "--address", "1,2", "--timeout", "80"} << 2 << "1 bad check";
+        QTest::newRow("3 a refused host")
+            << QStringList{} << QStringList{"send", "--tcp", "127.0.0.1:1", "--address", "1", "--timeout", "200"} << 3
+            << "cannot open the link to 127.0.0.1:1";
+        QTest::newRow("3 no such port") << QStringList{}
+                                        << QStringList{"send", "--serial", "/dev/tarvo-none", "--address", "1"} << 3
+                                        << "No such file";
+        QTest::newRow("64 a bad option") << QStringList{} << QStringList{"send", "@", "--adress", "1"} << 64
+                                         << "adress";
+        QTest::newRow("64 a request the protocol refuses")
+            << QStringList{} << QStringList{"send", "@", "--address", "255"} << 64 << "Address 255 does not fit";
+    }
+    void exitStatuses()
+    {
+        QFETCH(QStringList, sim);
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        const QString log = m_dir->filePath("sim.log");
+        SimProcess simulator(QStringList{"--protocol", "p4", "--tcp", "127.0.0.1:0", "--log", log} + sim);
+        const qsizetype at = args.indexOf("@");
+        if (at >= 0)
+            args.replace(at, QStringLiteral("--tcp=127.0.0.1:%1").arg(simulator.tcpPort));
+        const Run run = runCli(args);
+        QCOMPARE(run.code, code);
+        QVERIFY2(run.err.contains(says.toUtf8()), run.err.constData());
+        if (code == 64)
+            QVERIFY(simLogFrames(log).isEmpty()); // nothing sent
+    }
+
+    // SIGINT during a poll: what was done is printed, the journal is closed whole, the status is 130.
+    void interruptedPoll()
+    {
+        SimProcess sim({"--protocol", "modbus", "--tcp", "127.0.0.1:0"});
+        QProcess p;
+        p.start(TARVO_CLI_PATH,
+                {"poll", "--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort), "--protocol", "modbus", "--address",
+                 "0,1", "--interval", "20", "--format", "csv", "--journal", "journal.csv"});
+        QByteArray out;
+        for (int i = 0; i < 100 && out.count('\n') < 4; ++i) {
+            p.waitForReadyRead(100);
+            out += p.readAllStandardOutput();
+        }
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(10000));
+        out += p.readAllStandardOutput();
+        QCOMPARE(p.exitCode(), 130);
+        QVERIFY(p.readAllStandardError().contains("interrupted"));
+        const QList<Record> got = records(out, "csv");
+        QVERIFY(got.size() >= 3);
+        QVERIFY(out.endsWith("\r\n"));
+        for (const Record& r : got)
+            QCOMPARE(r.verdict, QStringLiteral("ok"));
+        const QByteArray journal = fileContent("journal.csv");
+        QVERIFY(journal.startsWith("time,slot,address,"));
+        QVERIFY(journal.endsWith("\r\n"));
+        QVERIFY(journal.count('\n') >= got.size() + 1);
+    }
+
+    // The link lost under a poll, and not there to be opened again: the status tells it from silence.
+    void lostLink_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("serial") << false;
+        QTest::newRow("tcp") << true;
+    }
+    void lostLink()
+    {
+        QFETCH(bool, tcp);
+        SimProcess sim({"--protocol", "modbus", tcp ? "--tcp" : "--serial", tcp ? "127.0.0.1:0" : "--serial"});
+        QProcess p;
+        p.start(TARVO_CLI_PATH, QStringList{"poll"} + linkArgs(sim, tcp) +
+                                    QStringList{"--protocol", "modbus", "--address", "0", "--interval", "20",
+                                                "--timeout", "200", "--format", "csv"});
+        QByteArray out;
+        for (int i = 0; i < 100 && out.count('\n') < 3; ++i) {
+            p.waitForReadyRead(100);
+            out += p.readAllStandardOutput();
+        }
+        sim.stop(SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 3);
+        QVERIFY(p.readAllStandardError().contains("was lost and could not be opened again"));
+        out += p.readAllStandardOutput();
+        for (const Record& r : records(out, "csv"))
+            QCOMPARE(r.verdict, QStringLiteral("ok")); // no record for the request the loss cut short
+    }
+
+    void censusFindsTheServedAddresses_data()
+    {
+        QTest::addColumn<QString>("protocol");
+        QTest::addColumn<QStringList>("request");
+        QTest::newRow("Modbus") << "modbus" << QStringList{};
+        QTest::newRow("Protocol 4") << "p4" << QStringList{"--function", "read-buffer-100"};
+        QTest::newRow("Bioscrypt") << "bioscrypt" << QStringList{"--command", "0001", "--ack"};
+    }
+    void censusFindsTheServedAddresses()
+    {
+        QFETCH(QString, protocol);
+        QFETCH(QStringList, request);
+        SimProcess sim({"--protocol", protocol, "--serial", "--addresses", "1,4,9"});
+        const Run run = runCli(QStringList{"scan", "--serial", sim.ptyPath, "--protocol", protocol, "--range", "0..12",
+                                           "--timeout", "60", "--format", "json"} +
+                               request);
+        QCOMPARE(run.code, 1);
+        QCOMPARE(answering(records(run.out, "json")), (QStringList{"1", "4", "9"}));
+    }
+
+    // A pseudo-terminal moves bytes at any speed: the simulator stands in for a real line by ignoring
+    // what is sent at another speed than its own.
+    void censusFindsTheOneSpeed()
+    {
+        SimProcess sim(
+            {"--protocol", "modbus", "--serial", "--speed", "19200", "--strict-speed", "--addresses", "2,6"});
+        const Run run = runCli({"scan", "--serial", sim.ptyPath, "--protocol", "modbus", "--range", "0..7", "--speeds",
+                                "9600,19200,38400", "--timeout", "50", "--format", "csv"});
+        QCOMPARE(run.code, 1);
+        const QList<Record> got = records(run.out, "csv");
+        QCOMPARE(got.size(), 24);
+        QCOMPARE(answering(got), (QStringList{"2@19200", "6@19200"}));
+    }
+
+    void modbusCensusAgainstLibmodbus()
+    {
+        Cable cable;
+        QVERIFY(cable.holder >= 0);
+        QProcess slave;
+        slave.start(MODBUS_SLAVE_PATH, {cable.b, "5"});
+        QVERIFY(slave.waitForReadyRead(5000));
+        // libmodbus (3.1.6) does not hear a request that comes within half a second of one for another
+        // slave: the census waits that long.
+        const Run run = runCli({"scan", "--serial", cable.a, "--protocol", "modbus", "--range", "2..6", "--timeout",
+                                "600", "--format", "json"});
+        slave.kill();
+        slave.waitForFinished();
+        QCOMPARE(run.code, 1);
+        QCOMPARE(answering(records(run.out, "json")), QStringList{"4"}); // slave id 5 is console address 4
+    }
+
+    // Link, protocol, timings, function and slots from a Tarvo.cfg the console wrote; options override.
+    void configWrittenByTheConsole()
+    {
+        SimProcess sim({"--protocol", "p4plus", "--tcp", "127.0.0.1:0"});
+        ConsoleModel console;
+        console.choose(Field::OpTCP);
+        console.setText(Field::IP, "127.0.0.1");
+        console.setText(Field::Port, QString::number(sim.tcpPort));
+        console.choose(Field::Protocol4Plus);
+        console.setText(Field::TimeOutDelay, "300");
+        console.setListIndex(Field::Function, 2); // Read Buffer 100
+        for (int slot = 0; slot < ConsoleModel::kSlots; ++slot)
+            console.setCheck(Field::CheckAdr, slot, slot == 4 || slot == 11 ? 1 : 0);
+        console.setText(Field::Address, 4, "6");
+        console.setText(Field::Address, 11, "13");
+        QVERIFY(config::SaveConfig(console, "site.cfg"));
+
+        const Run run = runCli({"send", "--config", "site.cfg", "--format", "json"});
+        QCOMPARE(run.code, 0);
+        const QList<Record> got = records(run.out, "json");
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got[0].address + "," + got[1].address, QStringLiteral("6,13"));
+        QCOMPARE(got[0].function, QStringLiteral("ReadBuffer100"));
+        // Protocol 4+: the byte sum and the end byte.
+        QCOMPARE(got[0].sent, QStringLiteral("07 04 01 00 00 06 00 12 04"));
+
+        const Run overridden =
+            runCli({"send", "--config", "site.cfg", "--address", "2", "--function", "query", "--format", "json"});
+        QCOMPARE(overridden.code, 0);
+        const QList<Record> one = records(overridden.out, "json");
+        QCOMPARE(one.size(), 1);
+        QCOMPARE(one[0].address, QStringLiteral("2"));
+        QCOMPARE(one[0].function, QStringLiteral("SendQuery"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestE2eCli)
+#include "tst_e2e_cli.moc"
