@@ -580,7 +580,8 @@ int Runner::runMemoryRead()
 int Runner::exec()
 {
     if (m_o.command == Subcommand::Ports) {
-        const QByteArray text = renderPorts(availablePorts(), m_o.format);
+        SystemPortSource system;
+        const QByteArray text = renderPorts(system.ports(), m_o.format);
         std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
         return status::kOk;
     }

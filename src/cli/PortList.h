@@ -1,26 +1,16 @@
 #pragma once
 
 #include "CliOptions.h"
+#include "Ports.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QString>
 
 namespace tarvo::clitool {
 
-// One serial port of this machine and what the system knows of its adapter.
-struct PortInfo {
-    QString name;     // ttyUSB0
-    QString location; // /dev/ttyUSB0
-    QString description;
-    QString manufacturer;
-    QString serialNumber;
-    QString vendorId; // four hexadecimal digits; empty when the system does not know
-    QString productId;
-    QString byId; // the stable name under /dev/serial/by-id, when there is one
-};
-
-QList<PortInfo> availablePorts();
-QByteArray renderPorts(const QList<PortInfo>& ports, Format format);
+// `tarvo-cli ports`: the machine's serial ports with what the system knows of each adapter, as the
+// console's port list shows them (text and JSON Lines as the link layer writes them, CSV with the same
+// fields).
+QByteArray renderPorts(const QList<PortDetails>& ports, Format format);
 
 } // namespace tarvo::clitool

@@ -261,10 +261,10 @@ private slots:
             if (QByteArray(format) == "json") {
                 for (const QByteArray& line : run.out.split('\n')) {
                     if (!line.isEmpty())
-                        QVERIFY(QJsonDocument::fromJson(line).object().contains("location"));
+                        QVERIFY(QJsonDocument::fromJson(line).object().contains("device"));
                 }
             } else {
-                QVERIFY(run.out.startsWith(QByteArray(format) == "csv" ? "name,location," : "PORT"));
+                QVERIFY(run.out.startsWith(QByteArray(format) == "csv" ? "name,device," : "NAME"));
             }
         }
     }
