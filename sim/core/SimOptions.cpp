@@ -161,7 +161,8 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
     const QCommandLineOption gap(QStringLiteral("gap"), QString(), QStringLiteral("ms"));
     const QCommandLineOption echo(QStringLiteral("echo"));
     const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
-    p.addOptions({help, version, protocol, code, tcp, serial, link, speed, strictSpeed, addresses, fault, gap, log, echo});
+    p.addOptions(
+        {help, version, protocol, code, tcp, serial, link, speed, strictSpeed, addresses, fault, gap, log, echo});
     QStringList full = args;
     full.prepend(QStringLiteral("tarvo-sim"));
     if (!p.parse(full)) {

@@ -5,11 +5,31 @@
 
 #include <QCommandLineParser>
 #include <QHash>
+#include <QSet>
+#include <algorithm>
 #include <functional>
 
 namespace tarvo::clitool {
 
 namespace {
+
+const QString kFrameExitStatuses =
+    QStringLiteral("Exit status:\n"
+                   "  0    the frames were built (nothing is sent)\n"
+                   "  64   bad usage, or a request the protocol refuses (the refusal on standard error)\n");
+const QString kCheckExitStatuses =
+    QStringLiteral("Exit status:\n"
+                   "  0    the check value is right (or the protocol has none: unchecked)\n"
+                   "  2    the check value is wrong\n"
+                   "  64   bad usage, text that is not hexadecimal, or bytes that are not a frame of the protocol\n");
+const QString kMonitorExitStatuses =
+    QStringLiteral("Exit status:\n"
+                   "  0    listened as asked, and no frame failed its check value\n"
+                   "  2    at least one frame failed its check value\n"
+                   "  3    the link could not be opened, or was lost and not regained\n"
+                   "  64   bad usage: nothing was listened to\n"
+                   "  130  interrupted by SIGINT or SIGTERM (the usual end without --count or --duration): the "
+                   "frames so far are printed, the journal closed\n");
 
 const QString kExitStatuses =
     QStringLiteral("Exit status:\n"
@@ -92,6 +112,11 @@ const QList<Description>& descriptions()
          "The console's memory read of each address, the dump written to --output."},
         {Subcommand::Scan, "scan", "Bus census: one request to every address of --range (at every --speeds)."},
         {Subcommand::Ports, "ports", "The serial ports of this machine, with what the system knows of each."},
+        {Subcommand::Frame, "frame",
+         "The frames send would put on the wire, one a line; with --explain, their fields."},
+        {Subcommand::Check, "check", "Checks the check value of a frame given in hexadecimal (request or reply)."},
+        {Subcommand::Monitor, "monitor",
+         "Listens to a bus without sending: every frame heard, with its time and check verdict."},
     };
     return list;
 }
@@ -108,8 +133,20 @@ public:
             QStringLiteral("text|csv|json"));
         if (command == Subcommand::Ports)
             return;
-        add({QStringLiteral("v"), QStringLiteral("verbose")},
-            QStringLiteral("Every step of the link on standard error, not only its failures."));
+        if (command == Subcommand::Check) {
+            add({QStringLiteral("protocol")}, QStringLiteral("modbus, p4, p4plus, customer, bioscrypt or none."),
+                QStringLiteral("name"));
+            add({QStringLiteral("encrypt")}, QStringLiteral("Protocol 4+: the pass phrase its sums include."),
+                QStringLiteral("passphrase"));
+            add({QStringLiteral("explain")}, QStringLiteral("The frame's fields too."));
+            m_parser.addPositionalArgument(QStringLiteral("hex"),
+                                           QStringLiteral("The frame: hexadecimal, two digits a byte, spaces allowed."),
+                                           QStringLiteral("HEX..."));
+            return;
+        }
+        if (command != Subcommand::Frame)
+            add({QStringLiteral("v"), QStringLiteral("verbose")},
+                QStringLiteral("Every step of the link on standard error, not only its failures."));
         add({QStringLiteral("serial")},
             QStringLiteral("Serial link: COMn (as the console: TARVO_COMn, else /dev/ttyS<n-1>), a device path, or "
                            "a name under /dev/serial/by-id."),
@@ -118,9 +155,38 @@ public:
             QStringLiteral("bps"));
         add({QStringLiteral("line")}, QStringLiteral("Serial character format, e.g. 8N2 (the console's), 8E1, 7O1."),
             QStringLiteral("format"));
+        add({QStringLiteral("flow")}, QStringLiteral("Serial flow control: none (the console's) or rtscts."),
+            QStringLiteral("none|rtscts"));
+        add({QStringLiteral("rs485")},
+            QStringLiteral("Two-wire RS-485: the transmitter is switched around each frame (RTS high while "
+                           "sending; the driver's RS-485 mode where it has one)."));
+        add({QStringLiteral("drop-echo")},
+            QStringLiteral("The adapter hears its own frames: drop that echo before the reply is counted."));
+        add({QStringLiteral("low-latency")},
+            QStringLiteral("Ask the adapter's driver to hand over received bytes at once (USB latency timer)."));
         add({QStringLiteral("tcp")}, QStringLiteral("TCP link to HOST:PORT."), QStringLiteral("host:port"));
         add({QStringLiteral("protocol")}, QStringLiteral("modbus, p4, p4plus, customer, bioscrypt or none."),
             QStringLiteral("name"));
+        if (command == Subcommand::Monitor) {
+            add({QStringLiteral("encrypt")}, QStringLiteral("Protocol 4+: the pass phrase its sums include."),
+                QStringLiteral("passphrase"));
+
+            add({QStringLiteral("gap")},
+                QStringLiteral("The silence that ends a frame, in ms (default 3.5 characters of the line, at least "
+                               "1)."),
+                QStringLiteral("ms"));
+            add({QStringLiteral("count")}, QStringLiteral("Frames to hear, then stop."), QStringLiteral("n"));
+            add({QStringLiteral("duration")},
+                QStringLiteral("Seconds to listen; without --count or --duration until interrupted."),
+                QStringLiteral("s"));
+            add({QStringLiteral("config")},
+                QStringLiteral("Take the link and the protocol from this Tarvo.cfg first; the options above then "
+                               "override."),
+                QStringLiteral("file"));
+            add({QStringLiteral("journal")}, QStringLiteral("Write every frame to this journal CSV (a new file)."),
+                QStringLiteral("file"));
+            return;
+        }
         add({QStringLiteral("code")}, QStringLiteral("Customer Protocol lead byte (default AA)."),
             QStringLiteral("hh"));
         add({QStringLiteral("encrypt")},
@@ -132,6 +198,8 @@ public:
             QStringLiteral("Console address (0 to 65535), repeatable or a list: 5,6,9 or 1..4. At most 32, the "
                            "console's slots (scan: any number)."),
             QStringLiteral("a"));
+        if (command == Subcommand::Frame)
+            add({QStringLiteral("explain")}, QStringLiteral("Each frame's fields too."));
         if (command != Subcommand::ReadMemory) {
             add({QStringLiteral("function")},
                 QStringLiteral("read-input, read-buffer, read-buffer-100, read-buffer-110, query, command or listen "
@@ -143,6 +211,13 @@ public:
                 QStringLiteral("Command for --function command, hexadecimal; repeat for more lines, one exchange "
                                "each."),
                 QStringLiteral("hex"));
+        }
+        if (command == Subcommand::Frame) {
+            add({QStringLiteral("config")},
+                QStringLiteral("Take the protocol, its settings, the function and the selected slots from this "
+                               "Tarvo.cfg first; the options above then override."),
+                QStringLiteral("file"));
+            return;
         }
         add({QStringLiteral("timeout")},
             command == Subcommand::Scan ? QStringLiteral("Reply time-out (default 200).")
@@ -196,9 +271,17 @@ public:
     }
 
     QCommandLineParser& parser() { return m_parser; }
-    bool isSet(const char* name) const { return m_parser.isSet(QString::fromLatin1(name)); }
-    QString value(const char* name) const { return m_parser.value(QString::fromLatin1(name)); }
-    QStringList values(const char* name) const { return m_parser.values(QString::fromLatin1(name)); }
+    // An option the command does not take is simply not set (the parser itself would complain).
+    bool isSet(const char* name) const { return known(name) && m_parser.isSet(QString::fromLatin1(name)); }
+    QString value(const char* name) const
+    {
+        return known(name) ? m_parser.value(QString::fromLatin1(name)) : QString();
+    }
+    QStringList values(const char* name) const
+    {
+        return known(name) ? m_parser.values(QString::fromLatin1(name)) : QStringList();
+    }
+    bool known(const char* name) const { return m_names.contains(QString::fromLatin1(name)); }
 
     QString help() const
     {
@@ -207,15 +290,25 @@ public:
         // Qt's first line names the program by its path; GNU tools name the subcommand too.
         text = text.mid(text.indexOf(QLatin1Char('\n')) + 1);
         QString usage = QStringLiteral("Usage: tarvo-cli %1 [options]\n").arg(QLatin1String(d.name));
+        QString exits = kExitStatuses;
+        if (m_command == Subcommand::Frame)
+            exits = kFrameExitStatuses;
+        else if (m_command == Subcommand::Check)
+            exits = kCheckExitStatuses;
+        else if (m_command == Subcommand::Monitor)
+            exits = kMonitorExitStatuses;
         return usage + QLatin1String(d.summary) + QLatin1Char('\n') + text +
-               (m_command == Subcommand::Ports ? QString() : QLatin1Char('\n') + kExitStatuses);
+               (m_command == Subcommand::Ports ? QString() : QLatin1Char('\n') + exits);
     }
 
 private:
     void add(const QStringList& names, const QString& description, const QString& valueName = {})
     {
         m_parser.addOption(QCommandLineOption(names, description, valueName));
+        for (const QString& n : names)
+            m_names.insert(n);
     }
+    QSet<QString> m_names;
 
     Subcommand m_command;
     QCommandLineParser m_parser;
@@ -312,7 +405,7 @@ Parsed parse(const QStringList& arguments)
         p.text = b.help();
         return p;
     }
-    if (!b.parser().positionalArguments().isEmpty())
+    if (*command != Subcommand::Check && !b.parser().positionalArguments().isEmpty())
         return usageError(QStringLiteral("unexpected argument \"%1\"").arg(b.parser().positionalArguments().first()));
 
     Options o;
@@ -331,6 +424,31 @@ Parsed parse(const QStringList& arguments)
             return usageError(QStringLiteral("--format \"%1\": text, csv or json").arg(b.value("format")));
     }
     if (*command == Subcommand::Ports) {
+        Parsed p;
+        p.action = Parsed::Action::Run;
+        p.options = o;
+        return p;
+    }
+    if (*command == Subcommand::Check) {
+        if (!b.isSet("protocol"))
+            return usageError(QStringLiteral("--protocol is missing: the frame's protocol decides its check value"));
+        o.protocol = protocolOfWord(b.value("protocol"));
+        if (!o.protocol)
+            return usageError(QStringLiteral("--protocol \"%1\": modbus, p4, p4plus, customer, bioscrypt or none")
+                                  .arg(b.value("protocol")));
+        if (b.isSet("encrypt"))
+            o.passphrase = b.value("encrypt");
+        o.explain = b.isSet("explain");
+        QString digits = b.parser().positionalArguments().join(QString());
+        digits.remove(QLatin1Char(' ')).remove(QLatin1Char(','));
+        if (digits.isEmpty())
+            return usageError(
+                QStringLiteral("the frame is missing: give it in hexadecimal, e.g. 01 03 00 00 00 02 C4 0B"));
+        if (digits.size() % 2 != 0 ||
+            !std::all_of(digits.begin(), digits.end(), [](QChar c) { return isxdigit(c.toLatin1()); }))
+            return usageError(QStringLiteral("\"%1\" is not hexadecimal, two digits a byte")
+                                  .arg(b.parser().positionalArguments().join(QLatin1Char(' '))));
+        o.checkBytes = QByteArray::fromHex(digits.toLatin1());
         Parsed p;
         p.action = Parsed::Action::Run;
         p.options = o;
@@ -356,6 +474,15 @@ Parsed parse(const QStringList& arguments)
             return usageError(
                 QStringLiteral("--line \"%1\": data bits, parity and stop bits, e.g. 8N2 or 8E1").arg(b.value("line")));
     }
+    if (b.isSet("flow")) {
+        const QString f = b.value("flow").trimmed().toLower();
+        if (f != QLatin1String("none") && f != QLatin1String("rtscts"))
+            return usageError(QStringLiteral("--flow \"%1\": none or rtscts").arg(b.value("flow")));
+        o.rtsCts = f == QLatin1String("rtscts");
+    }
+    o.rs485 = b.isSet("rs485");
+    o.dropEcho = b.isSet("drop-echo");
+    o.lowLatency = b.isSet("low-latency");
     if (b.isSet("tcp")) {
         QString t = b.value("tcp").trimmed();
         const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
@@ -383,6 +510,36 @@ Parsed parse(const QStringList& arguments)
         o.passphrase = b.value("encrypt");
     o.ack = b.isSet("ack");
     o.resp = b.isSet("resp");
+
+    if (*command == Subcommand::Monitor) {
+        if (b.isSet("gap")) {
+            bool ok = false;
+            const double gap = b.value("gap").trimmed().toDouble(&ok);
+            if (!ok || !(gap >= 1) || gap > 10000)
+                return usageError(QStringLiteral("--gap \"%1\": milliseconds, 1 or more").arg(b.value("gap")));
+            o.gapMs = gap;
+        }
+        if (b.isSet("count")) {
+            o.count = wholeNumber(b.value("count"), 1, 999999999);
+            if (!o.count)
+                return usageError(
+                    QStringLiteral("--count \"%1\": a number of frames, 1 or more").arg(b.value("count")));
+        }
+        if (b.isSet("duration")) {
+            bool ok = false;
+            const double s = b.value("duration").trimmed().toDouble(&ok);
+            if (!ok || !(s > 0) || s > 1e7)
+                return usageError(QStringLiteral("--duration \"%1\": seconds, more than 0").arg(b.value("duration")));
+            o.durationSeconds = s;
+        }
+        o.config = b.value("config");
+        o.journal = b.value("journal");
+        Parsed p;
+        p.action = Parsed::Action::Run;
+        p.options = o;
+        return p;
+    }
+    o.explain = *command == Subcommand::Frame && b.isSet("explain");
 
     for (const QString& a : b.values("address")) {
         QString why;

@@ -10,7 +10,7 @@
 
 namespace tarvo::clitool {
 
-enum class Subcommand { Send, Poll, ReadMemory, Scan, Ports };
+enum class Subcommand { Send, Poll, ReadMemory, Scan, Ports, Frame, Check, Monitor };
 enum class Format { Text, Csv, Json };
 
 // The exit statuses, as --help and the README document them.
@@ -34,6 +34,10 @@ struct Options {
     std::optional<QString> serial; // COMn, a device path, or a name under /dev/serial/by-id
     std::optional<QString> speed;
     std::optional<LineFormat> line;
+    std::optional<bool> rtsCts; // --flow
+    bool rs485 = false;         // --rs485: switch the transmitter around each frame
+    bool dropEcho = false;      // --drop-echo
+    bool lowLatency = false;    // --low-latency
     std::optional<QString> tcpHost;
     std::optional<QString> tcpPort;
 
@@ -73,6 +77,13 @@ struct Options {
     // scan
     QList<int> range;
     QList<int> speeds;
+
+    // frame and check
+    bool explain = false;  // the fields of each frame too
+    QByteArray checkBytes; // check: the frame to check
+
+    // monitor
+    std::optional<double> gapMs; // the silence that ends a frame; empty: 3.5 characters, at least 1 ms
 };
 
 struct Parsed {

@@ -1,12 +1,16 @@
 #include "CliRun.h"
 
 #include "AddressResult.h"
+#include "BusMonitor.h"
 #include "Census.h"
+#include "CliFrames.h"
 #include "CliOutput.h"
 #include "Clock.h"
 #include "ConfigFile.h"
 #include "Errors.h"
 #include "EventPump.h"
+#include "Explain.h"
+#include "IniFile.h"
 #include "JournalCsv.h"
 #include "MemoryRead.h"
 #include "PortList.h"
@@ -31,6 +35,12 @@
 namespace tarvo::clitool {
 
 namespace {
+
+void writeOut(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
 
 void say(const QString& text)
 {
@@ -113,6 +123,8 @@ private:
     int runListen(RecordWriter& writer);
     int runScan();
     int runMemoryRead();
+    int runFrame();
+    int runMonitor();
     // Closes the journal, says the summary and gives the exit status.
     int finish(const Tally& tally);
 
@@ -158,7 +170,10 @@ std::optional<QString> Runner::applyOptions()
         if (!QFileInfo(m_o.config).isReadable() || !QFileInfo(m_o.config).isFile())
             return QStringLiteral("--config %1: no such file, or it cannot be read").arg(m_o.config);
         config::ReadConfig(m, m_o.config);
-    } else if (!m_o.serial && !m_o.tcpHost) {
+        // A site folder keeps the rest of its settings (the serial line among them) in Tarvo.ini beside
+        // its Tarvo.cfg.
+        config::ReadIni(m, QFileInfo(m_o.config).dir().filePath(config::iniFileName()));
+    } else if (!m_o.serial && !m_o.tcpHost && m_o.command != Subcommand::Frame) {
         return QStringLiteral("no link: give --serial PORT or --tcp HOST:PORT (or a --config)");
     }
 
@@ -186,7 +201,15 @@ std::optional<QString> Runner::applyOptions()
     }
     if (m_o.speed)
         m.setText(Field::COMSpeed, *m_o.speed);
-    m_link->line = m_o.line;
+    // The serial line beyond its speed, as the console keeps it (Tarvo.ini beside a --config).
+    ConsoleModel::Ini::Serial& serial = m.ini.serial;
+    if (m_o.line)
+        serial.line = m_o.line->text();
+    if (m_o.rtsCts)
+        serial.rtsCts = *m_o.rtsCts;
+    serial.rs485 = serial.rs485 || m_o.rs485;
+    serial.dropEcho = serial.dropEcho || m_o.dropEcho;
+    serial.lowLatency = serial.lowLatency || m_o.lowLatency;
     if (m_o.code)
         m.setText(Field::CustomerCode, *m_o.code);
     if (m_o.passphrase) {
@@ -209,6 +232,9 @@ std::optional<QString> Runner::applyOptions()
         m.setText(Field::Scan, *m_o.scanDelayMs);
     m_stack->engine.setMaxAttempts(m_o.tries);
 
+    if (m_o.command == Subcommand::Monitor)
+        return std::nullopt; // it sends nothing: no address, no function
+
     m_function = m_o.function.value_or(fn::forListIndex(m.listIndex(Field::Function)).value_or(fn::ReadInput));
 
     if (m_o.command == Subcommand::Scan) {
@@ -227,6 +253,8 @@ std::optional<QString> Runner::applyOptions()
                 m.setText(Field::Address, slot, QString::number(m_o.addresses[slot]));
         }
     }
+    if (m_o.command == Subcommand::Frame && m_function == fn::Waiting)
+        return QStringLiteral("--function listen sends nothing: there is no frame to show");
     if (selectedSlots().isEmpty() && m_function != fn::Waiting)
         return QStringLiteral("no address: give --address A (or a --config with selected slots)");
 
@@ -260,7 +288,7 @@ std::optional<QString> Runner::checkRequests()
         m_sentWidth = longest * 3 - 1;
         return std::nullopt;
     }
-    if (m_function == fn::Waiting || m_o.command == Subcommand::ReadMemory)
+    if (m_function == fn::Waiting || m_o.command == Subcommand::ReadMemory || m_o.command == Subcommand::Monitor)
         return std::nullopt;
     // Every request is built once here, as the exchange will build it: one the protocol refuses is
     // reported before anything goes out.
@@ -577,8 +605,112 @@ int Runner::runMemoryRead()
     return code;
 }
 
+int Runner::runFrame()
+{
+    ConsoleModel& m = m_stack->model;
+    writeOut(frameHeader(m_o.format, m_o.explain));
+    for (int slot : selectedSlots()) {
+        const RequestSettings s = m.requestSettings(slot);
+        // Built as the exchange builds them (the requests were all accepted above); a read of the
+        // buffer gives its two views, sent one after the other.
+        const QList<FrameExplanation> frames = explainRequests(s, m_function, m.text(Field::Query), m.text(Field::Cmd));
+        for (const FrameExplanation& f : frames)
+            writeOut(frameOutput(s.address, f, m_o.format, m_o.explain));
+    }
+    return status::kOk;
+}
+
+int Runner::runMonitor()
+{
+    ConsoleModel& m = m_stack->model;
+    writeOut(monitorHeader(m_o.format));
+    const LinkSettings settings = linkSettingsOf(m);
+    m_stack->link.SetBaudRate(m.text(Field::COMSpeed));
+    m_stack->link.Connect(settings);
+    if (m_link->down())
+        return finish(Tally{});
+
+    const RequestSettings request = m.requestSettings(0);
+    BusMonitor::Options options;
+    options.protocol = m.protocol();
+    options.encrypt = request.encrypt;
+    options.password = request.password;
+    options.gapSeconds = m_o.gapMs.value_or(0) / 1000;
+    BusMonitor monitor(m_stack->link, m_clock, m_pump);
+    if (m.serialLink()) {
+        const QString warning =
+            latencyWarning(m.text(Field::ComPort), monitor.gapFor(options), SystemPaths{},
+                           QStringLiteral("--low-latency lowers the timer, or a longer --gap takes it in."));
+        if (!warning.isEmpty())
+            say(warning);
+    }
+
+    Tally tally;
+    const double started = m_clock.now();
+    m_progress.show(QStringLiteral("listening..."));
+    const auto stop = [&] {
+        if (m_interrupted || m_link->down())
+            return true;
+        if (m_o.count && tally.total >= *m_o.count)
+            return true;
+        if (m_o.durationSeconds && m_clock.now() - started >= *m_o.durationSeconds)
+            return true;
+        if (!m_stack->link.isConnected())
+            m_link->reopen(settings, m_clock, m_pump, [this] { return m_interrupted; });
+        return m_link->down();
+    };
+    monitor.run(options, stop, [&](const JournalRecord& frame) {
+        // Frames still arriving past --count are not shown: the count is what was asked for.
+        if (m_o.count && tally.total >= *m_o.count)
+            return;
+        m_progress.clear();
+        writeOut(monitorOutput(frame, m_o.format));
+        m_stack->journal.add(frame);
+        flushJournal();
+        tally.add(frame.verdict);
+        m_progress.show(QStringLiteral("listening: %1 frame%2").arg(tally.total).arg(tally.total == 1 ? "" : "s"));
+    });
+    m_stack->link.Disconnect();
+    flushJournal();
+    m_journal.close();
+    m_progress.clear();
+    if (m_o.format == Format::Text)
+        say(QStringLiteral("%1 frame%2 heard%3")
+                .arg(tally.total)
+                .arg(tally.total == 1 ? "" : "s")
+                .arg(tally.badCheck > 0 ? QStringLiteral(", %1 bad check").arg(tally.badCheck) : QString()));
+    if (m_interrupted) {
+        say(QStringLiteral("interrupted"));
+        return status::kInterrupted;
+    }
+    if (m_link->down()) {
+        sayLinkDown();
+        return status::kLinkDown;
+    }
+    return tally.badCheck > 0 ? status::kBadCheck : status::kOk;
+}
+
+int runCheck(const Options& o)
+{
+    const FrameExplanation e =
+        explainFrame(*o.protocol, o.checkBytes, o.passphrase.has_value(), o.passphrase.value_or(QString()));
+    writeOut(checkOutput(e, *o.protocol, o.format, o.explain));
+    switch (e.verdict) {
+    case CheckVerdict::Ok:
+    case CheckVerdict::Unchecked:
+        return status::kOk;
+    case CheckVerdict::Bad:
+        return status::kBadCheck;
+    case CheckVerdict::NotAFrame:
+        break;
+    }
+    return status::kUsage;
+}
+
 int Runner::exec()
 {
+    if (m_o.command == Subcommand::Check)
+        return runCheck(m_o);
     if (m_o.command == Subcommand::Ports) {
         SystemPortSource system;
         const QByteArray text = renderPorts(system.ports(), m_o.format);
@@ -623,7 +755,14 @@ int Runner::exec()
     case Subcommand::ReadMemory:
         code = runMemoryRead();
         break;
+    case Subcommand::Frame:
+        code = runFrame();
+        break;
+    case Subcommand::Monitor:
+        code = runMonitor();
+        break;
     case Subcommand::Ports:
+    case Subcommand::Check:
         break;
     }
     QDir::setCurrent(startedIn);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Clock.h"
+#include "EventPump.h"
 #include "Link.h"
 
 #include <functional>
@@ -11,17 +13,14 @@ namespace tarvo::clitool {
 // The console's link, watched: a link operation reports nothing, but a script must tell "nobody
 // answered" from "there was no link". After every Connect and every write (which opens a dropped
 // link again) it looks whether the link is open; when it is not, onDown runs once and the link counts
-// as down for the rest of the run. It also gives every Connect the line format asked for.
+// as down for the rest of the run.
 class WatchedLink final : public Link {
 public:
     explicit WatchedLink(std::unique_ptr<Link> inner) : m_inner(std::move(inner)) {}
 
     void Connect(const LinkSettings& settings) override
     {
-        LinkSettings s = settings;
-        if (line)
-            s.line = *line;
-        m_inner->Connect(s);
+        m_inner->Connect(settings);
         m_connectedOnce = m_connectedOnce || m_inner->isConnected();
         check();
     }
@@ -42,11 +41,30 @@ public:
     double characterSeconds() const override { return m_inner->characterSeconds(); }
     QStringList takeNotes() override { return m_inner->takeNotes(); }
 
+    // A link that dropped while only listening (nothing is written to open it again): tried again every
+    // two seconds for ten, long enough for an adapter pulled and put back; then it is down.
+    void reopen(const LinkSettings& settings, const Clock& clock, EventPump& pump, const std::function<bool()>& stop)
+    {
+        if (m_down || m_inner->isConnected())
+            return;
+        const double giveUpAt = clock.now() + 10;
+        for (;;) {
+            m_inner->Connect(settings);
+            if (m_inner->isConnected() || stop())
+                return;
+            if (clock.now() >= giveUpAt)
+                break;
+            const double next = clock.now() + 2;
+            while (!stop() && clock.now() < next)
+                pump.processEvents(50);
+        }
+        check();
+    }
+
     bool down() const { return m_down; }
     // Down after it had been open: lost, and not regained.
     bool lost() const { return m_down && m_connectedOnce; }
 
-    std::optional<LineFormat> line;
     std::function<void()> onDown;
 
 private:

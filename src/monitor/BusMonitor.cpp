@@ -94,17 +94,18 @@ void BusMonitor::run(const Options& options, const std::function<bool()>& stop,
     }
 }
 
-QString latencyWarning(const QString& device, double gapSeconds, const SystemPaths& paths)
+QString latencyWarning(const QString& device, double gapSeconds, const SystemPaths& paths, const QString& remedy)
 {
     const std::optional<int> timer = latencyTimerMs(device, paths);
     if (!timer || *timer <= gapSeconds * 1000)
         return {};
     return QStringLiteral("%1 hands received bytes over every %2 ms (its USB latency timer), longer than the "
-                          "%3 ms of silence that ends a frame: frames may be cut apart or joined. Tick \"Low "
-                          "latency\" in the line settings to lower the timer.")
+                          "%3 ms of silence that ends a frame: frames may be cut apart or joined. %4")
         .arg(resolveDevice(device))
         .arg(*timer)
-        .arg(gapSeconds * 1000, 0, 'f', 1);
+        .arg(gapSeconds * 1000, 0, 'f', 1)
+        .arg(remedy.isEmpty() ? QStringLiteral("Tick \"Low latency\" in the line settings to lower the timer.")
+                              : remedy);
 }
 
 } // namespace tarvo

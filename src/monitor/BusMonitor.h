@@ -49,7 +49,9 @@ private:
 
 // Says when the adapter behind `device` holds bytes back longer than the gap that ends a frame (a USB
 // latency timer above it): frames may then be cut apart or joined by time, and the Low latency option
-// of the line settings lowers the timer. Empty when the adapter is fast enough or has no timer.
-QString latencyWarning(const QString& device, double gapSeconds, const SystemPaths& paths = {});
+// of the line settings lowers the timer (remedy: what to do about it where the option is named otherwise).
+// Empty when the adapter is fast enough or has no timer.
+QString latencyWarning(const QString& device, double gapSeconds, const SystemPaths& paths = {},
+                       const QString& remedy = {});
 
 } // namespace tarvo

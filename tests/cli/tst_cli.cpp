@@ -1,6 +1,7 @@
 // tarvo-cli's command line and its records, without running anything: what is refused as bad usage,
 // what the options become, and each output format to the byte.
 
+#include "CliFrames.h"
 #include "CliOptions.h"
 #include "CliOutput.h"
 #include "Requests.h"
@@ -85,6 +86,20 @@ private slots:
                                             << "listen";
         QTest::newRow("zero rounds") << "poll --tcp h:1 --count 0"
                                      << "--count";
+        QTest::newRow("check without protocol") << "check 01 03"
+                                                << "--protocol";
+        QTest::newRow("check without frame") << "check --protocol modbus"
+                                             << "missing";
+        QTest::newRow("check odd digits") << "check --protocol modbus 01 0"
+                                          << "two digits a byte";
+        QTest::newRow("check not hex") << "check --protocol modbus 0x01"
+                                       << "0x01";
+        QTest::newRow("monitor gap") << "monitor --tcp h:1 --gap 0"
+                                     << "--gap";
+        QTest::newRow("monitor addresses") << "monitor --tcp h:1 --address 1"
+                                           << "address";
+        QTest::newRow("flow") << "send --serial COM1 --flow xon"
+                              << "--flow";
     }
     void badUsage()
     {
@@ -183,6 +198,75 @@ private slots:
         const RecordWriter w(static_cast<Format>(format), static_cast<RecordWriter::Kind>(kind), 23);
         QCOMPARE(w.header(), header);
         QCOMPARE(w.line(r, kind == int(RecordWriter::Kind::Memory) ? &extra : nullptr), line);
+    }
+
+    // frame, check and monitor: the frame's fields in each format, to the byte (CSV quoting a meaning
+    // with a comma, JSON the whole list).
+    void frameCheckMonitorFormats_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("frame text") << "frame" << int(Format::Text)
+                                    << QByteArray("06 03 01 00 00 06 C5 83\n"
+                                                  "  +0  06     address      6 on the wire: console address 5\n"
+                                                  "  +1  03     function     read holding registers\n"
+                                                  "  +2  01 00  start        256 (0100)\n"
+                                                  "  +4  00 06  count        6\n"
+                                                  "  +6  C5 83  check value  CRC-16/MODBUS, low byte first\n");
+        QTest::newRow("frame csv") << "frame" << int(Format::Csv)
+                                   << QByteArray("address,frame,offset,bytes,field,meaning\r\n"
+                                                 "5,06 03 01 00 00 06 C5 83,0,06,address,6 on the wire: console "
+                                                 "address 5\r\n"
+                                                 "5,06 03 01 00 00 06 C5 83,1,03,function,read holding registers\r\n"
+                                                 "5,06 03 01 00 00 06 C5 83,2,01 00,start,256 (0100)\r\n"
+                                                 "5,06 03 01 00 00 06 C5 83,4,00 06,count,6\r\n"
+                                                 "5,06 03 01 00 00 06 C5 83,6,C5 83,check value,\"CRC-16/MODBUS, low "
+                                                 "byte first\"\r\n");
+        QTest::newRow("check json bad")
+            << "check" << int(Format::Json)
+            << QByteArray(
+                   "{\"verdict\":\"bad-check\",\"check\":\"CRC-16/MODBUS\",\"carried\":\"C5 84\",\"computed\":"
+                   "\"C5 83\",\"read_as\":\"request\",\"problem\":\"\",\"fields\":[{\"offset\":0,\"bytes\":\"06\","
+                   "\"field\":\"address\",\"meaning\":\"6 on the wire: console address 5\"},{\"offset\":1,"
+                   "\"bytes\":\"03\",\"field\":\"function\",\"meaning\":\"read holding registers\"},{\"offset\":"
+                   "2,\"bytes\":\"01 00\",\"field\":\"start\",\"meaning\":\"256 (0100)\"},{\"offset\":4,\"bytes\":"
+                   "\"00 06\",\"field\":\"count\",\"meaning\":\"6\"},{\"offset\":6,\"bytes\":\"C5 84\",\"field\":"
+                   "\"check value\",\"meaning\":\"CRC-16/MODBUS, low byte first\"}]}\n");
+        QTest::newRow("check text bad") << "check" << int(Format::Text)
+                                        << QByteArray("bad-check: CRC-16/MODBUS carried C5 84, computed C5 83 (read "
+                                                      "as a request)\n");
+        QTest::newRow("monitor text") << "monitor" << int(Format::Text)
+                                      << QByteArray("14:03:07.125  bad-check  06 03 01 00 00 06 C5 84  request; "
+                                                    "CRC-16/MODBUS carried C5 84, computed C5 83\n");
+        QTest::newRow("monitor json")
+            << "monitor" << int(Format::Json)
+            << QByteArray("{\"time\":\"2026-12-10T14:03:07.125+01:00\",\"frame\":\"06 03 01 00 00 06 C5 84\","
+                          "\"verdict\":\"bad-check\",\"detail\":\"request; CRC-16/MODBUS carried C5 84, computed C5 "
+                          "83\"}\n");
+    }
+    void frameCheckMonitorFormats()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, format);
+        QFETCH(QByteArray, expected);
+        const Format f = static_cast<Format>(format);
+        if (command == "frame") {
+            const FrameExplanation good = explainFrame(Protocol::Modbus, QByteArray::fromHex("060301000006C583"));
+            QCOMPARE(frameHeader(f, true) + frameOutput(QStringLiteral("5"), good, f, true), expected);
+            return;
+        }
+        const FrameExplanation e = explainFrame(Protocol::Modbus, QByteArray::fromHex("060301000006C584"));
+        if (command == "check") {
+            QCOMPARE(checkOutput(e, Protocol::Modbus, f, f == Format::Json), expected);
+            return;
+        }
+        JournalRecord r;
+        r.time = sample().time;
+        r.received = spacedHex(e.bytes);
+        r.verdict = JournalRecord::Verdict::BadCheck;
+        r.detail = QStringLiteral("request; CRC-16/MODBUS carried C5 84, computed C5 83");
+        QCOMPARE(monitorHeader(f) + monitorOutput(r, f), expected);
     }
 
     void noAnswerInJsonHasNulls()

@@ -17,6 +17,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 using namespace tarvo;
 using namespace tarvo::test;
 
@@ -269,6 +273,47 @@ private slots:
         }
     }
 
+    // The serial line beyond the speed reaches the port: from the options, or from the Tarvo.ini beside a
+    // --config. Read from the terminal while tarvo-cli listens on it (the port gives its settings back
+    // when it closes).
+    void serialLineReachesThePort_data()
+    {
+        QTest::addColumn<bool>("fromConfig");
+        QTest::newRow("--line 8N1 --flow rtscts") << false;
+        QTest::newRow("Tarvo.ini beside the --config") << true;
+    }
+    void serialLineReachesThePort()
+    {
+        QFETCH(bool, fromConfig);
+        SimProcess sim({"--protocol", "modbus", "--serial"});
+        QTemporaryDir site;
+        QStringList args{"poll", "--function", "listen", "--duration", "1.5"};
+        if (fromConfig) {
+            ConsoleModel m;
+            m.setText(Field::ComPort, sim.ptyPath);
+            QVERIFY(config::SaveConfig(m, site.filePath("Tarvo.cfg")));
+            QVERIFY(writeFile(site.filePath("Tarvo.ini"), "[serial]\nline=8N1\nflow=rtscts\n"));
+            args << "--config" << site.filePath("Tarvo.cfg");
+        } else {
+            args << "--serial" << sim.ptyPath << "--line"
+                 << "8N1"
+                 << "--flow"
+                 << "rtscts";
+        }
+        QProcess cli;
+        cli.start(TARVO_CLI_PATH, args);
+        QVERIFY(cli.waitForStarted(5000));
+        QTest::qWait(700);
+        const int fd = ::open(QFile::encodeName(sim.ptyPath).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        termios t{};
+        QCOMPARE(::tcgetattr(fd, &t), 0);
+        ::close(fd);
+        QVERIFY(cli.waitForFinished(10000));
+        QVERIFY2(!(t.c_cflag & CSTOPB), "one stop bit");
+        QVERIFY2(t.c_cflag & CRTSCTS, "RTS/CTS flow control");
+    }
+
     void exitStatuses_data()
     {
         QTest::addColumn<QStringList>("sim");
@@ -292,6 +337,22 @@ private slots:
                                          << "adress";
         QTest::newRow("64 a request the protocol refuses")
             << QStringList{} << QStringList{"send", "@", "--address", "255"} << 64 << "Address 255 does not fit";
+        QTest::newRow("check 0 ok") << QStringList{}
+                                    << QStringList{"check", "--protocol", "modbus", "01 03 00 00 00 02 C4 0B"} << 0
+                                    << "";
+        QTest::newRow("check 0 nothing to check")
+            << QStringList{} << QStringList{"check", "--protocol", "none", "01", "02"} << 0 << "";
+        QTest::newRow("check 2 bad") << QStringList{}
+                                     << QStringList{"check", "--protocol", "modbus", "01 03 00 00 00 02 C4 0C"} << 2
+                                     << "";
+        QTest::newRow("check 64 not a frame")
+            << QStringList{} << QStringList{"check", "--protocol", "p4", "40"} << 64 << "";
+        QTest::newRow("frame 64 refused")
+            << QStringList{} << QStringList{"frame", "--protocol", "modbus", "--address", "300"} << 64
+            << "does not fit";
+        QTest::newRow("monitor 3 no such port")
+            << QStringList{} << QStringList{"monitor", "--serial", "/dev/tarvo-none", "--duration", "1"} << 3
+            << "cannot open the link";
     }
     void exitStatuses()
     {
@@ -309,6 +370,48 @@ private slots:
         QVERIFY2(run.err.contains(says.toUtf8()), run.err.constData());
         if (code == 64)
             QVERIFY(simLogFrames(log).isEmpty()); // nothing sent
+    }
+
+    // What `frame` prints is what `send` then puts on the wire, byte for byte, for every protocol.
+    void frameIsWhatSendSends_data()
+    {
+        QTest::addColumn<QString>("protocol");
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("Modbus") << "modbus" << QStringList{"--address", "0,7", "--function", "read-input"};
+        QTest::newRow("Protocol 4 buffer") << "p4" << QStringList{"--address", "3", "--function", "read-buffer"};
+        QTest::newRow("Protocol 4+ encrypted")
+            << "p4plus" << QStringList{"--address", "2", "--command", "0A0B", "--encrypt", "1234"};
+        QTest::newRow("Customer query") << "customer" << QStringList{"--address",  "4",     "--code",  "41",
+                                                                     "--function", "query", "--query", "2A"};
+        QTest::newRow("Bioscrypt") << "bioscrypt" << QStringList{"--address", "1", "--command", "0001", "--ack"};
+        QTest::newRow("None, two lines") << "none"
+                                         << QStringList{"--address", "1", "--command", "01 02 03", "--command", "0405"};
+    }
+    void frameIsWhatSendSends()
+    {
+        QFETCH(QString, protocol);
+        QFETCH(QStringList, args);
+        const QString log = m_dir->filePath("sim.log");
+        SimProcess sim({"--protocol", protocol, "--code", "41", "--tcp", "127.0.0.1:0", "--log", log});
+        args += {"--protocol", protocol};
+        const Run frame = runCli(QStringList{"frame"} + args);
+        QCOMPARE(frame.code, 0);
+        QStringList frames;
+        for (const QByteArray& line : frame.out.split('\n')) {
+            if (!line.isEmpty())
+                frames << "rx " + QString::fromLatin1(line);
+        }
+        QVERIFY(!frames.isEmpty());
+        QVERIFY(simLogFrames(log).isEmpty()); // frame sends nothing, and needs no link
+
+        const Run send = runCli(QStringList{"send", "--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort),
+                                            "--timeout", "100", "--tries", "1"} +
+                                args);
+        QVERIFY2(send.code == 0 || send.code == 1, send.err.constData());
+        QTest::qWait(100);
+        QStringList sent = simLogFrames(log);
+        sent.removeIf([](const QString& f) { return !f.startsWith("rx "); });
+        QCOMPARE(sent, frames);
     }
 
     // SIGINT during a poll: what was done is printed, the journal is closed whole, the status is 130.
