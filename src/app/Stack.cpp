@@ -13,7 +13,7 @@ Stack::Stack(const Seams& s)
     : seams(s), m_link(s.makeLink ? s.makeLink(model) : consoleLink(model, s)), link(*m_link),
       engine(model, link, s.clock, s.pump, s.prompter), polling(model, link, engine, s.pump, s.trace),
       memoryRead(model, polling, s.prompter, s.trace), session(model, link, polling, memoryRead, s.trace),
-      journal(s.clock), health(s.clock)
+      journal(s.clock), health(s.clock), monitor(model, link, polling, journal, s.clock, s.pump)
 {
     engine.setReplyHook(&memoryRead);
     engine.addObserver(&journal);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConsoleModel.h"
+#include "ConsoleMonitor.h"
 #include "Engine.h"
 #include "Health.h"
 #include "Journal.h"
@@ -62,6 +63,8 @@ public:
     // Observers of every attempt: the journal's rows and the per-controller counters.
     Journal journal;
     Health health;
+    // The bus monitor, run as a cycle of the console; its frames go into the journal.
+    ConsoleMonitor monitor;
 };
 
 } // namespace tarvo

@@ -129,6 +129,8 @@ const QList<Entry>& entries()
             "census/timeout", 1, 600000, [](auto& m) -> auto& { return m.ini.census.timeoutMs; }),
         intEntry(
             "census/tries", 1, 3, [](auto& m) -> auto& { return m.ini.census.tries; }),
+        intEntry(
+            "monitor/gap", 0, 10000, [](auto& m) -> auto& { return m.ini.monitor.gapMs; }),
     };
     return table;
 }

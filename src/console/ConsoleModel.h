@@ -151,6 +151,10 @@ public:
             int timeoutMs = 200;
             int tries = 1;
         } census;
+        // The bus monitor: the silence that ends a frame, in ms; 0: 3.5 characters of the line.
+        struct Monitor {
+            int gapMs = 0;
+        } monitor;
     } ini;
 
 signals:

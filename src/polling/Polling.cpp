@@ -170,6 +170,24 @@ void Polling::CmdStart_Click()
     }
 }
 
+bool Polling::runCycle(const std::function<void()>& body)
+{
+    if (m_running)
+        return false;
+    RunningScope running(m_model, m_running, onCycleEnded);
+    m_model.StopRequested = false;
+    m_model.setEnabled(Field::CmdStart, false);
+    m_model.setEnabled(Field::CmdSend, false);
+    m_model.setEnabled(Field::Function, false);
+    m_model.setEnabled(Field::Query, false);
+    m_link.SetBaudRate(m_model.text(Field::COMSpeed));
+    connect();
+    body();
+    m_link.Disconnect();
+    restoreControls();
+    return true;
+}
+
 void Polling::restoreControls()
 {
     m_model.setEnabled(Field::CmdStart, true);

@@ -30,6 +30,10 @@ public:
     void sendOnceAs(const QString& functionName);
     void CmdStart_Click();
     void CmdStop_Click();
+    // Runs another kind of cycle (the bus monitor) under the same rules as Start: one cycle at a time,
+    // the buttons as while polling, Stop ends it, a close waits for it. The link is connected before
+    // the body runs and disconnected after. False when another cycle was running.
+    bool runCycle(const std::function<void()>& body);
 
     bool cycleRunning() const { return m_running; }
     // Runs whenever a cycle has ended, however it ended.

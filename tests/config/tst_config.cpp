@@ -190,6 +190,7 @@ private slots:
         a.ini.census.command = QStringLiteral("73 ; a, comment");
         a.ini.census.timeoutMs = 80;
         a.ini.census.tries = 2;
+        a.ini.monitor.gapMs = 4;
         QVERIFY(config::SaveIni(a));
         ConsoleModel b;
         config::ReadIni(b);
@@ -201,6 +202,7 @@ private slots:
         QCOMPARE(b.ini.census.command, a.ini.census.command);
         QCOMPARE(b.ini.census.timeoutMs, 80);
         QCOMPARE(b.ini.census.tries, 2);
+        QCOMPARE(b.ini.monitor.gapMs, 4);
         QVERIFY(fileContent("Tarvo.ini").contains("[journal]"));
 
         a.ini.serial = {QStringLiteral("7O1"), true, true, false, 3, 1000, true, true};
@@ -220,7 +222,7 @@ private slots:
         QTest::newRow("missing") << QByteArray() << true;
         QTest::newRow("cannot be read: a folder of that name") << QByteArray() << false;
         QTest::newRow("wrong kinds") << QByteArray("[journal]\ntoFile=perhaps\n[window]\ngeometry=12\n[census]\n"
-                                                   "tries=7\ntimeout=-5\n")
+                                                   "tries=7\ntimeout=-5\n[monitor]\ngap=-1\n")
                                      << true;
         QTest::newRow("not an ini file") << QByteArray("\x00\xff\x13garbage[[[\n=\n", 17) << true;
         QTest::newRow("serial settings the console does not offer")
@@ -244,6 +246,7 @@ private slots:
         QCOMPARE(m.ini.serial, ConsoleModel::Ini::Serial{});
         QCOMPARE(m.ini.census.tries, 1);
         QCOMPARE(m.ini.census.timeoutMs, 200);
+        QCOMPARE(m.ini.monitor.gapMs, 0);
     }
 
     // The line format and the rest of the serial settings live in Tarvo.ini only: Tarvo.cfg comes out

@@ -1,0 +1,62 @@
+#include "ConsoleMonitor.h"
+
+#include "Clock.h"
+#include "ConsoleModel.h"
+#include "Journal.h"
+#include "Link.h"
+#include "Polling.h"
+
+namespace tarvo {
+
+namespace {
+constexpr double kRetrySeconds = 2;
+}
+
+ConsoleMonitor::ConsoleMonitor(ConsoleModel& model, Link& link, Polling& polling, Journal& journal, const Clock& clock,
+                               EventPump& pump)
+    : m_model(model), m_link(link), m_polling(polling), m_journal(journal), m_clock(clock), m_pump(pump)
+{
+}
+
+bool ConsoleMonitor::run()
+{
+    return m_polling.runCycle([this] {
+        const RequestSettings request = m_model.requestSettings(0);
+        BusMonitor::Options options;
+        options.protocol = m_model.protocol();
+        options.encrypt = request.encrypt;
+        options.password = request.password;
+        options.gapSeconds = m_model.ini.monitor.gapMs / 1000.0;
+        BusMonitor monitor(m_link, m_clock, m_pump);
+        if (m_model.serialLink() && onNotice) {
+            const QString warning = latencyWarning(m_model.text(Field::ComPort), monitor.gapFor(options));
+            if (!warning.isEmpty())
+                onNotice(warning);
+        }
+        m_frames = 0;
+        m_listening = true;
+        if (onListening)
+            onListening(true);
+        double nextTry = m_clock.now() + kRetrySeconds;
+        monitor.run(
+            options,
+            [&] {
+                if (m_model.StopRequested)
+                    return true;
+                if (!m_link.isConnected() && m_clock.now() >= nextTry) {
+                    m_link.Connect(linkSettingsOf(m_model));
+                    nextTry = m_clock.now() + kRetrySeconds;
+                }
+                return false;
+            },
+            [&](const JournalRecord& frame) {
+                m_journal.add(frame);
+                ++m_frames;
+            });
+        m_listening = false;
+        if (onListening)
+            onListening(false);
+    });
+}
+
+} // namespace tarvo
