@@ -1,6 +1,7 @@
 #include "SimCore.h"
 
 #include "Crc.h"
+#include "Explain.h"
 #include "SimMemory.h"
 
 #include <algorithm>
@@ -97,22 +98,6 @@ int readException(int function, int start, int count)
     if (start + count > kTableSize)
         return 0x02;
     return 0;
-}
-
-QString functionName(int function)
-{
-    switch (function) {
-    case 0x01:
-        return QStringLiteral("read coils");
-    case 0x02:
-        return QStringLiteral("read discrete inputs");
-    case 0x03:
-        return QStringLiteral("read holding registers");
-    case 0x04:
-        return QStringLiteral("read input registers");
-    default:
-        return QStringLiteral("function %1").arg(fmt2(function));
-    }
 }
 
 // An empty reply means the request was not one this controller knows.
@@ -269,12 +254,12 @@ Decision SimCore::parseModbus(const QByteArray& f) const
     };
     if (fn >= 0x01 && fn <= 0x04) {
         if (f.size() != 8) {
-            d.request = functionName(fn);
+            d.request = modbusFunctionName(fn);
             exception(0x03);
         } else {
             const int start = u16(f, 2);
             const int count = u16(f, 4);
-            d.request = QStringLiteral("%1 %2 count %3").arg(functionName(fn)).arg(start).arg(count);
+            d.request = QStringLiteral("%1 %2 count %3").arg(modbusFunctionName(fn)).arg(start).arg(count);
             if (const int code = readException(fn, start, count)) {
                 exception(code);
             } else {
@@ -298,7 +283,7 @@ Decision SimCore::parseModbus(const QByteArray& f) const
             d.verdict = QStringLiteral("answered");
         }
     } else {
-        d.request = functionName(fn);
+        d.request = modbusFunctionName(fn);
         exception(0x01);
     }
     reply += modbusCrc(reply);
@@ -312,7 +297,7 @@ QByteArray SimCore::fixedReply(int wire, int fn, const QByteArray& rest, QString
     if (fn >= 0x01 && fn <= 0x04 && rest.size() == 4) {
         const int start = u16(rest, 0);
         const int count = u16(rest, 2);
-        request = QStringLiteral("%1 %2 count %3").arg(functionName(fn)).arg(start).arg(count);
+        request = QStringLiteral("%1 %2 count %3").arg(modbusFunctionName(fn)).arg(start).arg(count);
         if (const int code = readException(fn, start, count)) {
             QByteArray nak;
             append8(nak, fn | 0x80);
@@ -325,7 +310,7 @@ QByteArray SimCore::fixedReply(int wire, int fn, const QByteArray& rest, QString
         request = QStringLiteral("query %1").arg(fmt2(u8(rest, 0)));
         return layoutReply(wire, fn, queryData(a, u8(rest, 0)));
     }
-    request = QStringLiteral("unknown request, %1").arg(functionName(fn));
+    request = QStringLiteral("unknown request, %1").arg(modbusFunctionName(fn));
     return {}; // not a request this controller knows: ignored, as on a shared bus
 }
 

@@ -314,6 +314,24 @@ private:
     QCommandLineParser m_parser;
 };
 
+// --count and --duration of poll and monitor; what is wrong with them, or nothing.
+std::optional<QString> readCountAndDuration(const Builder& b, const QString& counted, Options& o)
+{
+    if (b.isSet("count")) {
+        o.count = wholeNumber(b.value("count"), 1, 999999999);
+        if (!o.count)
+            return QStringLiteral("--count \"%1\": a number of %2, 1 or more").arg(b.value("count"), counted);
+    }
+    if (b.isSet("duration")) {
+        bool ok = false;
+        const double s = b.value("duration").trimmed().toDouble(&ok);
+        if (!ok || !(s > 0) || s > 1e7)
+            return QStringLiteral("--duration \"%1\": seconds, more than 0").arg(b.value("duration"));
+        o.durationSeconds = s;
+    }
+    return std::nullopt;
+}
+
 Parsed usageError(const QString& text)
 {
     Parsed p;
@@ -519,19 +537,8 @@ Parsed parse(const QStringList& arguments)
                 return usageError(QStringLiteral("--gap \"%1\": milliseconds, 1 or more").arg(b.value("gap")));
             o.gapMs = gap;
         }
-        if (b.isSet("count")) {
-            o.count = wholeNumber(b.value("count"), 1, 999999999);
-            if (!o.count)
-                return usageError(
-                    QStringLiteral("--count \"%1\": a number of frames, 1 or more").arg(b.value("count")));
-        }
-        if (b.isSet("duration")) {
-            bool ok = false;
-            const double s = b.value("duration").trimmed().toDouble(&ok);
-            if (!ok || !(s > 0) || s > 1e7)
-                return usageError(QStringLiteral("--duration \"%1\": seconds, more than 0").arg(b.value("duration")));
-            o.durationSeconds = s;
-        }
+        if (auto problem = readCountAndDuration(b, QStringLiteral("frames"), o))
+            return usageError(*problem);
         o.config = b.value("config");
         o.journal = b.value("journal");
         Parsed p;
@@ -601,19 +608,8 @@ Parsed parse(const QStringList& arguments)
     o.journal = b.value("journal");
 
     if (*command == Subcommand::Poll) {
-        if (b.isSet("count")) {
-            o.count = wholeNumber(b.value("count"), 1, 999999999);
-            if (!o.count)
-                return usageError(
-                    QStringLiteral("--count \"%1\": a number of rounds, 1 or more").arg(b.value("count")));
-        }
-        if (b.isSet("duration")) {
-            bool ok = false;
-            const double s = b.value("duration").trimmed().toDouble(&ok);
-            if (!ok || !(s > 0) || s > 1e7)
-                return usageError(QStringLiteral("--duration \"%1\": seconds, more than 0").arg(b.value("duration")));
-            o.durationSeconds = s;
-        }
+        if (auto problem = readCountAndDuration(b, QStringLiteral("rounds"), o))
+            return usageError(*problem);
         if (b.isSet("interval")) {
             const auto interval = wholeNumber(b.value("interval"), 0, 86400000);
             if (!interval)

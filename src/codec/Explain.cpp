@@ -70,32 +70,6 @@ QByteArray checkOf(Protocol p, const QByteArray& covered, bool encrypt, const QS
     return {};
 }
 
-QString modbusFunctionName(int f)
-{
-    switch (f & 0x7F) {
-    case 0x01:
-        return QStringLiteral("read coils");
-    case 0x02:
-        return QStringLiteral("read discrete inputs");
-    case 0x03:
-        return QStringLiteral("read holding registers");
-    case 0x04:
-        return QStringLiteral("read input registers");
-    case 0x05:
-        return QStringLiteral("write single coil");
-    case 0x06:
-        return QStringLiteral("write single register");
-    case 0x0F:
-        return QStringLiteral("write multiple coils");
-    case 0x10:
-        return QStringLiteral("write multiple registers");
-    case 0x18:
-        return QStringLiteral("query");
-    default:
-        return QStringLiteral("function %1").arg(f & 0x7F, 2, 16, QLatin1Char('0')).toUpper();
-    }
-}
-
 class Builder {
 public:
     explicit Builder(FrameExplanation& e) : m_e(e) {}
@@ -229,6 +203,32 @@ void bioscryptInner(Builder& out, const QByteArray& b, int innerLength)
 }
 
 } // namespace
+
+QString modbusFunctionName(int f)
+{
+    switch (f & 0x7F) {
+    case 0x01:
+        return QStringLiteral("read coils");
+    case 0x02:
+        return QStringLiteral("read discrete inputs");
+    case 0x03:
+        return QStringLiteral("read holding registers");
+    case 0x04:
+        return QStringLiteral("read input registers");
+    case 0x05:
+        return QStringLiteral("write single coil");
+    case 0x06:
+        return QStringLiteral("write single register");
+    case 0x0F:
+        return QStringLiteral("write multiple coils");
+    case 0x10:
+        return QStringLiteral("write multiple registers");
+    case 0x18:
+        return QStringLiteral("query");
+    default:
+        return QStringLiteral("function %1").arg(QStringLiteral("%1").arg(f & 0x7F, 2, 16, QLatin1Char('0')).toUpper());
+    }
+}
 
 QString checkVerdictName(CheckVerdict verdict)
 {

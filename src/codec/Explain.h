@@ -53,6 +53,10 @@ QList<FrameExplanation> explainRequests(const RequestSettings& settings, const Q
 FrameExplanation explainFrame(Protocol protocol, const QByteArray& bytes, bool encrypt = false,
                               const QString& password = {});
 
+// Modbus function names by code, the exception bit aside: "read input registers" for 04, "function
+// 2B" for one without a name here.
+QString modbusFunctionName(int function);
+
 // Modbus exception names by code ("Illegal Data Address" for 02); empty for a code without one.
 QString modbusExceptionName(int code);
 

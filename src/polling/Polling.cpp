@@ -83,6 +83,17 @@ void Polling::setCurrentFunction()
         m_model.currentFunction = *name;
 }
 
+void Polling::beginCycle()
+{
+    m_model.StopRequested = false;
+    m_model.setEnabled(Field::CmdStart, false);
+    m_model.setEnabled(Field::CmdSend, false);
+    m_model.setEnabled(Field::Function, false);
+    m_model.setEnabled(Field::Query, false);
+    m_link.SetBaudRate(m_model.text(Field::COMSpeed));
+    connect();
+}
+
 void Polling::connect()
 {
     m_link.Connect(linkSettingsOf(m_model));
@@ -136,13 +147,7 @@ void Polling::CmdStart_Click()
     m_model.setListIndex(Field::Pages, ConsoleModel::kPageGeneral);
     for (int i = 0; i < ConsoleModel::kSlots; ++i)
         m_model.setEnabled(Field::Address, i, false);
-    m_model.StopRequested = false;
-    m_model.setEnabled(Field::CmdStart, false);
-    m_model.setEnabled(Field::CmdSend, false);
-    m_model.setEnabled(Field::Function, false);
-    m_model.setEnabled(Field::Query, false);
-    m_link.SetBaudRate(m_model.text(Field::COMSpeed));
-    connect();
+    beginCycle();
     for (;;) {
         bool exchanged = false;
         for (int16_t& slot = m_model.currentSlot = 0; slot < ConsoleModel::kSlots; ++slot) {
@@ -175,13 +180,7 @@ bool Polling::runCycle(const std::function<void()>& body)
     if (m_running)
         return false;
     RunningScope running(m_model, m_running, onCycleEnded);
-    m_model.StopRequested = false;
-    m_model.setEnabled(Field::CmdStart, false);
-    m_model.setEnabled(Field::CmdSend, false);
-    m_model.setEnabled(Field::Function, false);
-    m_model.setEnabled(Field::Query, false);
-    m_link.SetBaudRate(m_model.text(Field::COMSpeed));
-    connect();
+    beginCycle();
     body();
     m_link.Disconnect();
     restoreControls();

@@ -42,6 +42,8 @@ public:
 private:
     void setCurrentFunction();
     void connect();
+    // What Start and the other cycles do first: the buttons of a running cycle, the link opened.
+    void beginCycle();
     void reportError(int slot, const std::exception& e);
     void restoreControls();
 
