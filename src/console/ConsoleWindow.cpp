@@ -2,6 +2,7 @@
 
 #include "CommandFiles.h"
 #include "ConsoleModel.h"
+#include "ConsoleWindowBus.h"
 #include "Prompter.h"
 #include "TranslateDialog.h"
 #include "WidgetSeams.h"
@@ -116,6 +117,7 @@ ConsoleWindow::ConsoleWindow(ConsoleModel& model, Prompter& prompter, FileDialog
     if (const QScreen* s = screen())
         size = size.boundedTo(s->availableGeometry().size() * 0.95);
     resize(size);
+    buildMenus();
 }
 
 ConsoleWindow::~ConsoleWindow()
@@ -545,6 +547,9 @@ void ConsoleWindow::saveCommandFile()
 
 void ConsoleWindow::closeEvent(QCloseEvent* event)
 {
+    // The layout goes to the settings first: the close handler saves them.
+    m_model.ini.window.geometry = saveGeometry();
+    m_model.ini.window.state = saveState();
     if (m_closeHandler && !m_closeHandler()) {
         event->ignore();
         return;
