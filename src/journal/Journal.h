@@ -38,6 +38,10 @@ public:
     qsizetype flush();
     qsizetype pending() const { return m_pending.size(); }
 
+    // Called after each row kept, with the number of rows now pending: whoever flushes can decide
+    // there whether a flush is due, without a timer of its own waking the program between exchanges.
+    std::function<void(qsizetype pending)> onKept;
+
 private:
     const Clock& m_clock;
     std::function<QDateTime()> m_wallClock;
