@@ -30,9 +30,12 @@ namespace tarvo {
 
 namespace {
 
-// How often the journal's rows go to the view and the file: a few times a second is live enough to
-// watch and keeps a crash from losing more than a fraction of a second of the file.
-constexpr int kBusFlushMs = 250;
+// When the journal's rows go to the views and the file. Drawing a batch of rows costs about the same
+// whatever its size, so a busy bus is shown a few times a second (as soon as a batch has gathered)
+// and a slow one once a second, which is also the most a crash may take from the file.
+constexpr qint64 kBusEarliestMs = 250;
+constexpr qint64 kBusLatestMs = 1000;
+constexpr qsizetype kBusBatchRows = 32;
 
 const QString kJournalFileFilter = QStringLiteral("Journal Files (*.csv)|*.csv| All Files |*.*");
 
@@ -58,6 +61,7 @@ void showInfo(QWidget* parent, const QString& name, const QString& title, const 
 
 ConsoleWindow::Bus::~Bus()
 {
+    journal.onKept = nullptr;
     journal.removeSink(this);
     if (journalDock)
         journal.removeSink(&journalDock->table());
@@ -238,8 +242,24 @@ void ConsoleWindow::watchBus(Journal& journal, Health& health, JournalWriter& wr
     journal.addSink(&bus.journalDock->table());
     journal.addSink(&bus);
     writer.onFailure = [this](const QString& problem) { journalProblem(problem); };
-    connect(&bus.timer, &QTimer::timeout, this, &ConsoleWindow::flushBus);
-    bus.timer.start(kBusFlushMs);
+    // A flush that is due is posted, to run at the event loop's next pass: while polling, that pass
+    // comes within the exchange's own waits, so no timer wakes the program for it. The timer only
+    // takes the last rows once polling has stopped.
+    bus.sinceFlush.start();
+    bus.lastRows.setSingleShot(true);
+    connect(&bus.lastRows, &QTimer::timeout, this, &ConsoleWindow::flushBus);
+    journal.onKept = [this](qsizetype pending) {
+        Bus& b = *m_bus;
+        if (b.flushPosted)
+            return;
+        const qint64 age = b.sinceFlush.elapsed();
+        if ((pending >= kBusBatchRows && age >= kBusEarliestMs) || age >= kBusLatestMs) {
+            b.flushPosted = true;
+            QMetaObject::invokeMethod(this, &ConsoleWindow::flushBus, Qt::QueuedConnection);
+        } else if (!b.lastRows.isActive()) {
+            b.lastRows.start(static_cast<int>(kBusLatestMs - age));
+        }
+    };
     connect(&m_model, &ConsoleModel::valueChanged, this, [this](FieldRef ref) {
         if (ref.field == Field::Reponse || ref.field == Field::Reponse1)
             drawReplyMarks(ref.slot);
@@ -272,6 +292,9 @@ void ConsoleWindow::flushBus()
 {
     if (!m_bus)
         return;
+    m_bus->flushPosted = false;
+    m_bus->sinceFlush.restart();
+    m_bus->lastRows.stop();
     m_bus->journal.flush();
     for (int slot = 0; slot < ConsoleModel::kSlots; ++slot) {
         if (m_bus->changed[static_cast<size_t>(slot)]) {

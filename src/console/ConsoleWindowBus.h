@@ -7,6 +7,7 @@
 #include "Journal.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <array>
 #include <cmath>
@@ -30,7 +31,10 @@ struct ConsoleWindow::Bus final : JournalSink {
     JournalDock* journalDock = nullptr;
     ControllersDock* controllersDock = nullptr;
     QAction* toFile = nullptr;
-    QTimer timer;
+    // When the rows go to the views and the file: see ConsoleWindow::watchBus.
+    QElapsedTimer sinceFlush;
+    bool flushPosted = false;
+    QTimer lastRows; // flushes what came last, once polling has stopped
 
     struct Mark {
         bool set = false;

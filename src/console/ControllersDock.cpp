@@ -1,6 +1,7 @@
 #include "ControllersDock.h"
 
 #include "ConsoleModel.h"
+#include "GlyphDelegate.h"
 #include "VerdictTint.h"
 
 #include <QGuiApplication>
@@ -28,6 +29,19 @@ HealthTable::HealthTable(const Health& health, const ConsoleModel& model, QObjec
     m_generation = m_health.generation() - 1; // the first refresh reads everything
 }
 
+const Health::Slot& HealthTable::counters(int slot, const QString& address) const
+{
+    // Counters of another address are not this controller's: they start again at its next request.
+    static const Health::Slot none;
+    return m_health.seen(slot) && m_health.slot(slot).address == address ? m_health.slot(slot) : none;
+}
+
+HealthTable::Shown HealthTable::shown(int slot, const QString& address) const
+{
+    const Health::Slot& h = counters(slot, address);
+    return {address, h.requests, h.extraTries, h.badCheck, h.lastAnswered.toMSecsSinceEpoch()};
+}
+
 bool HealthTable::refresh()
 {
     QList<int> selected;
@@ -43,6 +57,9 @@ bool HealthTable::refresh()
         m_slots = selected;
         m_addresses = addresses;
         m_generation = m_health.generation();
+        m_shown.clear();
+        for (qsizetype row = 0; row < m_slots.size(); ++row)
+            m_shown << shown(m_slots[row], m_addresses[row]);
         endResetModel();
         return true;
     }
@@ -50,9 +67,16 @@ bool HealthTable::refresh()
         return false;
     m_addresses = addresses;
     m_generation = m_health.generation();
-    if (!m_slots.isEmpty())
-        emit dataChanged(index(0, 0), index(static_cast<int>(m_slots.size()) - 1, Columns - 1));
-    return true;
+    bool changed = false;
+    for (int row = 0; row < m_slots.size(); ++row) {
+        Shown now = shown(m_slots[row], m_addresses[row]);
+        if (now == m_shown[row])
+            continue; // a try on the way, or another slot's request: nothing to redraw here
+        m_shown[row] = std::move(now);
+        emit dataChanged(index(row, 0), index(row, Columns - 1));
+        changed = true;
+    }
+    return changed;
 }
 
 int HealthTable::rowCount(const QModelIndex& parent) const
@@ -71,10 +95,7 @@ QVariant HealthTable::data(const QModelIndex& index, int role) const
         return {};
     const int slot = m_slots[index.row()];
     const QString& address = m_addresses[index.row()];
-    // Counters of another address are not this controller's: they start again at its next request.
-    const bool counted = m_health.seen(slot) && m_health.slot(slot).address == address;
-    const Health::Slot none;
-    const Health::Slot& h = counted ? m_health.slot(slot) : none;
+    const Health::Slot& h = counters(slot, address);
     const int column = index.column();
     if (role == Qt::DisplayRole) {
         switch (column) {
@@ -180,9 +201,11 @@ ControllersDock::ControllersDock(Health& health, const ConsoleModel& model, QWid
     m_view = new QTableView(content);
     m_view->setObjectName(QStringLiteral("ControllersView"));
     m_view->setModel(&m_table);
+    m_view->setItemDelegate(new GlyphDelegate(m_view));
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setWordWrap(false);
     m_view->setShowGrid(false);
+    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // as the journal's
     m_view->verticalHeader()->hide();
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 4);
@@ -192,7 +215,6 @@ ControllersDock::ControllersDock(Health& health, const ConsoleModel& model, QWid
         const QString title = m_table.headerData(c, Qt::Horizontal).toString();
         columns->resizeSection(c, std::max(m_view->fontMetrics().horizontalAdvance(title), 48) + 18);
     }
-    columns->setStretchLastSection(true);
     layout->addWidget(m_view, 1);
     setWidget(content);
 

@@ -47,10 +47,23 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    // What a row shows, to redraw only the rows that changed.
+    struct Shown {
+        QString address;
+        long requests = -1;
+        long extraTries = -1;
+        long badCheck = -1;
+        qint64 lastAnswered = 0;
+        friend bool operator==(const Shown&, const Shown&) = default;
+    };
+    Shown shown(int slot, const QString& address) const;
+    const Health::Slot& counters(int slot, const QString& address) const;
+
     const Health& m_health;
     const ConsoleModel& m_model;
     QList<int> m_slots;      // the selected slots, 0 to 31, in order
     QStringList m_addresses; // their addresses as typed
+    QList<Shown> m_shown;
     quint64 m_generation = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "JournalDock.h"
 
+#include "GlyphDelegate.h"
 #include "JournalCsv.h"
 #include "VerdictTint.h"
 
@@ -159,6 +160,9 @@ QVariant JournalTable::data(const QModelIndex& index, int role) const
             return isoTime(r.time);
         if (index.column() == Detail && !r.detail.isEmpty())
             return r.detail;
+        // The whole frame, when the column is too narrow for it.
+        if (index.column() == Sent || index.column() == Received)
+            return data(index, Qt::DisplayRole);
         if (index.column() == Verdict)
             return verdictCaption(verdict);
         return {};
@@ -187,9 +191,8 @@ QVariant JournalTable::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal)
         return {};
     if (role == Qt::DisplayRole) {
-        static const QStringList names = {"Time",       "Slot",    "Address",  "Function",
-                                          "Try",        "Sent",    "Received", "First byte (ms)",
-                                          "Reply (ms)", "Verdict", "Detail"};
+        static const QStringList names = {"Time",     "Slot",       "Address",    "Function", "Try",   "Sent",
+                                          "Received", "First (ms)", "Reply (ms)", "Verdict",  "Detail"};
         return names.value(section);
     }
     if (role == Qt::ToolTipRole) {
@@ -292,10 +295,14 @@ JournalDock::JournalDock(QWidget* parent) : QDockWidget(tr("Journal"), parent), 
     m_view = new QTableView(content);
     m_view->setObjectName(QStringLiteral("JournalView"));
     m_view->setModel(&m_filter);
+    m_view->setItemDelegate(new GlyphDelegate(m_view));
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setWordWrap(false);
     m_view->setShowGrid(false);
     m_view->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    // Columns are narrowed by hand, not scrolled to: a horizontal scroll bar would be redrawn with
+    // every batch of rows, and cut texts show whole in their tooltips.
+    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Every row one line high, fixed: a hundred thousand rows are laid out without measuring any.
     QHeaderView* rows = m_view->verticalHeader();
     rows->hide();
@@ -322,7 +329,7 @@ JournalDock::JournalDock(QWidget* parent) : QDockWidget(tr("Journal"), parent), 
     const QFontMetrics caption(columns->font());
     for (const auto& [column, width] : samples) {
         const int title = caption.horizontalAdvance(m_table.headerData(column, Qt::Horizontal).toString());
-        columns->resizeSection(column, std::max(width, title) + 20);
+        columns->resizeSection(column, std::max(width, title) + 12);
     }
     layout->addWidget(m_view, 1);
     setWidget(content);

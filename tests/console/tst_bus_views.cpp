@@ -348,6 +348,24 @@ private slots:
                  verdictTint(V::Ok, QGuiApplication::palette()));
     }
 
+    // Rows reach the views without anyone calling for them: a batch as soon as it has gathered, the
+    // last rows once polling stops.
+    void rowsArriveByThemselves()
+    {
+        BusConsole c;
+        c.script();
+        c.polling.CmdSend_Click();
+        QCOMPARE(c.journalView().table().rowCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(c.journalView().table().rowCount(), 3, 3000);
+
+        QTest::qWait(300);
+        for (int slot = 3; slot < 32; ++slot)
+            c.tick(slot);
+        c.polling.CmdSend_Click(); // 32 rows: a batch
+        QCoreApplication::processEvents();
+        QCOMPARE(c.journalView().table().rowCount(), 3 + 32);
+    }
+
     // View → Write journal to file: one file per start, in the chosen folder, remembered in the
     // settings; a folder that is not there is told, and leaves the entry unticked.
     void writeJournalToFile()
