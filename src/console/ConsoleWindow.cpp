@@ -575,6 +575,8 @@ void ConsoleWindow::keyPressEvent(QKeyEvent* event)
 
 bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::ToolTip && showReplyTip(watched, static_cast<QHelpEvent*>(event)))
+        return true;
     if (event->type() == QEvent::MouseButtonDblClick) {
         const QVariant slot = watched->property("tarvoSlot");
         if (slot.isValid()) {

@@ -14,6 +14,7 @@ class QAction;
 class QComboBox;
 class QGridLayout;
 class QGroupBox;
+class QHelpEvent;
 class QKeySequence;
 class QLabel;
 class QLineEdit;
@@ -111,6 +112,8 @@ private:
     void journalProblem(const QString& problem);
     // Tints one slot's reply boxes by its last verdict, or gives them their usual colour back.
     void drawReplyMarks(int slot);
+    // The tooltip of a reply box with its slot's last verdict; false when it has none to show.
+    bool showReplyTip(QObject* viewport, QHelpEvent* event);
     QWidget* buildTopBar();
     QWidget* buildGeneralPage();
     QWidget* buildDefinitionPage();

@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QDir>
 #include <QEvent>
+#include <QHelpEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -25,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTime>
+#include <QToolTip>
 
 namespace tarvo {
 
@@ -264,6 +266,15 @@ void ConsoleWindow::watchBus(Journal& journal, Health& health, JournalWriter& wr
         if (ref.field == Field::Reponse || ref.field == Field::Reponse1)
             drawReplyMarks(ref.slot);
     });
+    for (int slot = 0; slot < ConsoleModel::kSlots; ++slot) {
+        for (const Field field : {Field::Reponse, Field::Reponse1}) {
+            if (auto* box = qobject_cast<QPlainTextEdit*>(fieldWidget(FieldRef(field, slot)))) {
+                box->viewport()->setProperty("tarvoReplySlot", slot);
+                box->viewport()->setProperty("tarvoReplySecond", field == Field::Reponse1);
+                box->viewport()->installEventFilter(this);
+            }
+        }
+    }
 
     if (m_model.ini.journal.toFile)
         setJournalToFile(true);
@@ -310,15 +321,6 @@ void ConsoleWindow::drawReplyMarks(int slot)
     if (!m_bus || slot < 0 || slot >= ConsoleModel::kSlots)
         return;
     const Bus::Mark& mark = m_bus->marks[static_cast<size_t>(slot)];
-    QString about;
-    if (mark.set) {
-        about = verdictCaption(mark.verdict);
-        if (mark.verdict == JournalRecord::Verdict::Error && !mark.detail.isEmpty())
-            about += QStringLiteral(": ") + mark.detail;
-        about += QStringLiteral("\n") + tr("at %1").arg(mark.time.toString(QStringLiteral("HH:mm:ss.zzz")));
-        if (!std::isnan(mark.firstByteMs))
-            about += tr(", first byte after %1 ms").arg(millisecondsText(mark.firstByteMs));
-    }
     const Field fields[] = {Field::Reponse, Field::Reponse1};
     for (size_t k = 0; k < 2; ++k) {
         auto* box = qobject_cast<QPlainTextEdit*>(fieldWidget(FieldRef(fields[k], slot)));
@@ -328,22 +330,42 @@ void ConsoleWindow::drawReplyMarks(int slot)
         const bool marked = mark.set && !m_model.text(FieldRef(fields[k], slot)).isEmpty();
         const QColor tint = marked ? verdictTint(mark.verdict, palette()) : QColor();
         QColor& shown = m_bus->shown[k][static_cast<size_t>(slot)];
-        if (tint != shown) {
-            shown = tint;
-            if (tint.isValid()) {
-                QPalette p;
-                p.setColor(QPalette::Base, tint);
-                box->setPalette(p);
-            } else {
-                box->setPalette(QPalette());
-            }
+        if (tint == shown)
+            continue;
+        shown = tint;
+        if (tint.isValid()) {
+            QPalette p;
+            p.setColor(QPalette::Base, tint);
+            box->setPalette(p);
+        } else {
+            box->setPalette(QPalette());
         }
-        QString tip = marked ? about : QString();
-        if (fields[k] == Field::Reponse)
-            tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
-                   tr("Double-click to read this reply as characters");
-        box->setToolTip(tip);
     }
+}
+
+bool ConsoleWindow::showReplyTip(QObject* viewport, QHelpEvent* event)
+{
+    // Made when asked for rather than at every reply: a tooltip is read far less often than
+    // replies come.
+    const QVariant slotProperty = viewport->property("tarvoReplySlot");
+    if (!m_bus || !slotProperty.isValid())
+        return false;
+    const int slot = slotProperty.toInt();
+    const FieldRef ref(viewport->property("tarvoReplySecond").toBool() ? Field::Reponse1 : Field::Reponse, slot);
+    const Bus::Mark& mark = m_bus->marks[static_cast<size_t>(slot)];
+    if (!mark.set || m_model.text(ref).isEmpty())
+        return false; // the box's own tooltip, if any
+    QString tip = verdictCaption(mark.verdict);
+    if (mark.verdict == JournalRecord::Verdict::Error && !mark.detail.isEmpty())
+        tip += QStringLiteral(": ") + mark.detail;
+    tip += QStringLiteral("\n") + tr("at %1").arg(mark.time.toString(QStringLiteral("HH:mm:ss.zzz")));
+    if (!std::isnan(mark.firstByteMs))
+        tip += tr(", first byte after %1 ms").arg(millisecondsText(mark.firstByteMs));
+    QWidget* box = fieldWidget(ref);
+    if (!box->toolTip().isEmpty())
+        tip += QStringLiteral("\n") + box->toolTip();
+    QToolTip::showText(event->globalPos(), tip, box);
+    return true;
 }
 
 void ConsoleWindow::changeEvent(QEvent* event)
