@@ -25,7 +25,7 @@ public:
 class Journal final : public ExchangeObserver {
 public:
     // wallClock: the time of day now (the tests fix it).
-    explicit Journal(const Clock& clock, std::function<QDateTime()> wallClock = &QDateTime::currentDateTime);
+    explicit Journal(const Clock& clock, std::function<QDateTime()> wallClock = &localNow);
 
     // Keeps the attempt's row for the sinks; without any sink nothing is kept.
     void attemptFinished(const AttemptRecord& attempt) override;

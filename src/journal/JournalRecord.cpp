@@ -1,6 +1,5 @@
 #include "JournalRecord.h"
 
-#include "Conversions.h"
 #include "Framing.h"
 #include "Requests.h"
 
@@ -21,7 +20,21 @@ QStringList verdictNames()
 
 QString spacedHex(const QByteArray& bytes)
 {
-    return ByteArrayToHex(bytes, false).chopped(bytes.isEmpty() ? 0 : 1);
+    // Written out here rather than through the reply boxes' ByteArrayToHex, which makes a string per
+    // byte: every attempt's row goes through this twice.
+    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+    if (bytes.isEmpty())
+        return {};
+    QString text(bytes.size() * 3 - 1, Qt::Uninitialized);
+    QChar* out = text.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (i > 0)
+            *out++ = QLatin1Char(' ');
+        *out++ = QChar(kDigits[b >> 4]);
+        *out++ = QChar(kDigits[b & 0x0f]);
+    }
+    return text;
 }
 
 JournalRecord journalRecord(const AttemptRecord& a, double clockNow, const QDateTime& wallNow)
@@ -60,6 +73,19 @@ JournalRecord journalRecord(const AttemptRecord& a, double clockNow, const QDate
     }
     r.detail = a.detail;
     return r;
+}
+
+QDateTime localNow()
+{
+    // One thread (the window's) stamps the rows; each other thread would keep its own.
+    thread_local qint64 offsetUntil = 0;
+    thread_local int offset = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now >= offsetUntil || now < offsetUntil - 1000) {
+        offset = QDateTime::fromMSecsSinceEpoch(now).offsetFromUtc();
+        offsetUntil = now + 1000;
+    }
+    return QDateTime::fromMSecsSinceEpoch(now, Qt::OffsetFromUTC, offset);
 }
 
 QString isoTime(const QDateTime& time)

@@ -15,7 +15,7 @@ namespace tarvo {
 // the file opened meanwhile.
 class JournalWriter final : public JournalSink {
 public:
-    explicit JournalWriter(Journal& journal, std::function<QDateTime()> wallClock = &QDateTime::currentDateTime);
+    explicit JournalWriter(Journal& journal, std::function<QDateTime()> wallClock = &localNow);
     ~JournalWriter() override;
     JournalWriter(const JournalWriter&) = delete;
     JournalWriter& operator=(const JournalWriter&) = delete;

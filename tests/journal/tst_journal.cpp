@@ -161,6 +161,16 @@ private slots:
                  QByteArray("2026-01-02T03:04:05.006-03:30,1,,,1,,,,,no-answer,\"line one\nline \"\"two\"\"\"\r\n"));
     }
 
+    // Rows are stamped with the local time and its offset from UTC, as the system has them.
+    void rowsAreStampedWithLocalTime()
+    {
+        const QDateTime system = QDateTime::currentDateTime();
+        const QDateTime stamped = localNow();
+        QCOMPARE(stamped.offsetFromUtc(), system.offsetFromUtc());
+        QVERIFY(std::abs(system.msecsTo(stamped)) < 1000);
+        QCOMPARE(isoTime(stamped).right(6), isoTime(system).right(6));
+    }
+
     // A disk that fills up mid-run: the failure is told once, the rows before it stay whole, and the
     // file takes nothing more.
     void writeFailureKeepsWholeRows()
