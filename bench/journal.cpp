@@ -30,6 +30,7 @@ struct Settings {
     int repeats = 2;
     long attempts = 1'000'000;
     QList<bool> delays; // true: the console's default delays
+    QList<int> setups;  // indexes into setups(), in order
     QString simPath;
 };
 
@@ -177,9 +178,13 @@ bool parse(const QCoreApplication& app, Settings& st)
                                       QStringLiteral("n"), QStringLiteral("1000000"));
     const QCommandLineOption delays(QStringLiteral("delays"), QStringLiteral("zero, default or both (default both)."),
                                     QStringLiteral("list"), QStringLiteral("zero,default"));
+    const QCommandLineOption only(QStringLiteral("setups"),
+                                  QStringLiteral("Setups to run, by number (default 1,2,3,4; see bench/README.md). "
+                                                 "The first one given is what the others are held against."),
+                                  QStringLiteral("list"), QStringLiteral("1,2,3,4"));
     const QCommandLineOption sim(QStringLiteral("sim"), QStringLiteral("tarvo-sim to use."), QStringLiteral("path"),
                                  QStringLiteral(TARVO_SIM_PATH));
-    p.addOptions({seconds, controllers, repeats, attempts, delays, sim});
+    p.addOptions({seconds, controllers, repeats, attempts, delays, only, sim});
     p.process(app);
 
     bool ok = true;
@@ -200,6 +205,14 @@ bool parse(const QCoreApplication& app, Settings& st)
             return false;
         st.delays << (d == QLatin1String("default"));
     }
+    for (const QString& n : p.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const int v = n.toInt(&ok);
+        if (!ok || v < 1 || v > setups().size())
+            return false;
+        st.setups << v - 1;
+    }
+    if (st.setups.isEmpty())
+        return false;
     st.simPath = p.value(sim);
     return true;
 }
@@ -244,19 +257,23 @@ int main(int argc, char** argv)
         "CPU per exchange (ms) | CPU per exchange against the first setup | machine busy |"));
     say(QStringLiteral("|---|---|---|---|---|---|---|---|"));
     for (bool defaults : st.delays) {
-        QList<Figures> sums(setups().size());
+        const auto n = static_cast<int>(st.setups.size());
+        QList<Figures> sums(n);
         for (int r = 0; r < st.repeats; ++r) {
-            for (int k = 0; k < setups().size(); ++k) {
-                const int i = r % 2 == 0 ? k : static_cast<int>(setups().size()) - 1 - k;
+            for (int k = 0; k < n; ++k) {
+                const int i = r % 2 == 0 ? k : n - 1 - k;
+                const Setup& setup = setups()[st.setups[i]];
                 std::fprintf(stderr, "tarvo-bench-journal: %s, %s, run %d\n", defaults ? "50 / 1" : "0 / 0",
-                             qPrintable(setups()[i].name), r + 1);
-                sums[i].add(runConsole(ep, st, defaults, setups()[i], st.seconds));
+                             qPrintable(setup.name), r + 1);
+                sums[i].add(runConsole(ep, st, defaults, setup, st.seconds));
             }
         }
-        for (int i = 0; i < setups().size(); ++i) {
+        for (int i = 0; i < n; ++i) {
             const Figures& f = sums[i];
-            say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 |")
-                    .arg(defaults ? QStringLiteral("50 / 1") : QStringLiteral("0 / 0"), setups()[i].name)
+            say(QStringLiteral("| %1 | %2. %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
+                    .arg(defaults ? QStringLiteral("50 / 1") : QStringLiteral("0 / 0"))
+                    .arg(st.setups[i] + 1)
+                    .arg(setups()[st.setups[i]].name)
                     .arg(f.rate(), 0, 'f', 1)
                     .arg(ratio(f.rate(), sums[0].rate()), pct(f.wall > 0 ? f.cpu / f.wall : 0),
                          ms(f.cpuPerExchangeMs()), ratio(f.cpuPerExchangeMs(), sums[0].cpuPerExchangeMs()),
