@@ -34,9 +34,10 @@ namespace {
 
 // When the journal's rows go to the views and the file. Drawing a batch of rows costs about the same
 // whatever its size, so a busy bus is shown a few times a second (as soon as a batch has gathered)
-// and a slow one once a second, which is also the most a crash may take from the file.
+// and a slow one a little more than once a second; a crash takes at most a second from the file.
 constexpr qint64 kBusEarliestMs = 250;
-constexpr qint64 kBusLatestMs = 1000;
+constexpr qint64 kBusDueMs = 900;     // with the next row after this, whatever the batch
+constexpr qint64 kBusLatestMs = 1000; // by the timer, when no more rows come
 constexpr qsizetype kBusBatchRows = 32;
 
 const QString kJournalFileFilter = QStringLiteral("Journal Files (*.csv)|*.csv| All Files |*.*");
@@ -255,7 +256,7 @@ void ConsoleWindow::watchBus(Journal& journal, Health& health, JournalWriter& wr
         if (b.flushPosted)
             return;
         const qint64 age = b.sinceFlush.elapsed();
-        if ((pending >= kBusBatchRows && age >= kBusEarliestMs) || age >= kBusLatestMs) {
+        if ((pending >= kBusBatchRows && age >= kBusEarliestMs) || age >= kBusDueMs) {
             b.flushPosted = true;
             QMetaObject::invokeMethod(this, &ConsoleWindow::flushBus, Qt::QueuedConnection);
         } else if (!b.lastRows.isActive()) {

@@ -131,8 +131,10 @@ QVariant JournalTable::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         switch (index.column()) {
-        case Time:
-            return r.time.toString(QStringLiteral("HH:mm:ss.zzz"));
+        case Time: {
+            const QTime t = r.time.time();
+            return QString::asprintf("%02d:%02d:%02d.%03d", t.hour(), t.minute(), t.second(), t.msec());
+        }
         case Slot:
             return QStringLiteral("#%1").arg(r.slot);
         case Address:

@@ -6,13 +6,15 @@ namespace tarvo {
 
 namespace {
 
-// RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled.
-QByteArray csvField(const QString& text)
+// RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled. Appended
+// to the row as it is built: a journal file takes thousands of rows a second at full polling speed.
+void appendField(QByteArray& row, const QString& text)
 {
-    QByteArray f = text.toUtf8();
+    const QByteArray f = text.toUtf8();
     if (f.contains(',') || f.contains('"') || f.contains('\n') || f.contains('\r'))
-        f = '"' + f.replace("\"", "\"\"") + '"';
-    return f;
+        row += '"' + QByteArray(f).replace("\"", "\"\"") + '"';
+    else
+        row += f;
 }
 
 } // namespace
@@ -24,21 +26,20 @@ QByteArray journalCsvHeader()
 
 QByteArray journalCsvRow(const JournalRecord& r)
 {
-    const QStringList fields = {isoTime(r.time),
-                                QString::number(r.slot),
-                                r.address,
-                                r.function,
-                                QString::number(r.attempt),
-                                r.sent,
-                                r.received,
-                                millisecondsText(r.firstByteMs),
-                                millisecondsText(r.replyMs),
-                                verdictName(r.verdict),
-                                r.detail};
     QByteArray row;
-    for (const QString& f : fields)
-        row += csvField(f) + ',';
-    row.chop(1);
+    row.reserve(160);
+    row += isoTime(r.time).toLatin1(); // digits and signs only
+    row += ',' + QByteArray::number(r.slot) + ',';
+    appendField(row, r.address);
+    row += ',';
+    appendField(row, r.function);
+    row += ',' + QByteArray::number(r.attempt) + ',';
+    row += r.sent.toLatin1(); // hexadecimal digits and blanks
+    row += ',';
+    row += r.received.toLatin1();
+    row += ',' + millisecondsText(r.firstByteMs).toLatin1() + ',' + millisecondsText(r.replyMs).toLatin1() + ',';
+    row += verdictName(r.verdict).toLatin1() + ',';
+    appendField(row, r.detail);
     return row + "\r\n";
 }
 

@@ -12,10 +12,11 @@ QString verdictName(JournalRecord::Verdict verdict)
 
 QStringList verdictNames()
 {
-    return {QStringLiteral("ok"),        QStringLiteral("bad-check"),
-            QStringLiteral("no-answer"), QStringLiteral("no-reply-expected"),
-            QStringLiteral("stopped"),   QStringLiteral("error"),
-            QStringLiteral("unknown")};
+    static const QStringList names = {QStringLiteral("ok"),        QStringLiteral("bad-check"),
+                                      QStringLiteral("no-answer"), QStringLiteral("no-reply-expected"),
+                                      QStringLiteral("stopped"),   QStringLiteral("error"),
+                                      QStringLiteral("unknown")};
+    return names;
 }
 
 QString spacedHex(const QByteArray& bytes)
@@ -90,13 +91,13 @@ QDateTime localNow()
 
 QString isoTime(const QDateTime& time)
 {
+    const QDate date = time.date();
+    const QTime clock = time.time();
     const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
-           (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
-           QStringLiteral("%1:%2")
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", date.year(), date.month(), date.day(),
+                             clock.hour(), clock.minute(), clock.second(), clock.msec(), offset < 0 ? '-' : '+',
+                             minutes / 60, minutes % 60);
 }
 
 QString millisecondsText(double ms)
