@@ -7,18 +7,21 @@
 #include "Clock.h"
 #include "ConsoleModel.h"
 #include "EventPump.h"
+#include "Polling.h"
 #include "Prompter.h"
 #include "Trace.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
@@ -165,6 +168,55 @@ inline void setUpPolling(ConsoleModel& m, const Endpoint& ep, int controllers, b
         m.setCheck(FieldRef(Field::CheckAdr, i), i < controllers ? 1 : 0);
         m.setText(FieldRef(Field::Address, i), QString::number(i));
     }
+}
+
+// The memory at two counts of a run (of replies, of attempts); the run is to end at the second, when
+// one is given.
+struct MemoryProbes {
+    MemoryProbes(long firstCount, long lastCount) : first(firstCount), last(lastCount) {}
+    long first;
+    long last; // 0: the run ends otherwise
+    std::optional<Memory> early;
+    std::optional<Memory> late;
+    // Call with each new count; true when the run is to stop now.
+    bool at(long n)
+    {
+        if (n == first)
+            early = readMemory();
+        if (last <= 0 || n != last)
+            return false;
+        late = readMemory();
+        return true;
+    }
+};
+
+// A polling run from Start to its end: wall time, this process's CPU and the machine's busy share.
+struct TimedRun {
+    double wall = 0;
+    double cpu = 0;
+    double busy = NAN;
+};
+
+// Presses Start and times the run until it ends: after `seconds` (Stop from a timer), or sooner
+// when something else stops it (seconds <= 0: only that).
+inline TimedRun timeStart(Polling& polling, const Clock& clock, double seconds)
+{
+    QTimer stopTimer;
+    stopTimer.setSingleShot(true);
+    QObject::connect(&stopTimer, &QTimer::timeout, [&] { polling.CmdStop_Click(); });
+    if (seconds > 0)
+        stopTimer.start(static_cast<int>(seconds * 1000));
+    TimedRun run;
+    const MachineTicks m0 = machineTicks();
+    const double cpu0 = cpuSeconds();
+    const double t0 = clock.now();
+    polling.CmdStart_Click();
+    run.wall = clock.now() - t0;
+    run.cpu = cpuSeconds() - cpu0;
+    const MachineTicks m1 = machineTicks();
+    if (m1.total > m0.total)
+        run.busy = (m1.busy - m0.busy) / (m1.total - m0.total);
+    return run;
 }
 
 // The link's routine steps (one set per Connect) would only clutter the tables; failures are shown.

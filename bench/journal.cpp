@@ -122,29 +122,18 @@ Figures runConsole(const Endpoint& ep, const Settings& st, bool defaults, const 
 
     Figures f;
     Counter counter;
+    MemoryProbes probes{probe, stopAfter};
     counter.onAttempt = [&](long n) {
-        if (n == probe)
-            f.early = readMemory();
-        if (stopAfter > 0 && n == stopAfter) {
-            f.late = readMemory();
+        if (probes.at(n))
             stack.polling.CmdStop_Click();
-        }
     };
     stack.engine.addObserver(&counter);
-    QTimer stopTimer;
-    stopTimer.setSingleShot(true);
-    QObject::connect(&stopTimer, &QTimer::timeout, [&] { stack.polling.CmdStop_Click(); });
-    if (stopAfter <= 0)
-        stopTimer.start(static_cast<int>(seconds * 1000));
-
-    const MachineTicks m0 = machineTicks();
-    const double cpu0 = cpuSeconds();
-    const double t0 = seams.clock.now();
-    stack.polling.CmdStart_Click();
-    f.wall = seams.clock.now() - t0;
-    f.cpu = cpuSeconds() - cpu0;
-    const MachineTicks m1 = machineTicks();
-    f.busy = m1.total > m0.total ? (m1.busy - m0.busy) / (m1.total - m0.total) : NAN;
+    const TimedRun run = timeStart(stack.polling, seams.clock, stopAfter > 0 ? 0 : seconds);
+    f.wall = run.wall;
+    f.cpu = run.cpu;
+    f.busy = run.busy;
+    f.early = probes.early;
+    f.late = probes.late;
     f.exchanges = counter.replies;
     f.attempts = counter.attempts;
     if (setup.views) {

@@ -183,31 +183,19 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     f.monotonicOffset = monotonicOffset;
     f.waitingS = waitingS;
     f.scanS = scanS;
+    MemoryProbes probes{kEarlyProbe, stopAfter};
     recorder.onReply = [&](long n) {
-        if (n == kEarlyProbe)
-            f.early = readMemory();
-        if (stopAfter > 0 && n == stopAfter) {
-            f.late = readMemory();
+        if (probes.at(n))
             c.polling.CmdStop_Click();
-        }
     };
     c.engine.addObserver(&recorder);
 
-    QTimer stopTimer;
-    stopTimer.setSingleShot(true);
-    QObject::connect(&stopTimer, &QTimer::timeout, [&] { c.polling.CmdStop_Click(); });
-    if (stopAfter <= 0)
-        stopTimer.start(static_cast<int>(seconds * 1000));
-
-    const MachineTicks m0 = machineTicks();
-    const double cpu0 = cpuSeconds();
-    const double t0 = c.clock.now();
-    c.polling.CmdStart_Click();
-    f.wall = c.clock.now() - t0;
-    f.cpu = cpuSeconds() - cpu0;
-    const MachineTicks m1 = machineTicks();
-    if (m1.total > m0.total)
-        f.machineBusy = (m1.busy - m0.busy) / (m1.total - m0.total);
+    const TimedRun run = timeStart(c.polling, c.clock, stopAfter > 0 ? 0 : seconds);
+    f.wall = run.wall;
+    f.cpu = run.cpu;
+    f.machineBusy = run.busy;
+    f.early = probes.early;
+    f.late = probes.late;
     f.exchanges = recorder.replies;
     f.misses = recorder.misses;
 

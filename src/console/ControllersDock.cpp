@@ -201,14 +201,7 @@ ControllersDock::ControllersDock(Health& health, const ConsoleModel& model, QWid
     m_view = new QTableView(content);
     m_view->setObjectName(QStringLiteral("ControllersView"));
     m_view->setModel(&m_table);
-    m_view->setItemDelegate(new GlyphDelegate(m_view));
-    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_view->setWordWrap(false);
-    m_view->setShowGrid(false);
-    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // as the journal's
-    m_view->verticalHeader()->hide();
-    m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 4);
+    setUpBusyTable(m_view);
     QHeaderView* columns = m_view->horizontalHeader();
     columns->setSectionResizeMode(QHeaderView::Interactive);
     for (int c = 0; c < HealthTable::Columns; ++c) {

@@ -1,7 +1,9 @@
 #include "GlyphDelegate.h"
 
 #include <QGlyphRun>
+#include <QHeaderView>
 #include <QPainter>
+#include <QTableView>
 
 namespace tarvo {
 
@@ -88,6 +90,19 @@ void GlyphDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->drawGlyphRun(QPointF(x, baseline), run);
     if (cut)
         painter->restore();
+}
+
+void setUpBusyTable(QTableView* view)
+{
+    view->setItemDelegate(new GlyphDelegate(view));
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setWordWrap(false);
+    view->setShowGrid(false);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QHeaderView* rows = view->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(view->fontMetrics().height() + 4);
 }
 
 } // namespace tarvo

@@ -6,6 +6,8 @@
 #include <QStyledItemDelegate>
 #include <array>
 
+class QTableView;
+
 namespace tarvo {
 
 // Draws the cells of a busy table without laying their text out each time. Laying out text (shaping,
@@ -31,5 +33,12 @@ private:
 
     mutable QList<Glyphs> m_fonts; // the few fonts a table uses
 };
+
+// A table that is redrawn while the bus is polled, set up to cost little each time: cells drawn by a
+// GlyphDelegate, whole rows selected, one line per row at a fixed height (a hundred thousand rows are
+// laid out without measuring any), no grid, no row numbers, and no horizontal scroll bar (it would be
+// redrawn with every batch of rows): columns are narrowed by hand, cut texts show whole in their
+// tooltips.
+void setUpBusyTable(QTableView* view);
 
 } // namespace tarvo

@@ -297,19 +297,8 @@ JournalDock::JournalDock(QWidget* parent) : QDockWidget(tr("Journal"), parent), 
     m_view = new QTableView(content);
     m_view->setObjectName(QStringLiteral("JournalView"));
     m_view->setModel(&m_filter);
-    m_view->setItemDelegate(new GlyphDelegate(m_view));
-    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_view->setWordWrap(false);
-    m_view->setShowGrid(false);
+    setUpBusyTable(m_view);
     m_view->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    // Columns are narrowed by hand, not scrolled to: a horizontal scroll bar would be redrawn with
-    // every batch of rows, and cut texts show whole in their tooltips.
-    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Every row one line high, fixed: a hundred thousand rows are laid out without measuring any.
-    QHeaderView* rows = m_view->verticalHeader();
-    rows->hide();
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setDefaultSectionSize(m_view->fontMetrics().height() + 4);
     QHeaderView* columns = m_view->horizontalHeader();
     columns->setStretchLastSection(true);
     // Wide enough for the caption and for what the column usually holds: a Modbus request, a reply
