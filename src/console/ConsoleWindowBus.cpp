@@ -3,7 +3,6 @@
 
 #include "ConsoleWindowBus.h"
 
-#include "CommandFiles.h"
 #include "ConsoleModel.h"
 #include "ControllersDock.h"
 #include "FileDialogs.h"
