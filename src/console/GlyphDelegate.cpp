@@ -3,6 +3,7 @@
 #include <QGlyphRun>
 #include <QHeaderView>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTableView>
 
 namespace tarvo {
@@ -17,7 +18,7 @@ constexpr qreal kMargin = 4;
 
 const GlyphDelegate::Glyphs& GlyphDelegate::glyphsFor(const QFont& font) const
 {
-    for (const Glyphs& g : m_fonts) {
+    for (const Glyphs& g : std::as_const(m_fonts)) {
         if (g.font == font)
             return g;
     }
@@ -99,6 +100,9 @@ void setUpBusyTable(QTableView* view)
     view->setWordWrap(false);
     view->setShowGrid(false);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Opaque, so that redrawing the scroll bar (at every batch of rows) does not redraw what lies
+    // beneath it: the dock's frame and title bar, and the window.
+    view->verticalScrollBar()->setAutoFillBackground(true);
     QHeaderView* rows = view->verticalHeader();
     rows->hide();
     rows->setSectionResizeMode(QHeaderView::Fixed);
