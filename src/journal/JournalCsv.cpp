@@ -28,7 +28,7 @@ QByteArray journalCsvRow(const JournalRecord& r)
 {
     QByteArray row;
     row.reserve(160);
-    row += isoTime(r.time).toLatin1(); // digits and signs only
+    row += isoTimeLatin1(r.time);
     row += ',' + QByteArray::number(r.slot) + ',';
     appendField(row, r.address);
     row += ',';

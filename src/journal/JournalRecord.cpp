@@ -89,15 +89,36 @@ QDateTime localNow()
     return QDateTime::fromMSecsSinceEpoch(now, Qt::OffsetFromUTC, offset);
 }
 
-QString isoTime(const QDateTime& time)
+QByteArray isoTimeLatin1(const QDateTime& time)
 {
+    // Digit by digit: the journal file writes one of these for every row.
+    if (!time.isValid())
+        return {};
     const QDate date = time.date();
     const QTime clock = time.time();
     const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", date.year(), date.month(), date.day(),
-                             clock.hour(), clock.minute(), clock.second(), clock.msec(), offset < 0 ? '-' : '+',
-                             minutes / 60, minutes % 60);
+    QByteArray text("0000-00-00T00:00:00.000+00:00");
+    auto put = [&text](qsizetype at, int value, int digits) {
+        for (qsizetype i = at + digits - 1; i >= at; --i, value /= 10)
+            text[i] = static_cast<char>('0' + value % 10);
+    };
+    put(0, date.year(), 4);
+    put(5, date.month(), 2);
+    put(8, date.day(), 2);
+    put(11, clock.hour(), 2);
+    put(14, clock.minute(), 2);
+    put(17, clock.second(), 2);
+    put(20, clock.msec(), 3);
+    text[23] = offset < 0 ? '-' : '+';
+    put(24, minutes / 60, 2);
+    put(27, minutes % 60, 2);
+    return text;
+}
+
+QString isoTime(const QDateTime& time)
+{
+    return QString::fromLatin1(isoTimeLatin1(time));
 }
 
 QString millisecondsText(double ms)

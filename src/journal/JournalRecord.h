@@ -58,6 +58,7 @@ QDateTime localNow();
 // The time as the journal file writes it: ISO 8601 to the millisecond with the offset from UTC,
 // "2026-12-10T14:03:07.125+02:00".
 QString isoTime(const QDateTime& time);
+QByteArray isoTimeLatin1(const QDateTime& time); // the same, as the file's bytes
 // Milliseconds with one decimal ("12.3"); empty for NAN.
 QString millisecondsText(double ms);
 
