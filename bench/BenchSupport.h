@@ -1,7 +1,8 @@
 #pragma once
 
-// What the benchmark programs share: printing a line of the report, a median, and the helper
-// processes (tarvo-sim, the timed line) that announce their endpoints when they start.
+// What the benchmarks share: the helper processes around the console (tarvo-sim, the line relay),
+// the process's own CPU and memory, the machine's load, and the Markdown output. Plain Qt Core: the
+// benchmarks that time whole processes include it too. BenchConsole.h sets up the console itself.
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -11,25 +12,12 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace tarvo::bench {
-
-// One line of the Markdown report, on standard output at once.
-inline void say(const QString& text)
-{
-    std::fputs(qPrintable(text + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
-}
-
-inline double median(std::vector<double> v)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 // A helper process that announces its endpoints on its first lines ("serial: PATH", "tcp: HOST:PORT")
 // and is then quiet: anything it printed later would cost this process CPU to read.
@@ -81,5 +69,92 @@ public:
 private:
     QProcess m_process;
 };
+
+struct Memory {
+    long rssKiB = 0;
+    long hwmKiB = 0;
+};
+
+inline Memory readMemory()
+{
+    Memory m;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            m.rssKiB = std::stol(line.substr(6));
+        else if (line.rfind("VmHWM:", 0) == 0)
+            m.hwmKiB = std::stol(line.substr(6));
+    }
+    return m;
+}
+
+inline double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Busy and total time of all processors so far, from /proc/stat, in clock ticks.
+struct MachineTicks {
+    double busy = 0;
+    double total = 0;
+};
+
+inline MachineTicks machineTicks()
+{
+    MachineTicks t;
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    stat >> cpu; // the "cpu" line sums all processors
+    for (int i = 0; i < 8; ++i) {
+        double v = 0;
+        stat >> v;
+        t.total += v;
+        if (i != 3 && i != 4) // idle, iowait
+            t.busy += v;
+    }
+    return t;
+}
+
+inline double median(std::vector<double> v)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+inline double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    // Nearest rank: the smallest value with at least p of the samples at or below it.
+    const auto rank = static_cast<size_t>(std::ceil(p * static_cast<double>(v.size())));
+    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
+}
+
+inline QString ms(double v)
+{
+    return std::isnan(v) ? QStringLiteral("-") : QString::number(v, 'f', 2);
+}
+inline QString pct(double v)
+{
+    return QString::number(v * 100, 'f', 2) + QLatin1Char('%');
+}
+inline QString mib(long kib)
+{
+    return QString::number(static_cast<double>(kib) / 1024.0, 'f', 2);
+}
+
+inline void say(const QString& text)
+{
+    std::fputs(qPrintable(text + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
 
 } // namespace tarvo::bench

@@ -53,7 +53,7 @@ Timed timeRun(const QString& program, const QStringList& args)
     return t;
 }
 
-QString ms(double v, int decimals = 1)
+QString msText(double v, int decimals = 1)
 {
     return std::isnan(v) ? QStringLiteral("-") : QString::number(v, 'f', decimals);
 }
@@ -63,7 +63,8 @@ QString spread(const std::vector<double>& v)
     if (v.empty())
         return QStringLiteral("- | - | -");
     return QStringLiteral("%1 | %2 | %3")
-        .arg(ms(median(v)), ms(*std::min_element(v.begin(), v.end())), ms(*std::max_element(v.begin(), v.end())));
+        .arg(msText(median(v)), msText(*std::min_element(v.begin(), v.end())),
+             msText(*std::max_element(v.begin(), v.end())));
 }
 
 } // namespace
@@ -123,15 +124,15 @@ int main(int argc, char** argv)
         say(QStringLiteral("| floor (ms) | median (ms) | min (ms) | max (ms) | median over floor | runs counted |"));
         say(QStringLiteral("|---|---|---|---|---|---|"));
         say(QStringLiteral("| %1 | %2 | %3 | %4 of %5 |")
-                .arg(ms(floorMs), spread(totals),
+                .arg(msText(floorMs), spread(totals),
                      totals.empty() ? QStringLiteral("-")
-                                    : QStringLiteral("%1%").arg(ms((median(totals) / floorMs - 1) * 100)))
+                                    : QStringLiteral("%1%").arg(msText((median(totals) / floorMs - 1) * 100)))
                 .arg(totals.size())
                 .arg(scanRuns));
         say(QString());
         say(QStringLiteral("Floor: 252 silent addresses x 50 ms + the 3 answering exchanges' %1 ms on the line "
                            "(8 + 7 bytes x 11 bits at 38400). Found %2 answering in the last run.")
-                .arg(ms(lineMs))
+                .arg(msText(lineMs))
                 .arg(found));
         say(QString());
     }
@@ -179,7 +180,7 @@ int main(int argc, char** argv)
         say(QStringLiteral("| `mbpoll -1` | %1 | %2 |").arg(spread(theirs)).arg(theirs.size()));
         say(QString());
         say(QStringLiteral("Ratio of the medians, tarvo-cli over mbpoll: %1 (aim: at most 1.5). Failed runs: %2.")
-                .arg(theirs.empty() || ours.empty() ? QStringLiteral("-") : ms(median(ours) / median(theirs), 2))
+                .arg(theirs.empty() || ours.empty() ? QStringLiteral("-") : msText(median(ours) / median(theirs), 2))
                 .arg(failed));
         say(QString());
     }

@@ -5,16 +5,11 @@
 // clock, Qt event pump), so its CPU time is the console's. The simulator, the line relay and mbpoll
 // are separate processes and are not counted. See --help and bench/README.md.
 
-#include "BenchSupport.h"
-#include "Clock.h"
-#include "ConsoleModel.h"
+#include "BenchConsole.h"
 #include "Engine.h"
-#include "EventPump.h"
 #include "Exchange.h"
 #include "Polling.h"
-#include "Prompter.h"
 #include "Stack.h"
-#include "Trace.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -61,68 +56,7 @@ struct Settings {
     QString mbpollPath;
 };
 
-// ---- Processes around the console
-
 // ---- Measurements
-
-struct Memory {
-    long rssKiB = 0;
-    long hwmKiB = 0;
-};
-
-Memory readMemory()
-{
-    Memory m;
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            m.rssKiB = std::stol(line.substr(6));
-        else if (line.rfind("VmHWM:", 0) == 0)
-            m.hwmKiB = std::stol(line.substr(6));
-    }
-    return m;
-}
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// Busy and total time of all processors so far, from /proc/stat, in clock ticks.
-struct MachineTicks {
-    double busy = 0;
-    double total = 0;
-};
-
-MachineTicks machineTicks()
-{
-    MachineTicks t;
-    std::ifstream stat("/proc/stat");
-    std::string cpu;
-    stat >> cpu; // the "cpu" line sums all processors
-    for (int i = 0; i < 8; ++i) {
-        double v = 0;
-        stat >> v;
-        t.total += v;
-        if (i != 3 && i != 4) // idle, iowait
-            t.busy += v;
-    }
-    return t;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    // Nearest rank: the smallest value with at least p of the samples at or below it.
-    const auto rank = static_cast<size_t>(std::ceil(p * static_cast<double>(v.size())));
-    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
-}
 
 // Keeps what each attempt reports, in storage sized and touched before polling starts, so that
 // the measurement itself does not grow the memory it measures.
@@ -195,12 +129,6 @@ WakeUps measureWakeUps(double seconds)
 
 // ---- One run of the console
 
-struct Endpoint {
-    bool serial = true;
-    QString ptyPath;
-    quint16 tcpPort = 0;
-};
-
 struct ConsoleFigures {
     long exchanges = 0;
     long misses = 0;
@@ -227,23 +155,6 @@ struct ConsoleFigures {
     double cpuShare() const { return wall > 0 ? cpu / wall : 0; }
 };
 
-// The link's routine steps (one set per Connect) would only clutter the tables; failures are shown.
-class FailureTrace final : public Trace {
-public:
-    void write(const QString& line) override
-    {
-        if (line.contains(QLatin1String("Error")))
-            std::fprintf(stderr, "trace: %s\n", qPrintable(line));
-    }
-};
-
-// The console's seams, then its stack below the window as the program builds it.
-struct ConsoleSeams {
-    SteadyClock clock;
-    QtEventPump pump;
-    StderrPrompter prompter;
-    FailureTrace trace;
-};
 struct Console : ConsoleSeams {
     Stack stack{{clock, pump, trace, prompter, nullptr, {}}};
     ConsoleModel& model = stack.model;
@@ -255,29 +166,10 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
                           long stopAfter)
 {
     Console c;
-    ConsoleModel& m = c.model;
-    m.choose(Field::Modbus);
-    // Choosing Modbus sets 9600; the speed comes after it.
-    m.setText(Field::COMSpeed, QString::number(baud));
-    if (ep.serial) {
-        m.choose(Field::OpCOM);
-        m.setText(Field::ComPort, ep.ptyPath);
-    } else {
-        m.choose(Field::OpTCP);
-        m.setText(Field::IP, QStringLiteral("127.0.0.1"));
-        m.setText(Field::Port, QString::number(ep.tcpPort));
-    }
-    m.setListIndex(Field::TxtFunction, 2); // ReadBuffer100: Modbus 04, 6 registers from 0x100
-    m.setText(Field::TimeOutDelay, QStringLiteral("1500"));
-    m.setText(Field::WaitingDelay, defaultDelays ? QStringLiteral("50") : QStringLiteral("0"));
-    m.setText(Field::Scan, defaultDelays ? QStringLiteral("1") : QStringLiteral("0"));
-    for (int i = 0; i < ConsoleModel::kSlots; ++i) {
-        m.setCheck(FieldRef(Field::CheckAdr, i), i < controllers ? 1 : 0);
-        m.setText(FieldRef(Field::Address, i), QString::number(i));
-    }
+    setUpPolling(c.model, ep, controllers, defaultDelays, baud);
     const double waitingS = defaultDelays ? 0.050 : 0;
     const double scanS = defaultDelays ? 0.001 : 0;
-    const LineFormat line = linkSettingsOf(m).line;
+    const LineFormat line = linkSettingsOf(c.model).line;
     timespec mono{};
     clock_gettime(CLOCK_MONOTONIC, &mono);
     const double monotonicOffset =
@@ -291,31 +183,19 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     f.monotonicOffset = monotonicOffset;
     f.waitingS = waitingS;
     f.scanS = scanS;
+    MemoryProbes probes{kEarlyProbe, stopAfter};
     recorder.onReply = [&](long n) {
-        if (n == kEarlyProbe)
-            f.early = readMemory();
-        if (stopAfter > 0 && n == stopAfter) {
-            f.late = readMemory();
+        if (probes.at(n))
             c.polling.CmdStop_Click();
-        }
     };
     c.engine.addObserver(&recorder);
 
-    QTimer stopTimer;
-    stopTimer.setSingleShot(true);
-    QObject::connect(&stopTimer, &QTimer::timeout, [&] { c.polling.CmdStop_Click(); });
-    if (stopAfter <= 0)
-        stopTimer.start(static_cast<int>(seconds * 1000));
-
-    const MachineTicks m0 = machineTicks();
-    const double cpu0 = cpuSeconds();
-    const double t0 = c.clock.now();
-    c.polling.CmdStart_Click();
-    f.wall = c.clock.now() - t0;
-    f.cpu = cpuSeconds() - cpu0;
-    const MachineTicks m1 = machineTicks();
-    if (m1.total > m0.total)
-        f.machineBusy = (m1.busy - m0.busy) / (m1.total - m0.total);
+    const TimedRun run = timeStart(c.polling, c.clock, stopAfter > 0 ? 0 : seconds);
+    f.wall = run.wall;
+    f.cpu = run.cpu;
+    f.machineBusy = run.busy;
+    f.early = probes.early;
+    f.late = probes.late;
     f.exchanges = recorder.replies;
     f.misses = recorder.misses;
 
@@ -471,19 +351,6 @@ MbpollFigures runMbpoll(const Settings& st, const QString& device, int controlle
 }
 
 // ---- Output
-
-QString ms(double v)
-{
-    return std::isnan(v) ? QStringLiteral("-") : QString::number(v, 'f', 2);
-}
-QString pct(double v)
-{
-    return QString::number(v * 100, 'f', 2) + QLatin1Char('%');
-}
-QString mib(long kib)
-{
-    return QString::number(static_cast<double>(kib) / 1024.0, 'f', 2);
-}
 
 QString delayName(bool defaults)
 {

@@ -7,6 +7,7 @@
 #include "ConsoleWindow.h"
 #include "Display.h"
 #include "EventPump.h"
+#include "JournalWriter.h"
 #include "Prompter.h"
 #include "SerialLink.h"
 #include "Stack.h"
@@ -179,6 +180,10 @@ int main(int argc, char* argv[])
         }
     });
 
+    // A sink of the journal from now on, so that a send started from the command line is journalled
+    // too: its rows wait for the window's first flush, by when the file the settings ask for is open.
+    JournalWriter journalFile(stack.journal);
+
     // A send started from the command line runs here, before the console is shown.
     const Session::LoadResult result = session.Form_Load(argumentText);
     if (result.endProgram) {
@@ -187,6 +192,8 @@ int main(int argc, char* argv[])
     }
 
     window = std::make_unique<ConsoleWindow>(model, prompter);
+    window->watchBus(stack.journal, stack.health, journalFile);
+    window->restoreLayout();
     MessageBoxPrompter boxes(window.get());
     prompter.setWindowPrompter(&boxes);
     window->setWindowTitle(model.title);
@@ -231,6 +238,7 @@ int main(int argc, char* argv[])
         QTimer::singleShot(0, window.get(), [&] { window->close(); });
 
     const int code = QCoreApplication::exec();
+    journalFile.stop(); // with the rows made since the last flush
     trace.onProblem = nullptr;
     prompter.setWindowPrompter(nullptr);
     return code;

@@ -2,6 +2,7 @@
 
 #include "CommandFiles.h"
 #include "ConsoleModel.h"
+#include "ConsoleWindowBus.h"
 #include "LineSettingsDialog.h"
 #include "PortComboBox.h"
 #include "Prompter.h"
@@ -119,6 +120,7 @@ ConsoleWindow::ConsoleWindow(ConsoleModel& model, Prompter& prompter, FileDialog
     if (const QScreen* s = screen())
         size = size.boundedTo(s->availableGeometry().size() * 0.95);
     resize(size);
+    buildMenus();
 }
 
 ConsoleWindow::~ConsoleWindow()
@@ -581,6 +583,9 @@ void ConsoleWindow::saveCommandFile()
 
 void ConsoleWindow::closeEvent(QCloseEvent* event)
 {
+    // The layout goes to the settings first: the close handler saves them.
+    m_model.ini.window.geometry = saveGeometry();
+    m_model.ini.window.state = saveState();
     if (m_closeHandler && !m_closeHandler()) {
         event->ignore();
         return;
@@ -606,6 +611,8 @@ void ConsoleWindow::keyPressEvent(QKeyEvent* event)
 
 bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::ToolTip && showReplyTip(watched, static_cast<QHelpEvent*>(event)))
+        return true;
     if (event->type() == QEvent::MouseButtonDblClick) {
         const QVariant slot = watched->property("tarvoSlot");
         if (slot.isValid()) {

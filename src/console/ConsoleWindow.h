@@ -10,11 +10,15 @@
 #include <memory>
 
 class QAbstractButton;
+class QAction;
 class QComboBox;
 class QGridLayout;
 class QGroupBox;
+class QHelpEvent;
+class QKeySequence;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
@@ -23,7 +27,12 @@ class QTabWidget;
 namespace tarvo {
 
 class ConsoleModel;
+class ControllersDock;
 class FileDialogs;
+class Health;
+class Journal;
+class JournalDock;
+class JournalWriter;
 class Prompter;
 
 // The console drawn with widgets. It owns no state of its own: every widget shows one field of the
@@ -51,11 +60,36 @@ public:
     // The translate dialog while it is open, else nullptr.
     TranslateDialog* translateDialog() const { return m_translate; }
 
+    // The menu bar's Tools menu, where tools add their entries.
+    QMenu* toolsMenu() const { return m_toolsMenu; }
+
+    // Shows the bus around the console: the Journal and Controllers docks (View menu), the journal
+    // file (View → Write journal to file; started now when the settings say so), File → Export
+    // journal, and each slot's reply boxes tinted by its last verdict. The journal, the counters and
+    // the writer must outlive the window.
+    void watchBus(Journal& journal, Health& health, JournalWriter& writer);
+    JournalDock* journalDock() const;
+    ControllersDock* controllersDock() const;
+    // Size, position and docks as the settings keep them (ConsoleModel::ini.window), after watchBus.
+    // Anything missing or unreadable leaves the defaults. Closing the window puts them back there.
+    void restoreLayout();
+
 public slots:
     // Opens the translate dialog (or brings the open one forward) with this text, translated at once.
     void showTranslation(const QString& hex);
     void openCommandFile();
     void saveCommandFile();
+
+    // Hands the journal's new rows to the view, the file and the reply colours, and redraws the
+    // counters if they changed. A timer does it a few times a second, so that polling never waits
+    // for drawing or the disk.
+    void flushBus();
+    void exportJournal();
+    // Starts a new journal file or closes the one being written, and remembers the choice.
+    void setJournalToFile(bool on);
+    void chooseJournalFolder();
+    void showAbout();
+    void showShortcuts();
 
 signals:
     void sendClicked();
@@ -67,8 +101,20 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    struct Bus;
+
+    void buildMenus();
+    // A menu entry or key that does what the field's button does, enabled as the button is.
+    QAction* buttonAction(Field button, const QString& text, const QKeySequence& key, const QString& name);
+    void drawCommandStates();
+    void journalProblem(const QString& problem);
+    // Tints one slot's reply boxes by its last verdict, or gives them their usual colour back.
+    void drawReplyMarks(int slot);
+    // The tooltip of a reply box with its slot's last verdict; false when it has none to show.
+    bool showReplyTip(QObject* viewport, QHelpEvent* event);
     QWidget* buildTopBar();
     QWidget* buildGeneralPage();
     QWidget* buildDefinitionPage();
@@ -103,6 +149,13 @@ private:
     QPointer<TranslateDialog> m_translate;
     std::function<bool()> m_closeHandler;
     bool m_drawing = false; // set while a model change is drawn, so the widget's signals are not echoed
+
+    QMenu* m_viewMenu = nullptr;
+    QMenu* m_toolsMenu = nullptr;
+    QAction* m_exportAction = nullptr;
+    QList<QPair<Field, QAction*>> m_buttonActions;
+    QAction* m_escapeStop = nullptr;
+    std::unique_ptr<Bus> m_bus; // what watchBus set up
 };
 
 } // namespace tarvo

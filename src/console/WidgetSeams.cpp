@@ -32,4 +32,9 @@ QString QtFileDialogs::saveFileName(const QString& filter)
     return QFileDialog::getSaveFileName(m_parent, QString(), QString(), qtFileFilter(filter));
 }
 
+QString QtFileDialogs::folderName(const QString& current)
+{
+    return QFileDialog::getExistingDirectory(m_parent, QString(), current.isEmpty() ? QStringLiteral(".") : current);
+}
+
 } // namespace tarvo

@@ -19,11 +19,13 @@ private:
 };
 
 // The system's Open and Save boxes. Open accepts existing files only; Save asks before replacing one.
+// Folders are chosen among existing ones.
 class QtFileDialogs final : public FileDialogs {
 public:
     explicit QtFileDialogs(QWidget* parent = nullptr) : m_parent(parent) {}
     QString openFileName(const QString& filter) override;
     QString saveFileName(const QString& filter) override;
+    QString folderName(const QString& current) override;
 
 private:
     QPointer<QWidget> m_parent;

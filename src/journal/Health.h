@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Exchange.h"
+#include "JournalRecord.h"
 
 #include <QDateTime>
 #include <QString>
@@ -41,7 +42,7 @@ public:
         }
     };
 
-    explicit Health(const Clock& clock, std::function<QDateTime()> wallClock = &QDateTime::currentDateTime);
+    explicit Health(const Clock& clock, std::function<QDateTime()> wallClock = &localNow);
 
     void attemptFinished(const AttemptRecord& attempt) override;
     const Slot& slot(int index) const { return m_slots[static_cast<size_t>(index)]; }

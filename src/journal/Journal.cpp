@@ -16,11 +16,15 @@ void Journal::attemptFinished(const AttemptRecord& attempt)
     if (m_sinks.empty())
         return; // nobody reads the journal: nothing is kept
     m_pending.append(journalRecord(attempt, m_clock.now(), m_wallClock()));
+    if (onKept)
+        onKept(m_pending.size());
 }
 
 void Journal::add(const JournalRecord& record)
 {
     m_pending.append(record);
+    if (onKept)
+        onKept(m_pending.size());
 }
 
 void Journal::addSink(JournalSink* sink)

@@ -25,7 +25,7 @@ public:
 class Journal final : public ExchangeObserver {
 public:
     // wallClock: the time of day now (the tests fix it).
-    explicit Journal(const Clock& clock, std::function<QDateTime()> wallClock = &QDateTime::currentDateTime);
+    explicit Journal(const Clock& clock, std::function<QDateTime()> wallClock = &localNow);
 
     // Keeps the attempt's row for the sinks; without any sink nothing is kept.
     void attemptFinished(const AttemptRecord& attempt) override;
@@ -37,6 +37,10 @@ public:
     // Hands the rows kept since the last flush to every sink, in order. Returns how many there were.
     qsizetype flush();
     qsizetype pending() const { return m_pending.size(); }
+
+    // Called after each row kept, with the number of rows now pending: whoever flushes can decide
+    // there whether a flush is due, without a timer of its own waking the program between exchanges.
+    std::function<void(qsizetype pending)> onKept;
 
 private:
     const Clock& m_clock;

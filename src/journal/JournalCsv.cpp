@@ -4,19 +4,35 @@
 
 namespace tarvo {
 
+namespace {
+
+// RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled. Appended
+// to the row as it is built: a journal file takes thousands of rows a second at full polling speed.
+void appendField(QByteArray& row, const QString& text)
+{
+    const QByteArray f = text.toUtf8();
+    if (f.contains(',') || f.contains('"') || f.contains('\n') || f.contains('\r'))
+        row += '"' + QByteArray(f).replace("\"", "\"\"") + '"';
+    else
+        row += f;
+}
+
+} // namespace
+
 QByteArray csvField(const QString& text)
 {
-    QByteArray f = text.toUtf8();
-    if (f.contains(',') || f.contains('"') || f.contains('\n') || f.contains('\r'))
-        f = '"' + f.replace("\"", "\"\"") + '"';
+    QByteArray f;
+    appendField(f, text);
     return f;
 }
 
 QByteArray csvRow(const QStringList& fields)
 {
     QByteArray row;
-    for (const QString& f : fields)
-        row += csvField(f) + ',';
+    for (const QString& f : fields) {
+        appendField(row, f);
+        row += ',';
+    }
     row.chop(1);
     return row + "\r\n";
 }
@@ -28,18 +44,24 @@ QByteArray journalCsvHeader()
 
 QByteArray journalCsvRow(const JournalRecord& r)
 {
-    const QStringList fields = {isoTime(r.time),
-                                r.slot > 0 ? QString::number(r.slot) : QString(), // none: heard on the bus
-                                r.address,
-                                r.function,
-                                QString::number(r.attempt),
-                                r.sent,
-                                r.received,
-                                millisecondsText(r.firstByteMs),
-                                millisecondsText(r.replyMs),
-                                verdictName(r.verdict),
-                                r.detail};
-    return csvRow(fields);
+    QByteArray row;
+    row.reserve(160);
+    row += isoTimeLatin1(r.time);
+    row += ',';
+    if (r.slot > 0) // none: heard on the bus
+        row += QByteArray::number(r.slot);
+    row += ',';
+    appendField(row, r.address);
+    row += ',';
+    appendField(row, r.function);
+    row += ',' + QByteArray::number(r.attempt) + ',';
+    row += r.sent.toLatin1(); // hexadecimal digits and blanks
+    row += ',';
+    row += r.received.toLatin1();
+    row += ',' + millisecondsText(r.firstByteMs).toLatin1() + ',' + millisecondsText(r.replyMs).toLatin1() + ',';
+    row += verdictName(r.verdict).toLatin1() + ',';
+    appendField(row, r.detail);
+    return row + "\r\n";
 }
 
 QString journalFileName(const QDateTime& started)

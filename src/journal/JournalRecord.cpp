@@ -1,6 +1,5 @@
 #include "JournalRecord.h"
 
-#include "Conversions.h"
 #include "Framing.h"
 #include "Requests.h"
 
@@ -13,15 +12,30 @@ QString verdictName(JournalRecord::Verdict verdict)
 
 QStringList verdictNames()
 {
-    return {QStringLiteral("ok"),        QStringLiteral("bad-check"),
-            QStringLiteral("no-answer"), QStringLiteral("no-reply-expected"),
-            QStringLiteral("stopped"),   QStringLiteral("error"),
-            QStringLiteral("unknown")};
+    static const QStringList names = {QStringLiteral("ok"),        QStringLiteral("bad-check"),
+                                      QStringLiteral("no-answer"), QStringLiteral("no-reply-expected"),
+                                      QStringLiteral("stopped"),   QStringLiteral("error"),
+                                      QStringLiteral("unknown")};
+    return names;
 }
 
 QString spacedHex(const QByteArray& bytes)
 {
-    return ByteArrayToHex(bytes, false).chopped(bytes.isEmpty() ? 0 : 1);
+    // Written out here rather than through the reply boxes' ByteArrayToHex, which makes a string per
+    // byte: every attempt's row goes through this twice.
+    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+    if (bytes.isEmpty())
+        return {};
+    QString text(bytes.size() * 3 - 1, Qt::Uninitialized);
+    QChar* out = text.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (i > 0)
+            *out++ = QLatin1Char(' ');
+        *out++ = QChar(kDigits[b >> 4]);
+        *out++ = QChar(kDigits[b & 0x0f]);
+    }
+    return text;
 }
 
 JournalRecord journalRecord(const AttemptRecord& a, double clockNow, const QDateTime& wallNow)
@@ -62,15 +76,49 @@ JournalRecord journalRecord(const AttemptRecord& a, double clockNow, const QDate
     return r;
 }
 
-QString isoTime(const QDateTime& time)
+QDateTime localNow()
 {
+    // One thread (the window's) stamps the rows; each other thread would keep its own.
+    thread_local qint64 offsetUntil = 0;
+    thread_local int offset = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now >= offsetUntil || now < offsetUntil - 1000) {
+        offset = QDateTime::fromMSecsSinceEpoch(now).offsetFromUtc();
+        offsetUntil = now + 1000;
+    }
+    return QDateTime::fromMSecsSinceEpoch(now, Qt::OffsetFromUTC, offset);
+}
+
+QByteArray isoTimeLatin1(const QDateTime& time)
+{
+    // Digit by digit: the journal file writes one of these for every row.
+    if (!time.isValid())
+        return {};
+    const QDate date = time.date();
+    const QTime clock = time.time();
     const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
-           (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
-           QStringLiteral("%1:%2")
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    QByteArray text("0000-00-00T00:00:00.000+00:00");
+    auto put = [&text](qsizetype at, int value, int digits) {
+        for (qsizetype i = at + digits - 1; i >= at; --i, value /= 10)
+            text[i] = static_cast<char>('0' + value % 10);
+    };
+    put(0, date.year(), 4);
+    put(5, date.month(), 2);
+    put(8, date.day(), 2);
+    put(11, clock.hour(), 2);
+    put(14, clock.minute(), 2);
+    put(17, clock.second(), 2);
+    put(20, clock.msec(), 3);
+    text[23] = offset < 0 ? '-' : '+';
+    put(24, minutes / 60, 2);
+    put(27, minutes % 60, 2);
+    return text;
+}
+
+QString isoTime(const QDateTime& time)
+{
+    return QString::fromLatin1(isoTimeLatin1(time));
 }
 
 QString millisecondsText(double ms)

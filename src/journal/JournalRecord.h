@@ -50,9 +50,15 @@ QString spacedHex(const QByteArray& bytes);
 // wallNow are the same moment on that clock and on the wall, which places the attempt in the day.
 JournalRecord journalRecord(const AttemptRecord& attempt, double clockNow, const QDateTime& wallNow);
 
+// The time of day now, with the offset from UTC that holds now. The offset is asked of the system's
+// time zone rules once a second only (a change of daylight saving time shows within that second):
+// asking at every call costs more than the rest of an attempt's row, at full polling speed.
+QDateTime localNow();
+
 // The time as the journal file writes it: ISO 8601 to the millisecond with the offset from UTC,
 // "2026-12-10T14:03:07.125+02:00".
 QString isoTime(const QDateTime& time);
+QByteArray isoTimeLatin1(const QDateTime& time); // the same, as the file's bytes
 // Milliseconds with one decimal ("12.3"); empty for NAN.
 QString millisecondsText(double ms);
 

@@ -4,12 +4,19 @@
 
 namespace tarvo {
 
-// The Open and Save boxes of the command files. An empty name means the operator cancelled.
+// The Open and Save boxes of the command files and the journal, and the choice of a folder. An empty
+// name means the operator cancelled.
 class FileDialogs {
 public:
     virtual ~FileDialogs() = default;
     virtual QString openFileName(const QString& filter) = 0; // the chosen file must exist
     virtual QString saveFileName(const QString& filter) = 0;
+    // A folder to write files into, starting at `current`. Boxes that offer no folders cancel.
+    virtual QString folderName(const QString& current)
+    {
+        Q_UNUSED(current);
+        return {};
+    }
 };
 
 } // namespace tarvo

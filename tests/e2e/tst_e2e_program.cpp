@@ -253,6 +253,27 @@ private slots:
         QVERIFY(!QFile::exists("Tarvo.cfg")); // started with arguments: nothing saved
     }
 
+    // Tarvo.ini asks for the journal file: a send from the command line, made before the window
+    // exists, is in it.
+    void startupSendIsJournalled()
+    {
+        SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0"});
+        QVERIFY(QDir().mkdir("logs"));
+        QVERIFY(writeFile("Tarvo.ini", "[journal]\ntoFile=true\nfolder=logs\n"));
+        Program tarvo(m_dir->path());
+        tarvo.start({"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort), "controlleraddress=3", "cmd=0102"}, true);
+        QVERIFY(!tarvo.process.waitForFinished(1500));
+        ::kill(static_cast<pid_t>(tarvo.process.processId()), SIGTERM);
+        QCOMPARE(tarvo.finish(), 0);
+        const QStringList files = QDir("logs").entryList({"journal-*.csv"});
+        QCOMPARE(files.size(), 1);
+        const QList<QByteArray> lines = fileContent("logs/" + files[0]).trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        // The console's function (Read Input, the default), with controller 3.
+        QVERIFY2(lines[1].contains(",1,3,ReadInput,1,04 02 00 00 00 10 ") && lines[1].trimmed().endsWith(",ok,"),
+                 lines[1].constData());
+    }
+
     void closingSavesOnlyAfterAPlainStart_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -5,6 +5,7 @@
 #include "Health.h"
 #include "Journal.h"
 #include "JournalCsv.h"
+#include "JournalWriter.h"
 #include "Replies.h"
 #include "TestFiles.h"
 
@@ -160,6 +161,16 @@ private slots:
                  QByteArray("2026-01-02T03:04:05.006-03:30,1,,,1,,,,,no-answer,\"line one\nline \"\"two\"\"\"\r\n"));
     }
 
+    // Rows are stamped with the local time and its offset from UTC, as the system has them.
+    void rowsAreStampedWithLocalTime()
+    {
+        const QDateTime system = QDateTime::currentDateTime();
+        const QDateTime stamped = localNow();
+        QCOMPARE(stamped.offsetFromUtc(), system.offsetFromUtc());
+        QVERIFY(std::abs(system.msecsTo(stamped)) < 1000);
+        QCOMPARE(isoTime(stamped).right(6), isoTime(system).right(6));
+    }
+
     // A disk that fills up mid-run: the failure is told once, the rows before it stay whole, and the
     // file takes nothing more.
     void writeFailureKeepsWholeRows()
@@ -194,6 +205,42 @@ private slots:
         withFullDiskAfter(10, [&] { ok = exportJournal("export.csv", {row, row}); });
         QVERIFY(!ok);
         QCOMPARE(fileContent("export.csv"), journalCsvHeader() + journalCsvRow(row));
+    }
+
+    // The console's file: one per start of writing, never over an older one; the rows made before it
+    // started go into it, and stopping writes what is still pending.
+    void writerFilesPerStart()
+    {
+        FakeClock clock;
+        Journal journal(clock, [] { return kWall; });
+        JournalWriter writer(journal, [] { return kWall; });
+        JournalRecord early;
+        early.time = kWall;
+        early.function = QStringLiteral("SendCommand");
+        journal.add(early);
+        QVERIFY(writer.start(QString()));
+        QCOMPARE(writer.path(), QStringLiteral("journal-20261210-140307.csv"));
+        journal.flush();
+        QCOMPARE(fileContent(writer.path()), journalCsvHeader() + journalCsvRow(early));
+
+        JournalRecord late = early;
+        late.attempt = 2;
+        journal.add(late);
+        QVERIFY(writer.start(QString())); // the same second: a name of its own
+        QCOMPARE(writer.path(), QStringLiteral("journal-20261210-140307-2.csv"));
+        QCOMPARE(fileContent("journal-20261210-140307.csv"),
+                 journalCsvHeader() + journalCsvRow(early) + journalCsvRow(late));
+        journal.add(late);
+        writer.stop();
+        QVERIFY(!writer.writing());
+        QCOMPARE(fileContent("journal-20261210-140307-2.csv"), journalCsvHeader() + journalCsvRow(late));
+
+        QVERIFY(QDir().mkdir("logs"));
+        QVERIFY(writer.start("logs"));
+        QCOMPARE(writer.path(), QStringLiteral("logs/journal-20261210-140307.csv"));
+        QString error;
+        QVERIFY(!writer.start("gone", &error));
+        QVERIFY2(error.contains("gone/journal-20261210-140307.csv"), qPrintable(error));
     }
 
     // A silent controller and a flaky one (it answers every second request's second attempt) beside

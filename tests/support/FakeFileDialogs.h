@@ -6,7 +6,7 @@
 
 namespace tarvo::test {
 
-// Answers the Open and Save boxes with a name set beforehand (empty = the operator cancels) and
+// Answers the Open, Save and folder boxes with a name set beforehand (empty = the operator cancels) and
 // records the filters they were shown with.
 class FakeFileDialogs final : public FileDialogs {
 public:
@@ -20,8 +20,14 @@ public:
         filters.append(filter);
         return answer;
     }
+    QString folderName(const QString& current) override
+    {
+        folderStarts.append(current);
+        return answer;
+    }
     QString answer;
     QStringList filters;
+    QStringList folderStarts; // where each folder box started
 };
 
 } // namespace tarvo::test

@@ -1,0 +1,297 @@
+// tarvo-bench-journal: what watching the bus costs the console while it polls. The console's own
+// stack and window run in this process (the window drawn on Qt's offscreen platform), so the
+// process's CPU time is the console's; tarvo-sim plays the controllers over TCP in a process of its
+// own. See --help and bench/README.md.
+
+#include "BenchConsole.h"
+#include "ConsoleWindow.h"
+#include "ControllersDock.h"
+#include "Exchange.h"
+#include "JournalDock.h"
+#include "JournalWriter.h"
+#include "Stack.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <optional>
+
+using namespace tarvo;
+using namespace tarvo::bench;
+
+namespace {
+
+struct Settings {
+    double seconds = 5;
+    int controllers = 32;
+    int repeats = 4;
+    long attempts = 1'000'000;
+    QList<bool> delays; // true: the console's default delays
+    QList<int> setups;  // indexes into setups(), in order
+    QString simPath;
+};
+
+// What the console shows around its window in a run.
+struct Setup {
+    QString name;
+    bool views = false;       // the journal, the counters and the reply colours wired to the window
+    bool journal = false;     // the Journal dock shown
+    bool controllers = false; // the Controllers dock shown
+    bool file = false;        // the journal written to a file
+};
+
+// The first is what the others are held against; the third is the one the targets speak of.
+const QList<Setup>& setups()
+{
+    static const QList<Setup> all = {
+        {QStringLiteral("window without the bus views (as before)"), false, false, false, false},
+        {QStringLiteral("bus views wired, docks closed, no file"), true, false, false, false},
+        {QStringLiteral("Journal open, journal file on"), true, true, false, true},
+        {QStringLiteral("Journal and Controllers open, journal file on"), true, true, true, true},
+    };
+    return all;
+}
+
+class Counter final : public ExchangeObserver {
+public:
+    void attemptFinished(const AttemptRecord& r) override
+    {
+        ++attempts;
+        if (r.verdict == AttemptRecord::Verdict::Reply)
+            ++replies;
+        if (onAttempt)
+            onAttempt(attempts);
+    }
+    long attempts = 0;
+    long replies = 0;
+    std::function<void(long)> onAttempt;
+};
+
+struct Figures {
+    long exchanges = 0;
+    long attempts = 0;
+    double wall = 0;
+    double cpu = 0;
+    double busy = 0; // machine's busy share, weighted by wall time when runs are summed
+    long rows = 0;   // in the journal view at the end
+    std::optional<Memory> early;
+    std::optional<Memory> late;
+    void add(const Figures& f)
+    {
+        busy = (busy * wall + f.busy * f.wall) / (wall + f.wall);
+        exchanges += f.exchanges;
+        attempts += f.attempts;
+        wall += f.wall;
+        cpu += f.cpu;
+    }
+    double rate() const { return wall > 0 ? static_cast<double>(exchanges) / wall : 0; }
+    double cpuPerExchangeMs() const { return exchanges > 0 ? cpu * 1000 / static_cast<double>(exchanges) : NAN; }
+};
+
+// One polling run of the console as the program wires it (src/app/main.cpp), until `seconds` have
+// passed or, for the memory run, `stopAfter` attempts were made (memory read after `probe` and then).
+Figures runConsole(const Endpoint& ep, const Settings& st, bool defaults, const Setup& setup, double seconds,
+                   long stopAfter = 0, long probe = 0)
+{
+    QTemporaryDir dir;
+    ConsoleSeams seams;
+    Stack stack({seams.clock, seams.pump, seams.trace, seams.prompter, nullptr, {}});
+    setUpPolling(stack.model, ep, st.controllers, defaults);
+    std::optional<JournalWriter> writer;
+    ConsoleWindow window(stack.model, seams.prompter);
+    if (setup.views) {
+        writer.emplace(stack.journal);
+        stack.model.ini.journal.folder = dir.path();
+        stack.model.ini.journal.toFile = setup.file;
+        window.watchBus(stack.journal, stack.health, *writer);
+    }
+    window.resize(1280, 800);
+    window.show();
+    if (setup.journal)
+        window.journalDock()->show();
+    if (setup.controllers)
+        window.controllersDock()->show();
+    // Let the window lay itself out and draw before the clock starts.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    Figures f;
+    Counter counter;
+    MemoryProbes probes{probe, stopAfter};
+    counter.onAttempt = [&](long n) {
+        if (probes.at(n))
+            stack.polling.CmdStop_Click();
+    };
+    stack.engine.addObserver(&counter);
+    const TimedRun run = timeStart(stack.polling, seams.clock, stopAfter > 0 ? 0 : seconds);
+    f.wall = run.wall;
+    f.cpu = run.cpu;
+    f.busy = run.busy;
+    f.early = probes.early;
+    f.late = probes.late;
+    f.exchanges = counter.replies;
+    f.attempts = counter.attempts;
+    if (setup.views) {
+        window.flushBus();
+        f.rows = window.journalDock()->table().rowCount();
+    }
+    stack.engine.removeObserver(&counter);
+    return f;
+}
+
+bool parse(const QCoreApplication& app, Settings& st)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "What the journal view, the controllers view and the journal file cost the console while it polls "
+        "controllers played by tarvo-sim over TCP (Modbus, function ReadBuffer100), with the window drawn on the "
+        "offscreen platform; and the console's memory with a full journal view. Prints Markdown tables."));
+    p.addHelpOption();
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Length of each run (default 5)."),
+                                     QStringLiteral("s"), QStringLiteral("5"));
+    const QCommandLineOption controllers(QStringLiteral("controllers"),
+                                         QStringLiteral("Controllers polled (default 32)."), QStringLiteral("n"),
+                                         QStringLiteral("32"));
+    const QCommandLineOption repeats(
+        QStringLiteral("repeats"),
+        QStringLiteral(
+            "Runs of each setup, taken in turn forwards and backwards so that a change of the machine's "
+            "load falls on all of them (default 4). Over TCP at 0 / 0 the rate swings by a third from one run to "
+            "the next on a shared machine: many short runs average that out better than a few long ones."),
+        QStringLiteral("n"), QStringLiteral("4"));
+    const QCommandLineOption attempts(QStringLiteral("attempts"),
+                                      QStringLiteral("Attempts of the memory run, 0 to skip it (default 1000000)."),
+                                      QStringLiteral("n"), QStringLiteral("1000000"));
+    const QCommandLineOption delays(QStringLiteral("delays"), QStringLiteral("zero, default or both (default both)."),
+                                    QStringLiteral("list"), QStringLiteral("zero,default"));
+    const QCommandLineOption only(QStringLiteral("setups"),
+                                  QStringLiteral("Setups to run, by number (default 1,2,3,4; see bench/README.md). "
+                                                 "The first one given is what the others are held against."),
+                                  QStringLiteral("list"), QStringLiteral("1,2,3,4"));
+    const QCommandLineOption sim(QStringLiteral("sim"), QStringLiteral("tarvo-sim to use."), QStringLiteral("path"),
+                                 QStringLiteral(TARVO_SIM_PATH));
+    p.addOptions({seconds, controllers, repeats, attempts, delays, only, sim});
+    p.process(app);
+
+    bool ok = true;
+    st.seconds = p.value(seconds).toDouble(&ok);
+    if (!ok || st.seconds <= 0)
+        return false;
+    st.controllers = p.value(controllers).toInt(&ok);
+    if (!ok || st.controllers < 1 || st.controllers > ConsoleModel::kSlots)
+        return false;
+    st.repeats = p.value(repeats).toInt(&ok);
+    if (!ok || st.repeats < 1)
+        return false;
+    st.attempts = p.value(attempts).toLong(&ok);
+    if (!ok || st.attempts < 0 || (st.attempts > 0 && st.attempts < 2000))
+        return false;
+    for (const QString& d : p.value(delays).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (d != QLatin1String("default") && d != QLatin1String("zero"))
+            return false;
+        st.delays << (d == QLatin1String("default"));
+    }
+    for (const QString& n : p.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const int v = n.toInt(&ok);
+        if (!ok || v < 1 || v > setups().size())
+            return false;
+        st.setups << v - 1;
+    }
+    if (st.setups.isEmpty())
+        return false;
+    st.simPath = p.value(sim);
+    return true;
+}
+
+QString ratio(double value, double base)
+{
+    return base > 0 && !std::isnan(value) && !std::isnan(base) ? QString::number(value / base * 100, 'f', 1) + "%"
+                                                               : QStringLiteral("-");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The window is drawn, but nowhere to be seen: the measurement needs no display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::signal(SIGPIPE, SIG_IGN);
+    Settings st;
+    if (!parse(app, st)) {
+        std::fprintf(stderr, "tarvo-bench-journal: bad option value (see --help)\n");
+        return 2;
+    }
+    Helper sim;
+    if (!sim.start(st.simPath, {"--protocol", "modbus", "--tcp", "127.0.0.1:0", "--log", "/dev/null"}, false, true)) {
+        std::fprintf(stderr, "tarvo-bench-journal: cannot start %s\n", qPrintable(st.simPath));
+        return 1;
+    }
+    Endpoint ep;
+    ep.serial = false;
+    ep.tcpPort = sim.tcpPort;
+
+    say(QStringLiteral("Each run: %1 s of polling %2 controllers over TCP (Modbus ReadBuffer100), TimeOutDelay 1500 "
+                       "ms, the console's window shown at 1280x800 on the offscreen platform; each setup run %3 "
+                       "times, in turn forwards and backwards, figures summed.\n")
+            .arg(st.seconds)
+            .arg(st.controllers)
+            .arg(st.repeats));
+    say(QStringLiteral(
+        "| WaitingDelay / Scan (ms) | setup | exchanges/s | rate against the first setup | console CPU | "
+        "CPU per exchange (ms) | CPU per exchange against the first setup | machine busy |"));
+    say(QStringLiteral("|---|---|---|---|---|---|---|---|"));
+    for (bool defaults : st.delays) {
+        const auto n = static_cast<int>(st.setups.size());
+        QList<Figures> sums(n);
+        for (int r = 0; r < st.repeats; ++r) {
+            for (int k = 0; k < n; ++k) {
+                const int i = r % 2 == 0 ? k : n - 1 - k;
+                const Setup& setup = setups()[st.setups[i]];
+                std::fprintf(stderr, "tarvo-bench-journal: %s, %s, run %d\n", defaults ? "50 / 1" : "0 / 0",
+                             qPrintable(setup.name), r + 1);
+                sums[i].add(runConsole(ep, st, defaults, setup, st.seconds));
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            const Figures& f = sums[i];
+            say(QStringLiteral("| %1 | %2. %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
+                    .arg(defaults ? QStringLiteral("50 / 1") : QStringLiteral("0 / 0"))
+                    .arg(st.setups[i] + 1)
+                    .arg(setups()[st.setups[i]].name)
+                    .arg(f.rate(), 0, 'f', 1)
+                    .arg(ratio(f.rate(), sums[0].rate()), pct(f.wall > 0 ? f.cpu / f.wall : 0),
+                         ms(f.cpuPerExchangeMs()), ratio(f.cpuPerExchangeMs(), sums[0].cpuPerExchangeMs()),
+                         pct(f.busy)));
+        }
+    }
+
+    if (st.attempts > 0) {
+        constexpr long kProbe = 1000;
+        std::fprintf(stderr, "tarvo-bench-journal: memory run, %ld attempts\n", st.attempts);
+        const Setup& full = setups().last();
+        const Figures f = runConsole(ep, st, false, full, 0, st.attempts, kProbe);
+        const Memory e = f.early.value_or(Memory{});
+        const Memory l = f.late.value_or(Memory{});
+        say(QString());
+        say(QStringLiteral("| memory run (0 / 0, %1) | attempts | rows in the view | VmRSS after %2 (MiB) | VmRSS "
+                           "after %3 (MiB) | growth (MiB) | VmHWM at the end (MiB) | exchanges/s |")
+                .arg(full.name)
+                .arg(kProbe)
+                .arg(st.attempts));
+        say(QStringLiteral("|---|---|---|---|---|---|---|---|"));
+        say(QStringLiteral("| %1 controllers | %2 | %3 | %4 | %5 | %6 | %7 | %8 |")
+                .arg(st.controllers)
+                .arg(f.attempts)
+                .arg(f.rows)
+                .arg(mib(e.rssKiB), mib(l.rssKiB), mib(l.rssKiB - e.rssKiB), mib(l.hwmKiB))
+                .arg(f.rate(), 0, 'f', 1));
+    }
+    return 0;
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "Health.h"
+
+#include <QAbstractTableModel>
+#include <QDockWidget>
+#include <QList>
+#include <QStringList>
+
+class QTableView;
+
+namespace tarvo {
+
+class ConsoleModel;
+
+// One row per selected slot with its health counters. It reads the counters only when asked
+// (refresh), and redraws only when they or the selection changed.
+class HealthTable final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column {
+        Slot,
+        Address,
+        Requests,
+        Answered,
+        NoAnswer,
+        BadCheck,
+        ExtraTries,
+        LastFirstByte,
+        MinFirstByte,
+        MeanFirstByte,
+        MaxFirstByte,
+        Success,
+        LastAnswered,
+        Columns
+    };
+
+    HealthTable(const Health& health, const ConsoleModel& model, QObject* parent = nullptr);
+
+    // Takes the counters and the selection as they are now; false when nothing changed.
+    bool refresh();
+    int slotAt(int row) const { return m_slots.value(row, -1); }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    // What a row shows, to redraw only the rows that changed.
+    struct Shown {
+        QString address;
+        long requests = -1;
+        long extraTries = -1;
+        long badCheck = -1;
+        qint64 lastAnswered = 0;
+        friend bool operator==(const Shown&, const Shown&) = default;
+    };
+    Shown shown(int slot, const QString& address) const;
+    const Health::Slot& counters(int slot, const QString& address) const;
+
+    const Health& m_health;
+    const ConsoleModel& m_model;
+    QList<int> m_slots;      // the selected slots, 0 to 31, in order
+    QStringList m_addresses; // their addresses as typed
+    QList<Shown> m_shown;
+    quint64 m_generation = 0;
+};
+
+// The Controllers view: the table and a Reset button that starts every slot's counters again.
+class ControllersDock final : public QDockWidget {
+    Q_OBJECT
+public:
+    ControllersDock(Health& health, const ConsoleModel& model, QWidget* parent = nullptr);
+
+    HealthTable& table() { return m_table; }
+    QTableView* view() const { return m_view; }
+
+public slots:
+    // Takes the counters now, if the view is open (it catches up when it opens).
+    void refresh();
+    void reset();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    Health& m_health;
+    HealthTable m_table;
+    QTableView* m_view;
+};
+
+} // namespace tarvo
