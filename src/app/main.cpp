@@ -8,6 +8,7 @@
 #include "Display.h"
 #include "EventPump.h"
 #include "JournalWriter.h"
+#include "MonitorMenu.h"
 #include "Prompter.h"
 #include "SerialLink.h"
 #include "Stack.h"
@@ -216,10 +217,11 @@ int main(int argc, char* argv[])
         session.cycleEnded();
     });
 
-    // Tools -> Bus census, in a menu of its own until the console's menu bar has its Tools menu.
+    addMonitorMenu(*window, stack.monitor, polling);
+
     Census census(model, stack.link, clock, pump, prompter);
-    QAction* censusAction =
-        window->menuBar()->addMenu(QStringLiteral("&Tools"))->addAction(QStringLiteral("&Bus census..."));
+    QAction* censusAction = window->toolsMenu()->addAction(QObject::tr("&Bus census…"));
+    censusAction->setObjectName(QStringLiteral("actionBusCensus"));
     QObject::connect(censusAction, &QAction::triggered, window.get(), [&] {
         auto busy = [&] { return polling.cycleRunning() || stack.memoryRead.reading(); };
         if (busy()) {

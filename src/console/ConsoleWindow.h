@@ -31,6 +31,7 @@ class ControllersDock;
 class FileDialogs;
 class Health;
 class Journal;
+class FrameWorkbench;
 class JournalDock;
 class JournalWriter;
 class Prompter;
@@ -62,6 +63,8 @@ public:
 
     // The menu bar's Tools menu, where tools add their entries.
     QMenu* toolsMenu() const { return m_toolsMenu; }
+    // The View menu, shown once watchBus has given it its entries.
+    QMenu* viewMenu() const { return m_viewMenu; }
 
     // Shows the bus around the console: the Journal and Controllers docks (View menu), the journal
     // file (View → Write journal to file; started now when the settings say so), File → Export
@@ -77,6 +80,8 @@ public:
 public slots:
     // Opens the translate dialog (or brings the open one forward) with this text, translated at once.
     void showTranslation(const QString& hex);
+    // Opens the frame workbench with the console's settings (or brings the open one forward).
+    void showWorkbench();
     void openCommandFile();
     void saveCommandFile();
 
@@ -147,6 +152,7 @@ private:
     QTabWidget* m_tabs = nullptr;
     QPushButton* m_lineButton = nullptr;
     QPointer<TranslateDialog> m_translate;
+    QPointer<FrameWorkbench> m_workbench;
     std::function<bool()> m_closeHandler;
     bool m_drawing = false; // set while a model change is drawn, so the widget's signals are not echoed
 

@@ -6,6 +6,7 @@
 #include "ConsoleModel.h"
 #include "ControllersDock.h"
 #include "FileDialogs.h"
+#include "FrameWorkbench.h"
 #include "JournalCsv.h"
 #include "JournalDock.h"
 #include "JournalWriter.h"
@@ -114,6 +115,9 @@ void ConsoleWindow::buildMenus()
     });
     translate->setObjectName(QStringLiteral("actionTranslate"));
     translate->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    QAction* workbench = m_toolsMenu->addAction(tr("Frame &workbench…"), this, &ConsoleWindow::showWorkbench);
+    workbench->setObjectName(QStringLiteral("actionFrameWorkbench"));
+    workbench->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     QAction* keys = help->addAction(tr("&Keyboard shortcuts"), this, &ConsoleWindow::showShortcuts);
@@ -167,6 +171,18 @@ void ConsoleWindow::drawCommandStates()
         action->setEnabled(m_model.enabled(field));
     // A cycle runs while Send One Time is disabled.
     m_escapeStop->setEnabled(m_model.enabled(Field::CmdStop) && !m_model.enabled(Field::CmdSend));
+}
+
+void ConsoleWindow::showWorkbench()
+{
+    // Not modal: the console stays usable beside it, to send what was built there.
+    if (!m_workbench) {
+        m_workbench = new FrameWorkbench(m_model, this);
+        m_workbench->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_workbench->show();
+    m_workbench->raise();
+    m_workbench->activateWindow();
 }
 
 void ConsoleWindow::showAbout()

@@ -28,15 +28,16 @@ bool ConsoleMonitor::run()
         options.password = request.password;
         options.gapSeconds = m_model.ini.monitor.gapMs / 1000.0;
         BusMonitor monitor(m_link, m_clock, m_pump);
+        m_frames = 0;
+        m_listening = true;
+        if (onListening)
+            onListening(true);
+        // After the start is told, so that the warning is what stays in sight.
         if (m_model.serialLink() && onNotice) {
             const QString warning = latencyWarning(m_model.text(Field::ComPort), monitor.gapFor(options));
             if (!warning.isEmpty())
                 onNotice(warning);
         }
-        m_frames = 0;
-        m_listening = true;
-        if (onListening)
-            onListening(true);
         double nextTry = m_clock.now() + kRetrySeconds;
         monitor.run(
             options,

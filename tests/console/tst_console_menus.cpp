@@ -5,10 +5,13 @@
 #include "ConsoleWindow.h"
 #include "FakeFileDialogs.h"
 #include "FakePrompter.h"
+#include "FrameWorkbench.h"
 #include "TarvoVersion.h"
 #include "TranslateDialog.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -60,7 +63,7 @@ private slots:
         QCOMPARE(titles, (QStringList{"File", "View", "Tools", "Help"}));
         QCOMPARE(c.entries("File"),
                  (QStringList{"Open command file…", "Save command file…", "-", "Export journal…", "-", "Quit"}));
-        QCOMPARE(c.entries("Tools"), QStringList{"Translate…"});
+        QCOMPARE(c.entries("Tools"), (QStringList{"Translate…", "Frame workbench…"}));
         QCOMPARE(c.entries("Help"), (QStringList{"Keyboard shortcuts", "About Tarvo"}));
         QCOMPARE(c.window.toolsMenu()->title().remove('&'), QStringLiteral("Tools"));
         // Without the bus views there is nothing to view or export.
@@ -157,6 +160,28 @@ private slots:
         QCOMPARE(c.window.translateDialog()->asciiText(), QStringLiteral("HI"));
     }
 
+    // The workbench starts from the console's settings, stays beside it, and is opened only once.
+    void workbenchOpensFromTheConsole()
+    {
+        Console c;
+        c.model.choose(Field::Modbus);
+        c.model.setText(Field::Address, 3, "0");
+        c.model.setCheck(Field::CheckAdr, 3, 1);
+        c.action("actionFrameWorkbench")->trigger();
+        auto* bench = c.window.findChild<FrameWorkbench*>();
+        QVERIFY(bench);
+        QVERIFY(bench->isVisible());
+        QVERIFY(!bench->isModal());
+        QCOMPARE(bench->protocolBox()->currentText(), QStringLiteral("Modbus"));
+        QCOMPARE(bench->requestHexView()->text(), QStringLiteral("01 02 00 00 00 10 79 C6"));
+        c.action("actionFrameWorkbench")->trigger();
+        QCOMPARE(c.window.findChildren<FrameWorkbench*>().size(), 1);
+        bench->close();
+        QTRY_VERIFY(c.window.findChildren<FrameWorkbench*>().isEmpty()); // deleted on close
+        c.action("actionFrameWorkbench")->trigger();
+        QCOMPARE(c.window.findChildren<FrameWorkbench*>().size(), 1);
+    }
+
     void aboutAndShortcuts()
     {
         Console c;
@@ -174,7 +199,8 @@ private slots:
         c.action("actionShortcuts")->trigger();
         auto* keys = c.window.findChild<QMessageBox*>("ShortcutsBox");
         QVERIFY(keys);
-        for (const char* shown : {"F5", "F6", "F7, Esc", "Return", "Ctrl+O", "Ctrl+S", "Ctrl+Q", "Ctrl+T", "F1"})
+        for (const char* shown :
+             {"F5", "F6", "F7, Esc", "Return", "Ctrl+O", "Ctrl+S", "Ctrl+Q", "Ctrl+T", "Ctrl+B", "F1"})
             QVERIFY2(keys->text().contains(QLatin1String(shown)), shown);
         QCOMPARE(c.window.fieldWidget(QStringLiteral("CmdSend"))->toolTip(), QStringLiteral("Send One Time (F5)"));
     }
