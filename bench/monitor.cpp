@@ -6,6 +6,7 @@
 //
 // Usage: tarvo-bench-monitor [--seconds S] [--baud B] [--gap CHARS]
 
+#include "BenchSupport.h"
 #include "BusMonitor.h"
 #include "Clock.h"
 #include "EventPump.h"
@@ -17,20 +18,11 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <cstdio>
-#include <fstream>
-#include <sys/resource.h>
 
 using namespace tarvo;
+using tarvo::bench::cpuSeconds;
 
 namespace {
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 class FailureTrace final : public Trace {
 public:
