@@ -4,12 +4,12 @@
 // memory probed at two counts.
 
 #include "BenchSupport.h"
+#include "BenchTrace.h"
 #include "Clock.h"
 #include "ConsoleModel.h"
 #include "EventPump.h"
 #include "Polling.h"
 #include "Prompter.h"
-#include "Trace.h"
 
 #include <QTimer>
 
@@ -97,16 +97,6 @@ inline TimedRun timeStart(Polling& polling, const Clock& clock, double seconds)
         run.busy = (m1.busy - m0.busy) / (m1.total - m0.total);
     return run;
 }
-
-// The link's routine steps (one set per Connect) would only clutter the tables; failures are shown.
-class FailureTrace final : public Trace {
-public:
-    void write(const QString& line) override
-    {
-        if (line.contains(QLatin1String("Error")))
-            std::fprintf(stderr, "trace: %s\n", qPrintable(line));
-    }
-};
 
 // The console's seams, then its stack below the window as the program builds it.
 struct ConsoleSeams {

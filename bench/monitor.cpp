@@ -7,12 +7,12 @@
 // Usage: tarvo-bench-monitor [--seconds S] [--baud B] [--gap CHARS]
 
 #include "BenchSupport.h"
+#include "BenchTrace.h"
 #include "BusMonitor.h"
 #include "Clock.h"
 #include "EventPump.h"
 #include "LinkGuard.h"
 #include "SerialLink.h"
-#include "Trace.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -21,19 +21,7 @@
 
 using namespace tarvo;
 using tarvo::bench::cpuSeconds;
-
-namespace {
-
-class FailureTrace final : public Trace {
-public:
-    void write(const QString& line) override
-    {
-        if (line.contains(QLatin1String("Error")))
-            std::fprintf(stderr, "trace: %s\n", qPrintable(line));
-    }
-};
-
-} // namespace
+using tarvo::bench::FailureTrace;
 
 int main(int argc, char** argv)
 {

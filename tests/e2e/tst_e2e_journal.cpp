@@ -57,8 +57,8 @@ private slots:
     {
         QFETCH(bool, tcp);
         const QString log = m_dir->filePath("sim.log");
-        SimProcess sim({"--protocol", "modbus", tcp ? "--tcp" : "--serial", tcp ? "127.0.0.1:0" : "--serial", "--log",
-                        log, "--fault", "2:silent"});
+        const QStringList link = tcp ? QStringList{"--tcp", "127.0.0.1:0"} : QStringList{"--serial"};
+        SimProcess sim(QStringList{"--protocol", "modbus"} + link + QStringList{"--log", log, "--fault", "2:silent"});
         RealStack s;
         s.useLink(tcp, sim.tcpPort, sim.ptyPath);
         s.model.choose(Field::Modbus);
