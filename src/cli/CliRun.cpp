@@ -1,12 +1,12 @@
 #include "CliRun.h"
 
 #include "AddressResult.h"
-#include "BusMonitor.h"
 #include "Census.h"
 #include "CliFrames.h"
 #include "CliOutput.h"
 #include "Clock.h"
 #include "ConfigFile.h"
+#include "ConsoleMonitor.h"
 #include "Errors.h"
 #include "EventPump.h"
 #include "Explain.h"
@@ -630,12 +630,7 @@ int Runner::runMonitor()
     if (m_link->down())
         return finish(Tally{});
 
-    const RequestSettings request = m.requestSettings(0);
-    BusMonitor::Options options;
-    options.protocol = m.protocol();
-    options.encrypt = request.encrypt;
-    options.password = request.password;
-    options.gapSeconds = m_o.gapMs.value_or(0) / 1000;
+    const BusMonitor::Options options = ConsoleMonitor::options(m, m_o.gapMs.value_or(0));
     BusMonitor monitor(m_stack->link, m_clock, m_pump);
     if (m.serialLink()) {
         const QString warning =

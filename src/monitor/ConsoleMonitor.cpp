@@ -18,15 +18,21 @@ ConsoleMonitor::ConsoleMonitor(ConsoleModel& model, Link& link, Polling& polling
 {
 }
 
+BusMonitor::Options ConsoleMonitor::options(const ConsoleModel& model, double gapMs)
+{
+    const RequestSettings request = model.requestSettings(0);
+    BusMonitor::Options o;
+    o.protocol = model.protocol();
+    o.encrypt = request.encrypt;
+    o.password = request.password;
+    o.gapSeconds = gapMs / 1000;
+    return o;
+}
+
 bool ConsoleMonitor::run()
 {
     return m_polling.runCycle([this] {
-        const RequestSettings request = m_model.requestSettings(0);
-        BusMonitor::Options options;
-        options.protocol = m_model.protocol();
-        options.encrypt = request.encrypt;
-        options.password = request.password;
-        options.gapSeconds = m_model.ini.monitor.gapMs / 1000.0;
+        const BusMonitor::Options options = ConsoleMonitor::options(m_model, m_model.ini.monitor.gapMs);
         BusMonitor monitor(m_link, m_clock, m_pump);
         m_frames = 0;
         m_listening = true;

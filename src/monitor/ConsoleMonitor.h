@@ -23,6 +23,10 @@ public:
     ConsoleMonitor(ConsoleModel& model, Link& link, Polling& polling, Journal& journal, const Clock& clock,
                    EventPump& pump);
 
+    // What to listen for on the console's settings: its protocol and pass phrase, and the silence
+    // that ends a frame (0: 3.5 characters of the line).
+    static BusMonitor::Options options(const ConsoleModel& model, double gapMs);
+
     // Listens until Stop; false when another cycle was running.
     bool run();
     bool listening() const { return m_listening; }
