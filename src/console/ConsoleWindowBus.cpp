@@ -349,12 +349,14 @@ void ConsoleWindow::drawReplyMarks(int slot)
         if (tint == shown)
             continue;
         shown = tint;
+        // On the box's viewport only: what lies under the text. The box's own palette would be
+        // handed to its frame and scroll bars too, and all of it drawn again.
         if (tint.isValid()) {
             QPalette p;
             p.setColor(QPalette::Base, tint);
-            box->setPalette(p);
+            box->viewport()->setPalette(p);
         } else {
-            box->setPalette(QPalette());
+            box->viewport()->setPalette(QPalette());
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QTableView>
 
 namespace tarvo {
@@ -13,6 +14,62 @@ namespace {
 constexpr char16_t kFirst = 32; // the printable ASCII characters
 constexpr char16_t kLast = 126;
 constexpr qreal kMargin = 4;
+
+qsizetype pictureCost(const QPixmap& picture)
+{
+    return static_cast<qsizetype>(picture.width()) * picture.height() * picture.depth() / 8;
+}
+
+// A scroll bar that keeps a picture of itself. A table following the bus moves its scroll bar with
+// every batch of rows, and once the rows outnumber what the view shows the bar looks the same
+// after each move (the handle at its smallest, at the bottom). Drawing it anew is dear: the
+// style's gradients along the whole groove are filled by worker threads, woken for each redraw.
+// While the pointer is on the bar (hover, press, drag) it is drawn as usual.
+class PictureScrollBar final : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        if (underMouse() || isSliderDown() || mouseGrabber() == this) {
+            QScrollBar::paintEvent(event);
+            return;
+        }
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        const Look look{size(),
+                        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                        static_cast<int>(option.state),
+                        palette().cacheKey(),
+                        devicePixelRatioF(),
+                        style()};
+        if (m_picture.isNull() || !(look == m_look)) {
+            m_picture = QPixmap(size() * look.ratio);
+            m_picture.setDevicePixelRatio(look.ratio);
+            m_picture.fill(Qt::transparent);
+            QPainter p(&m_picture);
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &p, this);
+            m_look = look;
+        }
+        QPainter(this).drawPixmap(0, 0, m_picture);
+    }
+
+private:
+    // What the picture shows, as far as it changes.
+    struct Look {
+        QSize size;
+        QRect handle;
+        int state = 0;
+        qint64 palette = 0;
+        qreal ratio = 1;
+        const QStyle* style = nullptr;
+        friend bool operator==(const Look&, const Look&) = default;
+    };
+    Look m_look;
+    QPixmap m_picture;
+};
 
 } // namespace
 
@@ -43,21 +100,17 @@ void GlyphDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const QString text = index.data(Qt::DisplayRole).toString();
     const QVariant fontRole = index.data(Qt::FontRole);
     const Glyphs& g = glyphsFor(fontRole.isValid() ? fontRole.value<QFont>() : option.font);
-    QList<quint32> glyphs;
-    QList<QPointF> positions;
-    glyphs.reserve(text.size());
-    positions.reserve(text.size());
-    qreal width = 0;
+    Cell cell;
+    cell.glyphs = &g;
+    cell.text = text;
+    cell.rect = option.rect;
+    cell.alignRight = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt()) & Qt::AlignRight;
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        const quint32 glyph = u >= kFirst && u <= kLast ? g.index[u] : 0;
-        if (glyph == 0 || !g.raw.isValid()) {
+        if (u < kFirst || u > kLast || g.index[u] == 0 || !g.raw.isValid()) {
             QStyledItemDelegate::paint(painter, option, index); // not plain ASCII, or no such glyph
             return;
         }
-        glyphs.append(glyph);
-        positions.append(QPointF(width, 0));
-        width += g.advance[u];
     }
 
     const bool selected = option.state & QStyle::State_Selected;
@@ -65,41 +118,101 @@ void GlyphDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                        : option.state & QStyle::State_Active   ? QPalette::Normal
                                                                                : QPalette::Inactive;
     if (selected) {
-        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        cell.background = option.palette.brush(group, QPalette::Highlight);
     } else {
         const QVariant background = index.data(Qt::BackgroundRole);
         if (background.isValid())
-            painter->fillRect(option.rect, background.value<QBrush>());
+            cell.background = background.value<QBrush>();
     }
-    if (glyphs.isEmpty())
-        return;
+    cell.pen = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
 
-    const QRectF cell = QRectF(option.rect).adjusted(kMargin, 0, -kMargin, 0);
-    const auto align = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
-    const qreal x = align & Qt::AlignRight ? cell.right() - width : cell.left();
-    const qreal baseline = cell.top() + (cell.height() - g.raw.ascent() - g.raw.descent()) / 2 + g.raw.ascent();
+    // A cell already drawn with the same look is copied from its picture. A new one is drawn into a
+    // picture on trial, kept for good when it comes back: texts that never come back (the times) go
+    // through the trial pictures without pushing out those that do.
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+    QColor under = cell.background.color();
+    if (cell.background.style() == Qt::NoBrush)
+        under = option.palette.color(group, QPalette::Base); // what the view put beneath the cell
+    const bool keepable = (cell.background.style() == Qt::NoBrush || cell.background.style() == Qt::SolidPattern) &&
+                          under.alpha() == 255 && painter->worldTransform().type() <= QTransform::TxTranslate;
+    if (!keepable || m_fleeting.contains(index.column())) {
+        drawCell(painter, cell, cell.rect.topLeft());
+        return;
+    }
+    const PictureKey key{text,
+                         static_cast<int>(&g - m_fonts.constData()),
+                         cell.pen.rgba(),
+                         under.rgba(),
+                         cell.rect.size(),
+                         cell.alignRight,
+                         ratio};
+    if (const QPixmap* kept = m_pictures.object(key)) {
+        painter->drawPixmap(cell.rect.topLeft(), *kept);
+        return;
+    }
+    if (QPixmap* tried = m_trial.take(key)) {
+        // Seen before: it comes back, so it is kept for good (until the least used make room).
+        painter->drawPixmap(cell.rect.topLeft(), *tried);
+        m_pictures.insert(key, tried, pictureCost(*tried));
+        return;
+    }
+    auto* drawn = new QPixmap(cell.rect.size() * ratio);
+    drawn->setDevicePixelRatio(ratio);
+    drawn->fill(under);
+    {
+        QPainter p(drawn);
+        drawCell(&p, cell, QPoint(0, 0));
+    }
+    painter->drawPixmap(cell.rect.topLeft(), *drawn);
+    m_trial.insert(key, drawn, pictureCost(*drawn));
+}
+
+void GlyphDelegate::drawCell(QPainter* painter, const Cell& cell, QPoint at)
+{
+    const Glyphs& g = *cell.glyphs;
+    const QRect rect(at, cell.rect.size());
+    if (cell.background.style() != Qt::NoBrush)
+        painter->fillRect(rect, cell.background);
+    if (cell.text.isEmpty())
+        return;
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+    glyphs.reserve(cell.text.size());
+    positions.reserve(cell.text.size());
+    qreal width = 0;
+    for (const QChar c : cell.text) {
+        const char16_t u = c.unicode();
+        glyphs.append(g.index[u]);
+        positions.append(QPointF(width, 0));
+        width += g.advance[u];
+    }
+    const QRectF inner = QRectF(rect).adjusted(kMargin, 0, -kMargin, 0);
+    const qreal x = cell.alignRight ? inner.right() - width : inner.left();
+    const qreal baseline = inner.top() + (inner.height() - g.raw.ascent() - g.raw.descent()) / 2 + g.raw.ascent();
     QGlyphRun run;
     run.setRawFont(g.raw);
     run.setGlyphIndexes(glyphs);
     run.setPositions(positions);
-    const bool cut = width > cell.width();
+    const bool cut = width > inner.width();
     if (cut) {
         painter->save();
-        painter->setClipRect(cell, Qt::IntersectClip);
+        painter->setClipRect(inner, Qt::IntersectClip);
     }
-    painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+    painter->setPen(cell.pen);
     painter->drawGlyphRun(QPointF(x, baseline), run);
     if (cut)
         painter->restore();
 }
 
-void setUpBusyTable(QTableView* view)
+GlyphDelegate* setUpBusyTable(QTableView* view)
 {
-    view->setItemDelegate(new GlyphDelegate(view));
+    auto* delegate = new GlyphDelegate(view);
+    view->setItemDelegate(delegate);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setWordWrap(false);
     view->setShowGrid(false);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setVerticalScrollBar(new PictureScrollBar(Qt::Vertical, view));
     // Opaque, so that redrawing the scroll bar (at every batch of rows) does not redraw what lies
     // beneath it: the dock's frame and title bar, and the window.
     view->verticalScrollBar()->setAutoFillBackground(true);
@@ -107,6 +220,7 @@ void setUpBusyTable(QTableView* view)
     rows->hide();
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setDefaultSectionSize(view->fontMetrics().height() + 4);
+    return delegate;
 }
 
 } // namespace tarvo

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QBrush>
+#include <QCache>
 #include <QFont>
 #include <QList>
+#include <QPixmap>
 #include <QRawFont>
 #include <QStyledItemDelegate>
 #include <array>
@@ -21,6 +24,9 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // The texts of this column hardly ever come back (times to the millisecond): they are drawn each
+    // time, without keeping pictures of them.
+    void setFleetingColumn(int column) { m_fleeting.append(column); }
 
 private:
     struct Glyphs {
@@ -31,7 +37,43 @@ private:
     };
     const Glyphs& glyphsFor(const QFont& font) const;
 
+    // A cell as drawn: its text in one of the fonts, where, and in which colours.
+    struct Cell {
+        const Glyphs* glyphs = nullptr;
+        QString text;
+        QRect rect;
+        bool alignRight = false;
+        QBrush background; // none: the view's own beneath
+        QColor pen;
+    };
+    static void drawCell(QPainter* painter, const Cell& cell, QPoint at);
+
+    // What a cell's picture depends on.
+    struct PictureKey {
+        QString text;
+        int font = 0; // in m_fonts
+        QRgb pen = 0;
+        QRgb background = 0;
+        QSize size;
+        bool alignRight = false;
+        qreal ratio = 1;
+        friend bool operator==(const PictureKey&, const PictureKey&) = default;
+        friend size_t qHash(const PictureKey& k, size_t seed = 0)
+        {
+            return qHashMulti(seed, k.text, k.font, k.pen, k.background, k.size.width(), k.size.height(), k.alignRight,
+                              k.ratio);
+        }
+    };
+    static constexpr qsizetype kPictureBytes = 8 * 1024 * 1024;
+    static constexpr qsizetype kTrialBytes = 1024 * 1024;
+
+    QList<int> m_fleeting;
     mutable QList<Glyphs> m_fonts; // the few fonts a table uses
+    // Pictures of the cells drawn more than once. Most of a journal's cells come back row after row
+    // (the slot, the function, the request, an unchanging reply, the verdict): copying a picture costs
+    // a small part of blending the glyphs of its text onto the cell again.
+    mutable QCache<PictureKey, QPixmap> m_pictures{kPictureBytes};
+    mutable QCache<PictureKey, QPixmap> m_trial{kTrialBytes}; // the cells drawn once so far
 };
 
 // A table that is redrawn while the bus is polled, set up to cost little each time: cells drawn by a
@@ -39,6 +81,7 @@ private:
 // laid out without measuring any), no grid, no row numbers, and no horizontal scroll bar (it would be
 // redrawn with every batch of rows): columns are narrowed by hand, cut texts show whole in their
 // tooltips.
-void setUpBusyTable(QTableView* view);
+// Returns the view's delegate.
+GlyphDelegate* setUpBusyTable(QTableView* view);
 
 } // namespace tarvo

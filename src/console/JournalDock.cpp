@@ -297,7 +297,7 @@ JournalDock::JournalDock(QWidget* parent) : QDockWidget(tr("Journal"), parent), 
     m_view = new QTableView(content);
     m_view->setObjectName(QStringLiteral("JournalView"));
     m_view->setModel(&m_filter);
-    setUpBusyTable(m_view);
+    setUpBusyTable(m_view)->setFleetingColumn(JournalTable::Time);
     m_view->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     QHeaderView* columns = m_view->horizontalHeader();
     columns->setStretchLastSection(true);

@@ -1,8 +1,12 @@
 #include "VerdictTint.h"
 
+#include <array>
+
 namespace tarvo {
 
-QColor verdictTint(JournalRecord::Verdict verdict, const QPalette& palette)
+namespace {
+
+QColor mixTint(JournalRecord::Verdict verdict, const QColor& base)
 {
     using V = JournalRecord::Verdict;
     QColor hue;
@@ -22,13 +26,32 @@ QColor verdictTint(JournalRecord::Verdict verdict, const QPalette& palette)
     case V::Stopped:
         return {};
     }
-    const QColor base = palette.color(QPalette::Base);
     // A light base takes less of the hue than a dark one for the same visible strength.
     const double share = base.lightnessF() > 0.5 ? 0.24 : 0.38;
     auto mix = [share](double b, double h) { return b * (1 - share) + h * share; };
     return QColor::fromRgbF(static_cast<float>(mix(base.redF(), hue.redF())),
                             static_cast<float>(mix(base.greenF(), hue.greenF())),
                             static_cast<float>(mix(base.blueF(), hue.blueF())));
+}
+
+} // namespace
+
+QColor verdictTint(JournalRecord::Verdict verdict, const QPalette& palette)
+{
+    // Asked for every reply and every journal cell drawn, and nearly always of the same palette: the
+    // tints are mixed again only when its base colour changes.
+    static bool mixed = false;
+    static QRgb mixedFor = 0;
+    static std::array<QColor, static_cast<size_t>(JournalRecord::Verdict::Unknown) + 1> tints;
+    const QColor base = palette.color(QPalette::Base);
+    if (!mixed || base.rgba() != mixedFor) {
+        for (size_t v = 0; v < tints.size(); ++v)
+            tints[v] = mixTint(static_cast<JournalRecord::Verdict>(v), base);
+        mixed = true;
+        mixedFor = base.rgba();
+    }
+    const auto v = static_cast<size_t>(verdict);
+    return v < tints.size() ? tints[v] : QColor();
 }
 
 QString verdictCaption(JournalRecord::Verdict verdict)

@@ -5,6 +5,7 @@
 #include "ControllersDock.h"
 #include "FakeFileDialogs.h"
 #include "FakeStack.h"
+#include "GlyphDelegate.h"
 #include "JournalCsv.h"
 #include "JournalDock.h"
 #include "JournalWriter.h"
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -52,6 +54,13 @@ JournalRecord row(int slot, V verdict, int n = 0)
     r.verdict = verdict;
     r.detail = verdict == V::Error ? QStringLiteral("Address \"x,1\" is not a number") : QString();
     return r;
+}
+
+// The colour a reply box shows under its text, as drawn: a corner of its viewport.
+QRgb shownBase(QPlainTextEdit* box)
+{
+    const QImage drawn = box->viewport()->grab().toImage();
+    return drawn.pixel(drawn.width() - 2, drawn.height() - 2);
 }
 
 // The tooltip a reply box shows when the mouse rests on it.
@@ -299,6 +308,71 @@ private slots:
         QVERIFY(!verdictTint(V::NoReplyExpected, palette).isValid());
     }
 
+    // A busy table draws its cells from pictures once they come back: what it shows is exactly what
+    // drawing each cell anew shows, before and after a text changes (no stale picture), tinted or
+    // not, aligned either way, cut at the cell's edge.
+    void tableDrawsTheSameFromPictures()
+    {
+        QStandardItemModel model(12, 4);
+        for (int row = 0; row < model.rowCount(); ++row) {
+            model.setItem(row, 0, new QStandardItem(QStringLiteral("07:34:%1.123").arg(row, 2, 10, QLatin1Char('0'))));
+            model.setItem(row, 1, new QStandardItem(QStringLiteral("#%1").arg(row % 3 + 1)));
+            auto* hex = new QStandardItem(QStringLiteral("01 03 00 00 00 64 44 21 01 03 C8 00 01 00 02 00 03"));
+            hex->setBackground(verdictTint(row % 2 ? V::BadCheck : V::Ok, QGuiApplication::palette()));
+            model.setItem(row, 2, hex);
+            auto* ms = new QStandardItem(QStringLiteral("3.%1").arg(row % 2));
+            ms->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            model.setItem(row, 3, ms);
+        }
+        auto table = [&model](bool pictures) {
+            auto* view = new QTableView;
+            view->setModel(&model);
+            GlyphDelegate* delegate = setUpBusyTable(view);
+            if (!pictures) {
+                for (int column = 0; column < model.columnCount(); ++column)
+                    delegate->setFleetingColumn(column);
+            }
+            view->setColumnWidth(2, 150); // the frame does not fit: cut
+            view->resize(420, 200);
+            return std::unique_ptr<QTableView>(view);
+        };
+        const auto drawn = table(true);
+        const auto anew = table(false);
+        const QImage first = drawn->viewport()->grab().toImage();
+        QCOMPARE(first, anew->viewport()->grab().toImage());
+        for (int pass = 0; pass < 2; ++pass) // from the pictures on trial, then from those kept
+            QCOMPARE(drawn->viewport()->grab().toImage(), first);
+
+        model.item(1, 1)->setText(QStringLiteral("#9"));
+        model.item(2, 3)->setText(QStringLiteral("12.5"));
+        const QImage changed = drawn->viewport()->grab().toImage();
+        QVERIFY(changed != first);
+        QCOMPARE(changed, anew->viewport()->grab().toImage());
+    }
+
+    // Its scroll bar too, wherever the handle stands and when it moves.
+    void tableScrollBarDrawsTheSameFromItsPicture()
+    {
+        QStandardItemModel model(400, 1);
+        QTableView view;
+        view.setModel(&model);
+        setUpBusyTable(&view);
+        view.resize(300, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QScrollBar* bar = view.verticalScrollBar();
+        QScrollBar plain(Qt::Vertical);
+        plain.setAutoFillBackground(true);
+        plain.resize(bar->size());
+        for (const int value : {0, bar->maximum() / 2, bar->maximum(), bar->maximum(), 0}) {
+            bar->setValue(value);
+            plain.setRange(bar->minimum(), bar->maximum());
+            plain.setPageStep(bar->pageStep());
+            plain.setValue(value);
+            QCOMPARE(bar->grab().toImage(), plain.grab().toImage());
+        }
+    }
+
     // Real exchanges over the scripted link: each slot's boxes take its settled verdict, with the
     // time and the first-byte time in the tooltip; the text is the console's own; Stop clears both.
     void replyBoxesFollowVerdicts()
@@ -308,14 +382,14 @@ private slots:
         c.polling.CmdSend_Click();
         c.window.flushBus();
         const QPalette palette = c.window.palette();
-        QCOMPARE(c.box(Field::Reponse, 0)->palette().color(QPalette::Base), verdictTint(V::Ok, palette));
-        QCOMPARE(c.box(Field::Reponse, 1)->palette().color(QPalette::Base), verdictTint(V::NoAnswer, palette));
-        QCOMPARE(c.box(Field::Reponse, 2)->palette().color(QPalette::Base), verdictTint(V::BadCheck, palette));
-        QCOMPARE(c.box(Field::Reponse, 3)->palette().color(QPalette::Base), palette.color(QPalette::Base));
+        QCOMPARE(shownBase(c.box(Field::Reponse, 0)), verdictTint(V::Ok, palette).rgb());
+        QCOMPARE(shownBase(c.box(Field::Reponse, 1)), verdictTint(V::NoAnswer, palette).rgb());
+        QCOMPARE(shownBase(c.box(Field::Reponse, 2)), verdictTint(V::BadCheck, palette).rgb());
+        QCOMPARE(shownBase(c.box(Field::Reponse, 3)), palette.color(QPalette::Base).rgb());
         QCOMPARE(c.box(Field::Reponse, 1)->toPlainText(), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 11"));
         QCOMPARE(c.box(Field::Reponse, 0)->toPlainText(), c.reply(0));
         // Reponse1 holds nothing for this function: it keeps its colour.
-        QCOMPARE(c.box(Field::Reponse1, 0)->palette().color(QPalette::Base), palette.color(QPalette::Base));
+        QCOMPARE(shownBase(c.box(Field::Reponse1, 0)), palette.color(QPalette::Base).rgb());
 
         const QString tip = tipOf(c.box(Field::Reponse, 0));
         QVERIFY2(tip.startsWith("Answered\nat "), qPrintable(tip));
@@ -335,18 +409,18 @@ private slots:
         c.stack.journal.flush(); // nothing pending
         c.polling.CmdSend_Click();
         c.window.flushBus();
-        QCOMPARE(c.box(Field::Reponse, 1)->palette().color(QPalette::Base), verdictTint(V::Ok, palette));
+        QCOMPARE(shownBase(c.box(Field::Reponse, 1)), verdictTint(V::Ok, palette).rgb());
 
         // An error is red, with its text.
         c.model.setText(Field::Address, 1, "x");
         c.polling.CmdSend_Click();
         c.window.flushBus();
-        QCOMPARE(c.box(Field::Reponse, 1)->palette().color(QPalette::Base), verdictTint(V::Error, palette));
+        QCOMPARE(shownBase(c.box(Field::Reponse, 1)), verdictTint(V::Error, palette).rgb());
         QVERIFY2(tipOf(c.box(Field::Reponse, 1)).startsWith("Error: "), qPrintable(tipOf(c.box(Field::Reponse, 1))));
 
         c.polling.CmdStop_Click();
         for (int slot : {0, 1, 2}) {
-            QCOMPARE(c.box(Field::Reponse, slot)->palette().color(QPalette::Base), palette.color(QPalette::Base));
+            QCOMPARE(shownBase(c.box(Field::Reponse, slot)), palette.color(QPalette::Base).rgb());
             QCOMPARE(tipOf(c.box(Field::Reponse, slot)),
                      QStringLiteral("Double-click to read this reply as characters"));
         }
