@@ -3,6 +3,7 @@
 #include "Clock.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tarvo {
 
@@ -15,7 +16,7 @@ void Journal::attemptFinished(const AttemptRecord& attempt)
 {
     if (m_sinks.empty())
         return; // nobody reads the journal: nothing is kept
-    m_pending.append(journalRecord(attempt, m_clock.now(), m_wallClock()));
+    m_pending.append(attempt);
     if (onKept)
         onKept(m_pending.size());
 }
@@ -42,7 +43,22 @@ qsizetype Journal::flush()
 {
     if (m_pending.isEmpty())
         return 0;
-    const QList<JournalRecord> batch = std::exchange(m_pending, {});
+    const auto kept = std::exchange(m_pending, {});
+    // The attempts' times are the exchange clock's: one reading of both clocks places them all in
+    // the day.
+    const double clockNow = m_clock.now();
+    std::optional<QDateTime> wallNow;
+    QList<JournalRecord> batch;
+    batch.reserve(kept.size());
+    for (const auto& k : kept) {
+        if (const auto* attempt = std::get_if<AttemptRecord>(&k)) {
+            if (!wallNow)
+                wallNow = m_wallClock();
+            batch.append(journalRecord(*attempt, clockNow, *wallNow));
+        } else {
+            batch.append(std::get<JournalRecord>(k));
+        }
+    }
     for (JournalSink* sink : m_sinks)
         sink->append(batch);
     return batch.size();

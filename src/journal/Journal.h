@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QList>
 #include <functional>
+#include <variant>
 #include <vector>
 
 namespace tarvo {
@@ -19,15 +20,15 @@ public:
     virtual void append(const QList<JournalRecord>& records) = 0;
 };
 
-// The journal of every attempt. As an exchange observer it only turns each attempt into a row and
-// keeps it; flush() hands what was kept to the sinks, from a timer in the console or after each round
-// in the command-line tool, so that polling never waits for a view or a disk.
+// The journal of every attempt. As an exchange observer it only keeps each attempt; flush() turns what
+// was kept into rows and hands them to the sinks, from a timer in the console or after each round in
+// the command-line tool, so that polling never waits for a view or a disk, nor for making rows.
 class Journal final : public ExchangeObserver {
 public:
     // wallClock: the time of day now (the tests fix it).
     explicit Journal(const Clock& clock, std::function<QDateTime()> wallClock = &localNow);
 
-    // Keeps the attempt's row for the sinks; without any sink nothing is kept.
+    // Keeps the attempt for the sinks; without any sink nothing is kept.
     void attemptFinished(const AttemptRecord& attempt) override;
     // Rows that did not come from an attempt (the bus monitor's frames, the link's own events).
     void add(const JournalRecord& record);
@@ -45,7 +46,9 @@ public:
 private:
     const Clock& m_clock;
     std::function<QDateTime()> m_wallClock;
-    QList<JournalRecord> m_pending;
+    // Attempts are made rows at the flush, a batch in one go: keeping one costs the exchange no more
+    // than a copy of its record. The rows added as such wait among them, in order.
+    QList<std::variant<AttemptRecord, JournalRecord>> m_pending;
     std::vector<JournalSink*> m_sinks;
 };
 

@@ -17,6 +17,24 @@ void appendField(QByteArray& row, const QString& text)
         row += f;
 }
 
+// The same, written straight into the row when the text is plain ASCII without a comma, a quote or
+// a line break: nearly every field of every row of a journal file, thousands of rows a second.
+void appendPlainField(QByteArray& row, QStringView text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80 || u == ',' || u == '"' || u == '\n' || u == '\r') {
+            appendField(row, text.toString());
+            return;
+        }
+    }
+    const qsizetype at = row.size();
+    row.resize(at + text.size());
+    char* out = row.data() + at;
+    for (const QChar c : text)
+        *out++ = static_cast<char>(c.unicode());
+}
+
 } // namespace
 
 QByteArray csvField(const QString& text)
@@ -45,23 +63,33 @@ QByteArray journalCsvHeader()
 QByteArray journalCsvRow(const JournalRecord& r)
 {
     QByteArray row;
-    row.reserve(160);
+    row.reserve(64 + 3 * (r.sent.size() + r.received.size() + r.detail.size()));
     row += isoTimeLatin1(r.time);
     row += ',';
     if (r.slot > 0) // none: heard on the bus
         row += QByteArray::number(r.slot);
     row += ',';
-    appendField(row, r.address);
+    appendPlainField(row, r.address);
     row += ',';
-    appendField(row, r.function);
-    row += ',' + QByteArray::number(r.attempt) + ',';
-    row += r.sent.toLatin1(); // hexadecimal digits and blanks
+    appendPlainField(row, r.function);
     row += ',';
-    row += r.received.toLatin1();
-    row += ',' + millisecondsText(r.firstByteMs).toLatin1() + ',' + millisecondsText(r.replyMs).toLatin1() + ',';
-    row += verdictName(r.verdict).toLatin1() + ',';
-    appendField(row, r.detail);
-    return row + "\r\n";
+    row += QByteArray::number(r.attempt);
+    row += ',';
+    appendPlainField(row, r.sent); // hexadecimal digits and blanks
+    row += ',';
+    appendPlainField(row, r.received);
+    row += ',';
+    if (!std::isnan(r.firstByteMs))
+        row += QByteArray::number(r.firstByteMs, 'f', 1);
+    row += ',';
+    if (!std::isnan(r.replyMs))
+        row += QByteArray::number(r.replyMs, 'f', 1);
+    row += ',';
+    row += verdictNameLatin1(r.verdict);
+    row += ',';
+    appendPlainField(row, r.detail);
+    row += "\r\n";
+    return row;
 }
 
 QString journalFileName(const QDateTime& started)

@@ -5,6 +5,19 @@
 
 namespace tarvo {
 
+namespace {
+
+constexpr const char* kVerdictNames[] = {"ok",      "bad-check", "no-answer", "no-reply-expected",
+                                         "stopped", "error",     "unknown"};
+
+} // namespace
+
+QByteArrayView verdictNameLatin1(JournalRecord::Verdict verdict)
+{
+    const auto v = static_cast<size_t>(verdict);
+    return v < std::size(kVerdictNames) ? QByteArrayView(kVerdictNames[v]) : QByteArrayView();
+}
+
 QString verdictName(JournalRecord::Verdict verdict)
 {
     return verdictNames().value(static_cast<int>(verdict));
@@ -12,10 +25,12 @@ QString verdictName(JournalRecord::Verdict verdict)
 
 QStringList verdictNames()
 {
-    static const QStringList names = {QStringLiteral("ok"),        QStringLiteral("bad-check"),
-                                      QStringLiteral("no-answer"), QStringLiteral("no-reply-expected"),
-                                      QStringLiteral("stopped"),   QStringLiteral("error"),
-                                      QStringLiteral("unknown")};
+    static const QStringList names = [] {
+        QStringList all;
+        for (const char* name : kVerdictNames)
+            all << QString::fromLatin1(name);
+        return all;
+    }();
     return names;
 }
 

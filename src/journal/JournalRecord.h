@@ -2,6 +2,7 @@
 
 #include "Exchange.h"
 
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -40,6 +41,7 @@ struct JournalRecord {
 
 // "ok", "bad-check", "no-answer", "no-reply-expected", "stopped", "error", "unknown".
 QString verdictName(JournalRecord::Verdict verdict);
+QByteArrayView verdictNameLatin1(JournalRecord::Verdict verdict); // the same, as the file's bytes
 // All seven names, in the enumeration's order.
 QStringList verdictNames();
 
