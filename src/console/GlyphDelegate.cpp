@@ -2,6 +2,7 @@
 
 #include <QGlyphRun>
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
@@ -19,6 +20,38 @@ qsizetype pictureCost(const QPixmap& picture)
 {
     return static_cast<qsizetype>(picture.width()) * picture.height() * picture.depth() / 8;
 }
+
+// Fills what no cell covers (below the last row, right of the last column) with the view's base:
+// the rest of a busy table's viewport is covered by its cells, each drawn on its own background,
+// so the viewport is not filled whole before each redraw.
+class BareFiller final : public QObject {
+public:
+    explicit BareFiller(QTableView* view) : QObject(view), m_view(view) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        QWidget* viewport = m_view->viewport();
+        const QHeaderView* columns = m_view->horizontalHeader();
+        const QHeaderView* rows = m_view->verticalHeader();
+        QRect covered(0, 0, columns->length() - columns->offset(), rows->length() - rows->offset());
+        if (m_view->isRightToLeft())
+            covered.moveRight(viewport->width() - 1);
+        const QRegion bare = static_cast<QPaintEvent*>(event)->region() - covered;
+        if (!bare.isEmpty()) {
+            QPainter p(viewport);
+            const QBrush base = viewport->palette().brush(viewport->backgroundRole());
+            for (const QRect& r : bare)
+                p.fillRect(r, base);
+        }
+        return false; // the view draws its cells next
+    }
+
+private:
+    QTableView* m_view;
+};
 
 // A scroll bar that keeps a picture of itself. A table following the bus moves its scroll bar with
 // every batch of rows, and once the rows outnumber what the view shows the bar looks the same
@@ -105,24 +138,27 @@ void GlyphDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     cell.text = text;
     cell.rect = option.rect;
     cell.alignRight = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt()) & Qt::AlignRight;
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : option.state & QStyle::State_Active   ? QPalette::Normal
+                                                                               : QPalette::Inactive;
+    // Every cell is drawn on its background, the view's own base when it has none: a busy table's
+    // viewport is not filled before its cells are drawn (see setUpBusyTable).
+    const QBrush base = option.palette.brush(group, QPalette::Base);
     for (const QChar c : text) {
         const char16_t u = c.unicode();
         if (u < kFirst || u > kLast || g.index[u] == 0 || !g.raw.isValid()) {
+            painter->fillRect(option.rect, base);
             QStyledItemDelegate::paint(painter, option, index); // not plain ASCII, or no such glyph
             return;
         }
     }
 
-    const bool selected = option.state & QStyle::State_Selected;
-    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
-                                       : option.state & QStyle::State_Active   ? QPalette::Normal
-                                                                               : QPalette::Inactive;
     if (selected) {
         cell.background = option.palette.brush(group, QPalette::Highlight);
     } else {
         const QVariant background = index.data(Qt::BackgroundRole);
-        if (background.isValid())
-            cell.background = background.value<QBrush>();
+        cell.background = background.isValid() ? background.value<QBrush>() : base;
     }
     cell.pen = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
 
@@ -130,11 +166,9 @@ void GlyphDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     // picture on trial, kept for good when it comes back: texts that never come back (the times) go
     // through the trial pictures without pushing out those that do.
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
-    QColor under = cell.background.color();
-    if (cell.background.style() == Qt::NoBrush)
-        under = option.palette.color(group, QPalette::Base); // what the view put beneath the cell
-    const bool keepable = (cell.background.style() == Qt::NoBrush || cell.background.style() == Qt::SolidPattern) &&
-                          under.alpha() == 255 && painter->worldTransform().type() <= QTransform::TxTranslate;
+    const QColor under = cell.background.color();
+    const bool keepable = cell.background.style() == Qt::SolidPattern && under.alpha() == 255 &&
+                          painter->worldTransform().type() <= QTransform::TxTranslate;
     if (!keepable || m_fleeting.contains(index.column())) {
         drawCell(painter, cell, cell.rect.topLeft());
         return;
@@ -213,6 +247,9 @@ GlyphDelegate* setUpBusyTable(QTableView* view)
     view->setShowGrid(false);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBar(new PictureScrollBar(Qt::Vertical, view));
+    view->viewport()->setAutoFillBackground(false);
+    view->viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    view->viewport()->installEventFilter(new BareFiller(view));
     // Opaque, so that redrawing the scroll bar (at every batch of rows) does not redraw what lies
     // beneath it: the dock's frame and title bar, and the window.
     view->verticalScrollBar()->setAutoFillBackground(true);

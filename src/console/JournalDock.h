@@ -2,10 +2,11 @@
 
 #include "Journal.h"
 
+#include <QAbstractProxyModel>
 #include <QAbstractTableModel>
 #include <QDockWidget>
 #include <QFont>
-#include <QSortFilterProxyModel>
+#include <utility>
 #include <vector>
 
 class QComboBox;
@@ -73,8 +74,10 @@ private:
     QFont m_hexFont;
 };
 
-// The rows of one slot, or of some verdicts, or all.
-class JournalFilter final : public QSortFilterProxyModel {
+// The rows of one slot, or of some verdicts, or all. Unfiltered, it hands the table's rows through
+// as they are, without a map of rows to keep up at each batch. The table only ever appends rows,
+// drops some and starts again empty; that is all this follows (its cells never change).
+class JournalFilter final : public QAbstractProxyModel {
     Q_OBJECT
 public:
     static constexpr int kAll = -1;
@@ -86,13 +89,27 @@ public:
     // A JournalRecord::Verdict as a number, kNotOk or kAll.
     void setVerdictFilter(int verdict);
 
-protected:
-    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+    QModelIndex mapToSource(const QModelIndex& proxyIndex) const override;
+    QModelIndex mapFromSource(const QModelIndex& sourceIndex) const override;
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    bool filtering() const { return m_slot != kAll || m_verdict != kAll; }
+    bool accepts(int sourceRow) const;
+    void refilter();
+    int sourceRow(int row) const { return filtering() ? m_rows[static_cast<size_t>(row)] : row; }
+
     JournalTable& m_table;
     int m_slot = kAll;
     int m_verdict = kAll;
+    std::vector<int> m_rows;        // the table's rows shown, in order, while filtering
+    std::pair<int, int> m_removing; // the rows shown that the table is dropping, from and to (past)
 };
 
 // The journal view: the table, newest row at the bottom, following new rows as long as the operator

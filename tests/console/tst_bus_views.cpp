@@ -13,6 +13,7 @@
 #include "TestFiles.h"
 #include "VerdictTint.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardItemModel>
@@ -210,6 +212,72 @@ private slots:
         QCOMPARE(actual, expected);
     }
 
+    // The filter follows a ring that fills, goes round and is cleared, with its filters changed on
+    // the way; the model tester checks every signal it gives the view.
+    void filterFollowsTheRing_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<int>("verdict");
+        QTest::newRow("everything") << int(JournalFilter::kAll) << int(JournalFilter::kAll);
+        QTest::newRow("one slot") << 2 << int(JournalFilter::kAll);
+        QTest::newRow("all but ok") << int(JournalFilter::kAll) << int(JournalFilter::kNotOk);
+        QTest::newRow("slot and verdict") << 3 << int(V::NoAnswer);
+    }
+    void filterFollowsTheRing()
+    {
+        QFETCH(int, slot);
+        QFETCH(int, verdict);
+        JournalTable table(7);
+        JournalFilter filter(table);
+        QAbstractItemModelTester tester(&filter, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        auto wanted = [&](const JournalRecord& r) {
+            if (slot != JournalFilter::kAll && r.slot != slot)
+                return false;
+            if (verdict == JournalFilter::kNotOk)
+                return r.verdict != V::Ok;
+            return verdict == JournalFilter::kAll || static_cast<int>(r.verdict) == verdict;
+        };
+        auto expected = [&] {
+            QStringList rows;
+            for (const JournalRecord& r : table.records()) {
+                if (wanted(r))
+                    rows << r.time.toString("HH:mm:ss.zzz");
+            }
+            return rows;
+        };
+        auto shown = [&] {
+            QStringList rows;
+            for (int r = 0; r < filter.rowCount(); ++r)
+                rows << filter.index(r, JournalTable::Time).data().toString();
+            return rows;
+        };
+        QCOMPARE(filter.headerData(JournalTable::Verdict, Qt::Horizontal).toString(), QStringLiteral("Verdict"));
+        const V verdicts[] = {V::Ok, V::NoAnswer, V::Ok, V::BadCheck, V::NoAnswer};
+        int n = 0;
+        for (const int size : {3, 2, 5, 9, 1, 4}) {
+            if (n == 5) { // filters set while rows are held, later than at the start
+                filter.setSlotFilter(slot);
+                filter.setVerdictFilter(verdict);
+            }
+            QList<JournalRecord> batch;
+            for (int i = 0; i < size; ++i, ++n)
+                batch << row(n % 3 + 1, verdicts[n % 5], n);
+            table.append(batch);
+            if (n <= 5) {
+                QCOMPARE(filter.rowCount(), table.rowCount());
+                continue;
+            }
+            QCOMPARE(shown(), expected());
+            for (int r = 0; r < filter.rowCount(); ++r) // and back
+                QCOMPARE(filter.mapFromSource(filter.mapToSource(filter.index(r, 1))).row(), r);
+        }
+        table.clear();
+        QCOMPARE(filter.rowCount(), 0);
+        table.append({row(slot == JournalFilter::kAll ? 1 : slot, V::NoAnswer, 99)});
+        QCOMPARE(shown(), expected());
+        QVERIFY(!shown().isEmpty() || verdict == int(V::Ok));
+    }
+
     // Newest at the bottom, followed; scrolled up, the view stays put, counts what came, and the
     // button brings it back down. A full ring drops its oldest rows without moving what is read.
     void viewFollowsUnlessScrolledUp()
@@ -348,6 +416,23 @@ private slots:
         const QImage changed = drawn->viewport()->grab().toImage();
         QVERIFY(changed != first);
         QCOMPARE(changed, anew->viewport()->grab().toImage());
+
+        // Below the last row and right of the last column, the view's own base, as the window shows it.
+        drawn->show();
+        QVERIFY(QTest::qWaitForWindowExposed(drawn.get()));
+        model.setRowCount(3);
+        for (int column = 0; column < 4; ++column)
+            drawn->setColumnWidth(column, 60);
+        auto pixel = [&](int x, int y) { // in the viewport; the view lays itself out in the event loop
+            const QPoint at = drawn->viewport()->mapTo(drawn.get(), QPoint(x, y));
+            return drawn->screen()->grabWindow(drawn->winId()).toImage().pixel(at);
+        };
+        // Where the frames' tinted cells were drawn before.
+        const QRgb base = drawn->viewport()->palette().color(QPalette::Base).rgb();
+        const int line = drawn->rowHeight(0);
+        QTRY_COMPARE(pixel(220, 7 * line + line / 2), base); // below the last row
+        QTRY_COMPARE(pixel(300, line / 2), base);            // right of the last column
+        QCOMPARE(pixel(drawn->columnViewportPosition(2) + 2, 2), verdictTint(V::Ok, QGuiApplication::palette()).rgb());
     }
 
     // Its scroll bar too, wherever the handle stands and when it moves.
