@@ -36,7 +36,7 @@ namespace {
 // whatever its size, so a busy bus is shown a few times a second (as soon as a batch has gathered)
 // and a slow one a little more than once a second; a crash takes at most a second from the file.
 constexpr qint64 kBusEarliestMs = 250;
-constexpr qint64 kBusDueMs = 900;     // with the next row after this, whatever the batch
+constexpr qint64 kBusDueMs = 950;     // with the next row after this, whatever the batch
 constexpr qint64 kBusLatestMs = 1000; // by the timer, when no more rows come
 constexpr qsizetype kBusBatchRows = 32;
 

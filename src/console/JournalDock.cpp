@@ -458,6 +458,14 @@ JournalDock::JournalDock(QWidget* parent) : QDockWidget(tr("Journal"), parent), 
     connect(clear, &QPushButton::clicked, &m_table, &JournalTable::clear);
     connect(m_newRows, &QPushButton::clicked, this, &JournalDock::scrollToNewest);
     connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, &JournalDock::scrolled);
+    // New rows make room for themselves when the view lays them out, in the event loop: following,
+    // the view goes to the newest row then, rather than laying the rows out at once to get there
+    // (and again in the event loop). Nothing to do while the view is closed: it goes to the newest
+    // row when it opens.
+    connect(m_view->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        if (m_follow && !m_dropping && isVisible())
+            m_view->verticalScrollBar()->setValue(maximum);
+    });
     connect(&m_filter, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
         if (!m_refiltering)
             rowsShown(last - first + 1);
@@ -537,8 +545,10 @@ void JournalDock::showEvent(QShowEvent* event)
 void JournalDock::rowsShown(int count)
 {
     if (m_follow) {
-        // Nothing to draw while the view is closed; it goes to the newest row when it opens.
-        if (isVisible())
+        // The view goes down when it has laid the rows out (see the constructor), unless it was
+        // moved meanwhile: to the operator's current row, as the oldest rows left.
+        QScrollBar* bar = m_view->verticalScrollBar();
+        if (isVisible() && bar->value() < bar->maximum())
             m_view->scrollToBottom();
         return;
     }

@@ -44,6 +44,7 @@ qsizetype Journal::flush()
     if (m_pending.isEmpty())
         return 0;
     const auto kept = std::exchange(m_pending, {});
+    m_pending.reserve(kept.size()); // the next batch is likely the same size
     // The attempts' times are the exchange clock's: one reading of both clocks places them all in
     // the day.
     const double clockNow = m_clock.now();
