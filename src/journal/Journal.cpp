@@ -17,6 +17,11 @@ void Journal::attemptFinished(const AttemptRecord& attempt)
     if (m_sinks.empty())
         return; // nobody reads the journal: nothing is kept
     m_pending.append(attempt);
+    // The reply may share a read buffer far larger than itself (the link's): at full polling speed
+    // a batch of those would hold tens of megabytes until the flush. Kept at its own size.
+    QByteArray& reply = std::get<AttemptRecord>(m_pending.last()).reply;
+    if (reply.capacity() > reply.size() + 64)
+        reply = QByteArray(reply.constData(), reply.size());
     if (onKept)
         onKept(m_pending.size());
 }
