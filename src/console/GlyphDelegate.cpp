@@ -192,7 +192,6 @@ void GlyphDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     }
     auto* drawn = new QPixmap(cell.rect.size() * ratio);
     drawn->setDevicePixelRatio(ratio);
-    drawn->fill(under);
     {
         QPainter p(drawn);
         drawCell(&p, cell, QPoint(0, 0));

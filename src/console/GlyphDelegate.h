@@ -64,8 +64,8 @@ private:
                               k.ratio);
         }
     };
-    static constexpr qsizetype kPictureBytes = 8 * 1024 * 1024;
-    static constexpr qsizetype kTrialBytes = 1024 * 1024;
+    static constexpr qsizetype kPictureBytes = 3 * 1024 * 1024; // a 32-slot journal needs about half
+    static constexpr qsizetype kTrialBytes = 256 * 1024;
 
     QList<int> m_fleeting;
     mutable QList<Glyphs> m_fonts; // the few fonts a table uses

@@ -30,7 +30,10 @@ JournalTable::JournalTable(int capacity, QObject* parent)
 JournalTable::Row JournalTable::compact(const JournalRecord& r)
 {
     Row row;
-    row.time = r.time;
+    if (r.time.isValid()) {
+        row.msecs = r.time.toMSecsSinceEpoch();
+        row.offset = r.time.offsetFromUtc();
+    }
     row.address = r.address;
     row.function = r.function;
     row.detail = r.detail;
@@ -67,7 +70,11 @@ void JournalTable::append(const QList<JournalRecord>& records)
     beginInsertRows({}, m_size, m_size + incoming - 1);
     for (qsizetype i = skip; i < records.size(); ++i) {
         if (static_cast<int>(m_ring.size()) < m_capacity) {
-            m_ring.push_back(compact(records[i])); // not yet round: the head is still the first place
+            // Not yet round: the head is still the first place. Grown by doubling up to the capacity,
+            // never past it.
+            if (m_ring.size() == m_ring.capacity())
+                m_ring.reserve(std::min(std::max<size_t>(64, 2 * m_ring.capacity()), static_cast<size_t>(m_capacity)));
+            m_ring.push_back(compact(records[i]));
         } else {
             m_ring[(m_head + static_cast<size_t>(m_size)) % m_ring.size()] = compact(records[i]);
         }
@@ -85,11 +92,18 @@ void JournalTable::clear()
     endResetModel();
 }
 
+QDateTime JournalTable::timeOf(const Row& r)
+{
+    if (r.msecs == Row::kNoTime)
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(r.msecs, Qt::OffsetFromUTC, r.offset);
+}
+
 JournalRecord JournalTable::record(int row) const
 {
     const Row& r = at(row);
     JournalRecord out;
-    out.time = r.time;
+    out.time = timeOf(r);
     out.slot = r.slot;
     out.address = r.address;
     out.function = r.function;
@@ -132,8 +146,12 @@ QVariant JournalTable::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         switch (index.column()) {
         case Time: {
-            const QTime t = r.time.time();
-            return QString::asprintf("%02d:%02d:%02d.%03d", t.hour(), t.minute(), t.second(), t.msec());
+            if (r.msecs == Row::kNoTime)
+                return QString();
+            constexpr qint64 kDay = 24 * 3600 * 1000;
+            const qint64 ms = ((r.msecs + qint64(r.offset) * 1000) % kDay + kDay) % kDay; // of the day, there
+            return QString::asprintf("%02d:%02d:%02d.%03d", int(ms / 3600000), int(ms / 60000 % 60),
+                                     int(ms / 1000 % 60), int(ms % 1000));
         }
         case Slot:
             return QStringLiteral("#%1").arg(r.slot);
@@ -159,7 +177,7 @@ QVariant JournalTable::data(const QModelIndex& index, int role) const
         return {};
     case Qt::ToolTipRole:
         if (index.column() == Time)
-            return isoTime(r.time);
+            return isoTime(timeOf(r));
         if (index.column() == Detail && !r.detail.isEmpty())
             return r.detail;
         // The whole frame, when the column is too narrow for it.

@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QDockWidget>
 #include <QFont>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -52,7 +53,11 @@ private:
     // A row as it is kept: the frames as bytes in one buffer, the texts shared with the exchange's
     // own (the function name, the address as typed), so that a full ring stays small.
     struct Row {
-        QDateTime time;
+        // When: milliseconds since the epoch, and the offset from UTC then (a QDateTime each would
+        // take a block of memory of its own).
+        static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+        qint64 msecs = kNoTime;
+        qint32 offset = 0;
         QString address;
         QString function;
         QString detail;
@@ -65,6 +70,7 @@ private:
         quint8 verdict = 0;
     };
     static Row compact(const JournalRecord& record);
+    static QDateTime timeOf(const Row& row);
     const Row& at(int row) const { return m_ring[(m_head + static_cast<size_t>(row)) % m_ring.size()]; }
 
     int m_capacity;
