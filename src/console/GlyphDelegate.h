@@ -65,7 +65,7 @@ private:
         }
     };
     static constexpr qsizetype kPictureBytes = 3 * 1024 * 1024; // a 32-slot journal needs about half
-    static constexpr qsizetype kTrialBytes = 2 * 1024 * 1024; // a round of 32 slots fits
+    static constexpr qsizetype kTrialBytes = 2 * 1024 * 1024;   // a round of 32 slots fits
 
     QList<int> m_fleeting;
     mutable QList<Glyphs> m_fonts; // the few fonts a table uses
