@@ -78,7 +78,7 @@ protected:
                         palette().cacheKey(),
                         devicePixelRatioF(),
                         style()};
-        if (m_picture.isNull() || !(look == m_look)) {
+        if (m_picture.isNull() || look != m_look) {
             m_picture = QPixmap(size() * look.ratio);
             m_picture.setDevicePixelRatio(look.ratio);
             m_picture.fill(Qt::transparent);

@@ -35,6 +35,13 @@ void appendPlainField(QByteArray& row, QStringView text)
         *out++ = static_cast<char>(c.unicode());
 }
 
+// millisecondsText() as the file's bytes, without making a QString first.
+void appendMilliseconds(QByteArray& row, double ms)
+{
+    if (!std::isnan(ms))
+        row += QByteArray::number(ms, 'f', 1);
+}
+
 } // namespace
 
 QByteArray csvField(const QString& text)
@@ -79,11 +86,9 @@ QByteArray journalCsvRow(const JournalRecord& r)
     row += ',';
     appendPlainField(row, r.received);
     row += ',';
-    if (!std::isnan(r.firstByteMs))
-        row += QByteArray::number(r.firstByteMs, 'f', 1);
+    appendMilliseconds(row, r.firstByteMs);
     row += ',';
-    if (!std::isnan(r.replyMs))
-        row += QByteArray::number(r.replyMs, 'f', 1);
+    appendMilliseconds(row, r.replyMs);
     row += ',';
     row += verdictNameLatin1(r.verdict);
     row += ',';
