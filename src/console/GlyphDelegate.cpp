@@ -65,19 +65,12 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override
     {
-        if (underMouse() || isSliderDown() || mouseGrabber() == this) {
+        if (drawnAsUsual()) {
             QScrollBar::paintEvent(event);
             return;
         }
         QStyleOptionSlider option;
-        initStyleOption(&option);
-        option.subControls = QStyle::SC_All;
-        const Look look{size(),
-                        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
-                        static_cast<int>(option.state),
-                        palette().cacheKey(),
-                        devicePixelRatioF(),
-                        style()};
+        const Look look = lookNow(option);
         if (m_picture.isNull() || look != m_look) {
             m_picture = QPixmap(size() * look.ratio);
             m_picture.setDevicePixelRatio(look.ratio);
@@ -87,6 +80,16 @@ protected:
             m_look = look;
         }
         QPainter(this).drawPixmap(0, 0, m_picture);
+    }
+
+    // A new range or value that leaves the bar looking as its picture shows (the handle at its
+    // smallest, at the bottom, batch after batch) has nothing to draw again.
+    void sliderChange(SliderChange change) override
+    {
+        QStyleOptionSlider option;
+        if (!m_picture.isNull() && !drawnAsUsual() && lookNow(option) == m_look)
+            return;
+        QScrollBar::sliderChange(change);
     }
 
 private:
@@ -100,6 +103,21 @@ private:
         const QStyle* style = nullptr;
         friend bool operator==(const Look&, const Look&) = default;
     };
+
+    bool drawnAsUsual() const { return underMouse() || isSliderDown() || mouseGrabber() == this; }
+
+    Look lookNow(QStyleOptionSlider& option) const
+    {
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        return {size(),
+                style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                static_cast<int>(option.state),
+                palette().cacheKey(),
+                devicePixelRatioF(),
+                style()};
+    }
+
     Look m_look;
     QPixmap m_picture;
 };

@@ -454,7 +454,13 @@ private slots:
             plain.setRange(bar->minimum(), bar->maximum());
             plain.setPageStep(bar->pageStep());
             plain.setValue(value);
-            QCOMPARE(bar->grab().toImage(), plain.grab().toImage());
+            const QImage expected = plain.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(bar->grab().toImage().convertToFormat(QImage::Format_RGB32), expected);
+            // And in the window's own pixels, drawn (or left as they were) by the move alone.
+            const QRect at(bar->mapTo(&view, QPoint(0, 0)), bar->size());
+            QTRY_COMPARE(
+                view.screen()->grabWindow(view.winId()).toImage().copy(at).convertToFormat(QImage::Format_RGB32),
+                expected);
         }
     }
 
