@@ -86,8 +86,9 @@ public slots:
     void saveCommandFile();
 
     // Hands the journal's new rows to the view, the file and the reply colours, and redraws the
-    // counters if they changed. A timer does it a few times a second, so that polling never waits
-    // for drawing or the disk.
+    // counters if they changed. A timer does it about once a second (the view takes its rows at its
+    // own pace), so that polling never waits for drawing or the disk; called here, the view shows
+    // every row at once.
     void flushBus();
     void exportJournal();
     // Starts a new journal file or closes the one being written, and remembers the choice.
@@ -116,6 +117,8 @@ private:
     QAction* buttonAction(Field button, const QString& text, const QKeySequence& key, const QString& name);
     void drawCommandStates();
     void journalProblem(const QString& problem);
+    // all: the view takes its rows now as well.
+    void flushBusRows(bool all);
     // Tints one slot's reply boxes by its last verdict, or gives them their usual colour back.
     void drawReplyMarks(int slot);
     // The tooltip of a reply box with its slot's last verdict; false when it has none to show.

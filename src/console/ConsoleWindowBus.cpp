@@ -67,7 +67,7 @@ ConsoleWindow::Bus::~Bus()
     journal.onKept = nullptr;
     journal.removeSink(this);
     if (journalDock)
-        journal.removeSink(&journalDock->table());
+        journal.removeSink(&journalDock->feed());
     writer.onFailure = nullptr;
 }
 
@@ -257,7 +257,7 @@ void ConsoleWindow::watchBus(Journal& journal, Health& health, JournalWriter& wr
     m_viewMenu->menuAction()->setVisible(true);
     m_exportAction->setEnabled(true);
 
-    journal.addSink(&bus.journalDock->table());
+    journal.addSink(&bus.journalDock->feed());
     journal.addSink(&bus);
     writer.onFailure = [this](const QString& problem) { journalProblem(problem); };
     // A flush that is due is posted, to run at the event loop's next pass: while polling, that pass
@@ -265,7 +265,7 @@ void ConsoleWindow::watchBus(Journal& journal, Health& health, JournalWriter& wr
     // takes the last rows once polling has stopped.
     bus.sinceFlush.start();
     bus.lastRows.setSingleShot(true);
-    connect(&bus.lastRows, &QTimer::timeout, this, &ConsoleWindow::flushBus);
+    connect(&bus.lastRows, &QTimer::timeout, this, [this] { flushBusRows(false); });
     journal.onKept = [this](qsizetype pending) {
         Bus& b = *m_bus;
         if (b.flushPosted)
@@ -273,7 +273,8 @@ void ConsoleWindow::watchBus(Journal& journal, Health& health, JournalWriter& wr
         const qint64 age = b.sinceFlush.elapsed();
         if ((pending >= kBusBatchRows && age >= kBusEarliestMs) || age >= kBusDueMs) {
             b.flushPosted = true;
-            QMetaObject::invokeMethod(this, &ConsoleWindow::flushBus, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { flushBusRows(false); }, Qt::QueuedConnection);
         } else if (!b.lastRows.isActive()) {
             b.lastRows.start(static_cast<int>(kBusLatestMs - age));
         }
@@ -317,12 +318,19 @@ void ConsoleWindow::restoreLayout()
 
 void ConsoleWindow::flushBus()
 {
+    flushBusRows(true);
+}
+
+void ConsoleWindow::flushBusRows(bool all)
+{
     if (!m_bus)
         return;
     m_bus->flushPosted = false;
     m_bus->sinceFlush.restart();
     m_bus->lastRows.stop();
     m_bus->journal.flush();
+    if (all)
+        m_bus->journalDock->showWaitingRows();
     for (int slot = 0; slot < ConsoleModel::kSlots; ++slot) {
         if (m_bus->changed[static_cast<size_t>(slot)]) {
             m_bus->changed[static_cast<size_t>(slot)] = false;

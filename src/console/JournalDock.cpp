@@ -473,7 +473,13 @@ JournalDock::JournalDock(QWidget* parent) : QDockWidget(tr("Journal"), parent), 
 
     connect(m_slotChoice, &QComboBox::currentIndexChanged, this, &JournalDock::filterChanged);
     connect(m_verdictChoice, &QComboBox::currentIndexChanged, this, &JournalDock::filterChanged);
-    connect(clear, &QPushButton::clicked, &m_table, &JournalTable::clear);
+    // The rows still waiting came before the click: they go too.
+    connect(clear, &QPushButton::clicked, this, [this] {
+        m_waiting.clear();
+        m_table.clear();
+    });
+    m_showTimer.setSingleShot(true);
+    connect(&m_showTimer, &QTimer::timeout, this, &JournalDock::showWaitingRows);
     connect(m_newRows, &QPushButton::clicked, this, &JournalDock::scrollToNewest);
     connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, &JournalDock::scrolled);
     // New rows make room for themselves when the view lays them out, in the event loop: following,
@@ -553,9 +559,28 @@ void JournalDock::copySelection()
         QApplication::clipboard()->setText(QString::fromUtf8(text));
 }
 
+void JournalDock::rowsCame(const QList<JournalRecord>& records)
+{
+    m_waiting += records;
+    if (!m_sinceShown.isValid() || m_sinceShown.elapsed() >= kShowEveryMs)
+        showWaitingRows();
+    else if (!m_showTimer.isActive())
+        m_showTimer.start(static_cast<int>(kShowEveryMs - m_sinceShown.elapsed()));
+}
+
+void JournalDock::showWaitingRows()
+{
+    m_showTimer.stop();
+    if (m_waiting.isEmpty())
+        return;
+    m_sinceShown.start();
+    m_table.append(std::exchange(m_waiting, {}));
+}
+
 void JournalDock::showEvent(QShowEvent* event)
 {
     QDockWidget::showEvent(event);
+    showWaitingRows();
     if (m_follow)
         m_view->scrollToBottom();
 }

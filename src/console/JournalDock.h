@@ -5,7 +5,9 @@
 #include <QAbstractProxyModel>
 #include <QAbstractTableModel>
 #include <QDockWidget>
+#include <QElapsedTimer>
 #include <QFont>
+#include <QTimer>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -127,6 +129,15 @@ public:
     explicit JournalDock(QWidget* parent = nullptr);
 
     JournalTable& table() { return m_table; }
+    // Where the journal's rows come in: they go to the table at most every kShowEveryMs while they
+    // keep coming (each batch laid out and drawn costs about the same whatever its size, and a view
+    // following a busy bus faster than that cannot be read anyway); one that comes after a quiet
+    // spell is shown at once.
+    JournalSink& feed() { return m_feed; }
+    static constexpr int kShowEveryMs = 2000;
+    // Shows the rows that came in since the table last took some, now.
+    void showWaitingRows();
+    qsizetype waitingRows() const { return m_waiting.size(); }
     QTableView* view() const { return m_view; }
     // Whether the view keeps the newest row in sight.
     bool following() const { return m_follow; }
@@ -144,11 +155,21 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    struct Feed final : JournalSink {
+        explicit Feed(JournalDock& d) : dock(d) {}
+        void append(const QList<JournalRecord>& records) override { dock.rowsCame(records); }
+        JournalDock& dock;
+    };
+    void rowsCame(const QList<JournalRecord>& records);
     void rowsShown(int count);
     void scrolled(int value);
     void filterChanged();
 
     JournalTable m_table;
+    Feed m_feed{*this};
+    QList<JournalRecord> m_waiting;
+    QElapsedTimer m_sinceShown;
+    QTimer m_showTimer;
     JournalFilter m_filter;
     QTableView* m_view;
     QComboBox* m_slotChoice;

@@ -523,14 +523,15 @@ private slots:
                  verdictTint(V::Ok, QGuiApplication::palette()));
     }
 
-    // Rows reach the views without anyone calling for them: a batch as soon as it has gathered, the
-    // last rows once polling stops.
+    // Rows reach the views without anyone calling for them: a batch as soon as it has gathered (the
+    // file, the reply colours), the view at its own pace, the last rows once polling stops.
     void rowsArriveByThemselves()
     {
         BusConsole c;
         c.script();
         c.polling.CmdSend_Click();
         QCOMPARE(c.journalView().table().rowCount(), 0);
+        // After a quiet spell the view shows a batch as soon as it goes.
         QTRY_COMPARE_WITH_TIMEOUT(c.journalView().table().rowCount(), 3, 3000);
 
         QTest::qWait(300);
@@ -538,7 +539,44 @@ private slots:
             c.tick(slot);
         c.polling.CmdSend_Click(); // 32 rows: a batch
         QCoreApplication::processEvents();
-        QCOMPARE(c.journalView().table().rowCount(), 3 + 32);
+        QCOMPARE(c.stack.journal.pending(), 0);
+        // Rows that keep coming wait for the view's turn, then come in one go.
+        QCOMPARE(c.journalView().table().rowCount(), 3);
+        QCOMPARE(c.journalView().waitingRows(), 32);
+        QTRY_COMPARE_WITH_TIMEOUT(c.journalView().table().rowCount(), 3 + 32, JournalDock::kShowEveryMs + 1000);
+        QCOMPARE(c.journalView().waitingRows(), 0);
+    }
+
+    // Rows waiting for the view's turn are shown when the view opens and when the window flushes
+    // (the export, the tests); Clear drops them with the rest, as they came before it.
+    void waitingRowsFollowTheView()
+    {
+        BusConsole c;
+        JournalDock& dock = c.journalView();
+        JournalRecord r;
+        r.slot = 1;
+        r.address = QStringLiteral("10");
+        dock.feed().append({r});
+        QCOMPARE(dock.table().rowCount(), 1);
+        dock.feed().append({r, r});
+        QCOMPARE(dock.table().rowCount(), 1);
+        QCOMPARE(dock.waitingRows(), 2);
+
+        c.showAt1280x800();
+        dock.show();
+        QCOMPARE(dock.table().rowCount(), 3);
+        QCOMPARE(dock.waitingRows(), 0);
+
+        dock.feed().append({r});
+        QCOMPARE(dock.waitingRows(), 1);
+        c.window.flushBus();
+        QCOMPARE(dock.table().rowCount(), 4);
+
+        dock.feed().append({r});
+        QCOMPARE(dock.waitingRows(), 1);
+        dock.findChild<QPushButton*>(QStringLiteral("JournalClear"))->click();
+        QCOMPARE(dock.table().rowCount(), 0);
+        QCOMPARE(dock.waitingRows(), 0);
     }
 
     // View → Write journal to file: one file per start, in the chosen folder, remembered in the
