@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <optional>
 
 using namespace tarvo;
@@ -31,6 +32,7 @@ struct Settings {
     long attempts = 1'000'000;
     QList<bool> delays; // true: the console's default delays
     QList<int> setups;  // indexes into setups(), in order
+    int toggled = 0;    // segments of the toggled run, each way (0: no such run)
     QString simPath;
 };
 
@@ -148,6 +150,148 @@ Figures runConsole(const Endpoint& ep, const Settings& st, bool defaults, const 
     return f;
 }
 
+QString ratio(double value, double base)
+{
+    return base > 0 && !std::isnan(value) && !std::isnan(base) ? QString::number(value / base * 100, 'f', 1) + "%"
+                                                               : QStringLiteral("-");
+}
+
+// A stretch of the toggled run: the Journal dock open and the file on, or both off.
+struct Segment {
+    bool on = false;
+    long exchanges = 0;
+    double cpu = 0;
+    double wall = 0;
+    double cpuPerExchangeMs() const { return exchanges > 0 ? cpu * 1000 / static_cast<double>(exchanges) : NAN; }
+};
+
+// One polling run at the console's default delays, its bus views wired as the program wires them,
+// in which the Journal dock and the journal file are turned on together and off together, stretch
+// by stretch: on, off, off, on, on, off... Runs of separate windows minutes apart differ by a third
+// on a shared machine; stretches of one run, seconds apart, share its machine. The first two
+// stretches, one each way, fill the window's caches and are not counted.
+QList<Segment> runToggled(const Endpoint& ep, const Settings& st)
+{
+    QTemporaryDir dir;
+    ConsoleSeams seams;
+    Stack stack({seams.clock, seams.pump, seams.trace, seams.prompter, nullptr, {}});
+    setUpPolling(stack.model, ep, st.controllers, true);
+    JournalWriter writer(stack.journal);
+    stack.model.ini.journal.folder = dir.path();
+    ConsoleWindow window(stack.model, seams.prompter);
+    window.watchBus(stack.journal, stack.health, writer);
+    window.resize(1280, 800);
+    window.show();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    Counter counter;
+    stack.engine.addObserver(&counter);
+    const auto onAt = [](int k) { return k % 4 == 0 || k % 4 == 3; };
+    const int warmUp = 2;
+    const int total = warmUp + 2 * st.toggled;
+    QList<Segment> out;
+    int k = 0;
+    Segment now;
+    long exchanges0 = 0;
+    double cpu0 = 0;
+    double wall0 = 0;
+    QTimer next;
+    next.setSingleShot(true);
+    bool measuring = false;
+    // Each stretch: turned on or off, a second to settle (the dock laid out and drawn whole, or the
+    // window without it), then measured. What turning costs once is no part of the cost per exchange.
+    const auto step = [&] {
+        if (!measuring) {
+            measuring = true;
+            exchanges0 = counter.replies;
+            cpu0 = cpuSeconds();
+            wall0 = seams.clock.now();
+            next.start(static_cast<int>(st.seconds * 1000));
+            return;
+        }
+        measuring = false;
+        now.exchanges = counter.replies - exchanges0;
+        now.cpu = cpuSeconds() - cpu0;
+        now.wall = seams.clock.now() - wall0;
+        std::fprintf(stderr, "tarvo-bench-journal:   stretch %d, %s: %.1f exchanges/s, %.4f ms CPU per exchange%s\n",
+                     k + 1, now.on ? "Journal open, file on" : "Journal closed, no file",
+                     static_cast<double>(now.exchanges) / now.wall, now.cpuPerExchangeMs(),
+                     k < warmUp ? " (warm-up)" : "");
+        if (k >= warmUp)
+            out << now;
+        if (++k == total) {
+            stack.polling.CmdStop_Click();
+            return;
+        }
+        now = Segment{onAt(k)};
+        window.journalDock()->setVisible(now.on);
+        window.setJournalToFile(now.on);
+        next.start(1000);
+    };
+    QObject::connect(&next, &QTimer::timeout, step);
+    now = Segment{onAt(0)};
+    window.journalDock()->setVisible(now.on);
+    window.setJournalToFile(now.on);
+    next.start(1000);
+    stack.polling.CmdStart_Click();
+    window.setJournalToFile(false);
+    stack.engine.removeObserver(&counter);
+    return out;
+}
+
+// The toggled run's figures: the stretches summed each way, and the spread of the pairs (each
+// stretch with the next, one of each way).
+void sayToggled(const Settings& st, const QList<Segment>& segments)
+{
+    Segment on{true};
+    Segment off{false};
+    QList<double> pairs;
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        Segment& sum = segments[i].on ? on : off;
+        sum.exchanges += segments[i].exchanges;
+        sum.cpu += segments[i].cpu;
+        sum.wall += segments[i].wall;
+        if (i % 2 == 1) {
+            const Segment& a = segments[i - 1].on ? segments[i - 1] : segments[i];
+            const Segment& b = segments[i - 1].on ? segments[i] : segments[i - 1];
+            pairs << a.cpuPerExchangeMs() / b.cpuPerExchangeMs();
+        }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    const auto median = [&] {
+        const qsizetype n = pairs.size();
+        return n == 0 ? NAN : n % 2 == 1 ? pairs[n / 2] : (pairs[n / 2 - 1] + pairs[n / 2]) / 2;
+    };
+    const auto pctOf = [](double r) {
+        return std::isnan(r) ? QStringLiteral("-") : QString::number(r * 100, 'f', 1) + "%";
+    };
+    say(QStringLiteral(
+            "One run of the same window at 50 / 1 (%1 controllers, TCP), the Journal dock and the journal file "
+            "turned on together and off together by turns (on, off, off, on...), each stretch measured for %2 s "
+            "after a second to settle; %3 stretches each way, after one each way to warm up:\n")
+            .arg(st.controllers)
+            .arg(st.seconds)
+            .arg(st.toggled));
+    say(QStringLiteral("| stretches | exchanges/s | console CPU | CPU per exchange (ms) | against closed / off |"));
+    say(QStringLiteral("|---|---|---|---|---|"));
+    for (const Segment* s : {&off, &on}) {
+        say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 |")
+                .arg(s->on ? QStringLiteral("Journal open, journal file on")
+                           : QStringLiteral("Journal closed, no file"))
+                .arg(s->wall > 0 ? static_cast<double>(s->exchanges) / s->wall : 0, 0, 'f', 1)
+                .arg(pct(s->wall > 0 ? s->cpu / s->wall : 0), ms(s->cpuPerExchangeMs()),
+                     ratio(s->cpuPerExchangeMs(), off.cpuPerExchangeMs())));
+    }
+    say(QStringLiteral(
+            "\nThe %1 pairs of neighbouring stretches, CPU per exchange open / closed: median %2, from %3 to %4.")
+            .arg(pairs.size())
+            .arg(pctOf(median()), pctOf(pairs.isEmpty() ? NAN : pairs.first()),
+                 pctOf(pairs.isEmpty() ? NAN : pairs.last())));
+}
+
 bool parse(const QCoreApplication& app, Settings& st)
 {
     QCommandLineParser p;
@@ -179,7 +323,14 @@ bool parse(const QCoreApplication& app, Settings& st)
                                   QStringLiteral("list"), QStringLiteral("1,2,3,4"));
     const QCommandLineOption sim(QStringLiteral("sim"), QStringLiteral("tarvo-sim to use."), QStringLiteral("path"),
                                  QStringLiteral(TARVO_SIM_PATH));
-    p.addOptions({seconds, controllers, repeats, attempts, delays, only, sim});
+    const QCommandLineOption toggled(
+        QStringLiteral("toggled"),
+        QStringLiteral(
+            "Stretches each way of one more run at the default delays, in which the Journal dock and the "
+            "journal file are turned on and off by turns, each stretch measured for --seconds (default 10; 0: no "
+            "such run). With --repeats 0 it is the only run."),
+        QStringLiteral("n"), QStringLiteral("10"));
+    p.addOptions({seconds, controllers, repeats, attempts, delays, only, toggled, sim});
     p.process(app);
 
     bool ok = true;
@@ -190,7 +341,10 @@ bool parse(const QCoreApplication& app, Settings& st)
     if (!ok || st.controllers < 1 || st.controllers > ConsoleModel::kSlots)
         return false;
     st.repeats = p.value(repeats).toInt(&ok);
-    if (!ok || st.repeats < 1)
+    if (!ok || st.repeats < 0)
+        return false;
+    st.toggled = p.value(toggled).toInt(&ok);
+    if (!ok || st.toggled < 0 || (st.repeats == 0 && st.toggled == 0))
         return false;
     st.attempts = p.value(attempts).toLong(&ok);
     if (!ok || st.attempts < 0 || (st.attempts > 0 && st.attempts < 2000))
@@ -210,12 +364,6 @@ bool parse(const QCoreApplication& app, Settings& st)
         return false;
     st.simPath = p.value(sim);
     return true;
-}
-
-QString ratio(double value, double base)
-{
-    return base > 0 && !std::isnan(value) && !std::isnan(base) ? QString::number(value / base * 100, 'f', 1) + "%"
-                                                               : QStringLiteral("-");
 }
 
 } // namespace
@@ -251,42 +399,52 @@ int main(int argc, char** argv)
         memory = runConsole(ep, st, false, full, 0, st.attempts, kProbe);
     }
 
-    say(QStringLiteral("Each run: %1 s of polling %2 controllers over TCP (Modbus ReadBuffer100), TimeOutDelay 1500 "
-                       "ms, the console's window shown at 1280x800 on the offscreen platform; each setup run %3 "
-                       "times, in turn forwards and backwards, figures summed.\n")
-            .arg(st.seconds)
-            .arg(st.controllers)
-            .arg(st.repeats));
-    say(QStringLiteral(
-        "| WaitingDelay / Scan (ms) | setup | exchanges/s | rate against the first setup | console CPU | "
-        "CPU per exchange (ms) | CPU per exchange against the first setup | machine busy |"));
-    say(QStringLiteral("|---|---|---|---|---|---|---|---|"));
-    for (bool defaults : st.delays) {
-        const auto n = static_cast<int>(st.setups.size());
-        QList<Figures> sums(n);
-        for (int r = 0; r < st.repeats; ++r) {
-            for (int k = 0; k < n; ++k) {
-                const int i = r % 2 == 0 ? k : n - 1 - k;
-                const Setup& setup = setups()[st.setups[i]];
-                std::fprintf(stderr, "tarvo-bench-journal: %s, %s, run %d\n", defaults ? "50 / 1" : "0 / 0",
-                             qPrintable(setup.name), r + 1);
-                const Figures f = runConsole(ep, st, defaults, setup, st.seconds);
-                std::fprintf(stderr, "tarvo-bench-journal:   %.1f exchanges/s, %.4f ms CPU per exchange\n", f.rate(),
-                             f.cpuPerExchangeMs());
-                sums[i].add(f);
+    if (st.repeats > 0) {
+        say(QStringLiteral(
+                "Each run: %1 s of polling %2 controllers over TCP (Modbus ReadBuffer100), TimeOutDelay 1500 "
+                "ms, the console's window shown at 1280x800 on the offscreen platform; each setup run %3 "
+                "times, in turn forwards and backwards, figures summed.\n")
+                .arg(st.seconds)
+                .arg(st.controllers)
+                .arg(st.repeats));
+        say(QStringLiteral(
+            "| WaitingDelay / Scan (ms) | setup | exchanges/s | rate against the first setup | console CPU | "
+            "CPU per exchange (ms) | CPU per exchange against the first setup | machine busy |"));
+        say(QStringLiteral("|---|---|---|---|---|---|---|---|"));
+        for (bool defaults : st.delays) {
+            const auto n = static_cast<int>(st.setups.size());
+            QList<Figures> sums(n);
+            for (int r = 0; r < st.repeats; ++r) {
+                for (int k = 0; k < n; ++k) {
+                    const int i = r % 2 == 0 ? k : n - 1 - k;
+                    const Setup& setup = setups()[st.setups[i]];
+                    std::fprintf(stderr, "tarvo-bench-journal: %s, %s, run %d\n", defaults ? "50 / 1" : "0 / 0",
+                                 qPrintable(setup.name), r + 1);
+                    const Figures f = runConsole(ep, st, defaults, setup, st.seconds);
+                    std::fprintf(stderr, "tarvo-bench-journal:   %.1f exchanges/s, %.4f ms CPU per exchange\n",
+                                 f.rate(), f.cpuPerExchangeMs());
+                    sums[i].add(f);
+                }
+            }
+            for (int i = 0; i < n; ++i) {
+                const Figures& f = sums[i];
+                say(QStringLiteral("| %1 | %2. %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
+                        .arg(defaults ? QStringLiteral("50 / 1") : QStringLiteral("0 / 0"))
+                        .arg(st.setups[i] + 1)
+                        .arg(setups()[st.setups[i]].name)
+                        .arg(f.rate(), 0, 'f', 1)
+                        .arg(ratio(f.rate(), sums[0].rate()), pct(f.wall > 0 ? f.cpu / f.wall : 0),
+                             ms(f.cpuPerExchangeMs()), ratio(f.cpuPerExchangeMs(), sums[0].cpuPerExchangeMs()),
+                             pct(f.busy)));
             }
         }
-        for (int i = 0; i < n; ++i) {
-            const Figures& f = sums[i];
-            say(QStringLiteral("| %1 | %2. %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
-                    .arg(defaults ? QStringLiteral("50 / 1") : QStringLiteral("0 / 0"))
-                    .arg(st.setups[i] + 1)
-                    .arg(setups()[st.setups[i]].name)
-                    .arg(f.rate(), 0, 'f', 1)
-                    .arg(ratio(f.rate(), sums[0].rate()), pct(f.wall > 0 ? f.cpu / f.wall : 0),
-                         ms(f.cpuPerExchangeMs()), ratio(f.cpuPerExchangeMs(), sums[0].cpuPerExchangeMs()),
-                         pct(f.busy)));
-        }
+    }
+
+    if (st.toggled > 0) {
+        if (st.repeats > 0)
+            say(QString());
+        std::fprintf(stderr, "tarvo-bench-journal: toggled run, %d stretches each way\n", st.toggled);
+        sayToggled(st, runToggled(ep, st));
     }
 
     if (memory) {
