@@ -50,11 +50,27 @@ JournalTable::Row JournalTable::compact(const JournalRecord& r)
 
 void JournalTable::append(const QList<JournalRecord>& records)
 {
-    if (records.isEmpty())
-        return;
-    // Of a batch larger than the ring, only its newest rows can stay.
+    keep(records);
+    showKept();
+}
+
+void JournalTable::keep(const QList<JournalRecord>& records)
+{
+    // Of more than the ring holds, only the newest rows can stay.
     const qsizetype skip = std::max<qsizetype>(0, records.size() - m_capacity);
-    const int incoming = static_cast<int>(records.size() - skip);
+    if (m_kept.empty())
+        m_kept.reserve(static_cast<size_t>(records.size() - skip));
+    for (qsizetype i = skip; i < records.size(); ++i)
+        m_kept.push_back(compact(records[i]));
+    if (m_kept.size() > static_cast<size_t>(m_capacity))
+        m_kept.erase(m_kept.begin(), m_kept.end() - m_capacity);
+}
+
+void JournalTable::showKept()
+{
+    if (m_kept.empty())
+        return;
+    const int incoming = static_cast<int>(m_kept.size());
     const int leaving = std::max(0, m_size + incoming - m_capacity);
     if (leaving > 0) {
         emit aboutToDropOldest();
@@ -68,23 +84,25 @@ void JournalTable::append(const QList<JournalRecord>& records)
         emit droppedOldest();
     }
     beginInsertRows({}, m_size, m_size + incoming - 1);
-    for (qsizetype i = skip; i < records.size(); ++i) {
+    for (Row& row : m_kept) {
         if (static_cast<int>(m_ring.size()) < m_capacity) {
             // Not yet round: the head is still the first place. Grown by doubling up to the capacity,
             // never past it.
             if (m_ring.size() == m_ring.capacity())
                 m_ring.reserve(std::min(std::max<size_t>(64, 2 * m_ring.capacity()), static_cast<size_t>(m_capacity)));
-            m_ring.push_back(compact(records[i]));
+            m_ring.push_back(std::move(row));
         } else {
-            m_ring[(m_head + static_cast<size_t>(m_size)) % m_ring.size()] = compact(records[i]);
+            m_ring[(m_head + static_cast<size_t>(m_size)) % m_ring.size()] = std::move(row);
         }
         ++m_size;
     }
+    m_kept.clear();
     endInsertRows();
 }
 
 void JournalTable::clear()
 {
+    m_kept.clear();
     beginResetModel();
     m_ring = {};
     m_head = 0;
@@ -473,11 +491,8 @@ JournalDock::JournalDock(QWidget* parent) : QDockWidget(tr("Journal"), parent), 
 
     connect(m_slotChoice, &QComboBox::currentIndexChanged, this, &JournalDock::filterChanged);
     connect(m_verdictChoice, &QComboBox::currentIndexChanged, this, &JournalDock::filterChanged);
-    // The rows still waiting came before the click: they go too.
-    connect(clear, &QPushButton::clicked, this, [this] {
-        m_waiting.clear();
-        m_table.clear();
-    });
+    connect(clear, &QPushButton::clicked, &m_table, &JournalTable::clear); // rows held back too
+
     m_showTimer.setSingleShot(true);
     connect(&m_showTimer, &QTimer::timeout, this, &JournalDock::showWaitingRows);
     connect(m_newRows, &QPushButton::clicked, this, &JournalDock::scrollToNewest);
@@ -561,7 +576,7 @@ void JournalDock::copySelection()
 
 void JournalDock::rowsCame(const QList<JournalRecord>& records)
 {
-    m_waiting += records;
+    m_table.keep(records);
     if (!m_sinceShown.isValid() || m_sinceShown.elapsed() >= kShowEveryMs)
         showWaitingRows();
     else if (!m_showTimer.isActive())
@@ -571,10 +586,10 @@ void JournalDock::rowsCame(const QList<JournalRecord>& records)
 void JournalDock::showWaitingRows()
 {
     m_showTimer.stop();
-    if (m_waiting.isEmpty())
+    if (m_table.keptRows() == 0)
         return;
     m_sinceShown.start();
-    m_table.append(std::exchange(m_waiting, {}));
+    m_table.showKept();
 }
 
 void JournalDock::showEvent(QShowEvent* event)

@@ -31,6 +31,12 @@ public:
     explicit JournalTable(int capacity = kCapacity, QObject* parent = nullptr);
 
     void append(const QList<JournalRecord>& records) override;
+    // Rows held back from the table (made compact already): a view that takes rows at its own pace
+    // keeps them here meanwhile, then shows them in one go.
+    void keep(const QList<JournalRecord>& records);
+    void showKept();
+    qsizetype keptRows() const { return static_cast<qsizetype>(m_kept.size()); }
+    // Forgets every row, those held back too.
     void clear();
     int capacity() const { return m_capacity; }
 
@@ -76,6 +82,7 @@ private:
     const Row& at(int row) const { return m_ring[(m_head + static_cast<size_t>(row)) % m_ring.size()]; }
 
     int m_capacity;
+    std::vector<Row> m_kept; // held back, oldest first
     std::vector<Row> m_ring; // grows to the capacity, then is written round
     size_t m_head = 0;       // where the oldest row is
     int m_size = 0;
@@ -137,7 +144,7 @@ public:
     static constexpr int kShowEveryMs = 2000;
     // Shows the rows that came in since the table last took some, now.
     void showWaitingRows();
-    qsizetype waitingRows() const { return m_waiting.size(); }
+    qsizetype waitingRows() const { return m_table.keptRows(); }
     QTableView* view() const { return m_view; }
     // Whether the view keeps the newest row in sight.
     bool following() const { return m_follow; }
@@ -167,7 +174,6 @@ private:
 
     JournalTable m_table;
     Feed m_feed{*this};
-    QList<JournalRecord> m_waiting;
     QElapsedTimer m_sinceShown;
     QTimer m_showTimer;
     JournalFilter m_filter;

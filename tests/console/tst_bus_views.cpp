@@ -138,20 +138,28 @@ private slots:
     }
 
     // The ring keeps the newest rows in order, whatever the batches' sizes, and gives them back
-    // exactly as they came.
+    // exactly as they came; also when the batches were held back and shown in one go.
     void ringKeepsTheNewestRows_data()
     {
         QTest::addColumn<QList<int>>("batches");
-        QTest::newRow("under capacity") << QList<int>{2, 1};
-        QTest::newRow("exactly full") << QList<int>{3, 2};
-        QTest::newRow("round several times") << QList<int>{4, 1, 3, 2, 1};
-        QTest::newRow("one batch larger than the ring") << QList<int>{2, 12};
+        QTest::addColumn<bool>("heldBack");
+        QTest::newRow("under capacity") << QList<int>{2, 1} << false;
+        QTest::newRow("exactly full") << QList<int>{3, 2} << false;
+        QTest::newRow("round several times") << QList<int>{4, 1, 3, 2, 1} << false;
+        QTest::newRow("one batch larger than the ring") << QList<int>{2, 12} << false;
+        QTest::newRow("held back") << QList<int>{2, 1} << true;
+        QTest::newRow("held back, more than the ring") << QList<int>{3, 4, 2} << true;
     }
     void ringKeepsTheNewestRows()
     {
         QFETCH(QList<int>, batches);
+        QFETCH(bool, heldBack);
         JournalTable table(5);
         QList<JournalRecord> all;
+        if (heldBack) { // one row shown before
+            all << row(1, V::Ok);
+            table.append(all);
+        }
         const V verdicts[] = {V::Ok, V::BadCheck, V::NoAnswer, V::Error, V::NoReplyExpected, V::Stopped};
         for (int size : batches) {
             QList<JournalRecord> batch;
@@ -159,7 +167,16 @@ private slots:
                 batch << row(static_cast<int>(all.size() % 32) + 1, verdicts[all.size() % 6],
                              static_cast<int>(all.size()));
             all += batch;
-            table.append(batch);
+            if (heldBack)
+                table.keep(batch);
+            else
+                table.append(batch);
+        }
+        if (heldBack) {
+            QCOMPARE(table.rowCount(), 1);
+            QCOMPARE(table.keptRows(), std::min<qsizetype>(all.size() - 1, 5));
+            table.showKept();
+            QCOMPARE(table.keptRows(), 0);
         }
         const QList<JournalRecord> kept = all.mid(std::max<qsizetype>(0, all.size() - 5));
         QCOMPARE(table.rowCount(), kept.size());
