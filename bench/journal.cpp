@@ -409,8 +409,11 @@ int main(int argc, char** argv)
                 .arg(st.repeats));
         say(QStringLiteral(
             "| WaitingDelay / Scan (ms) | setup | exchanges/s | rate against the first setup | console CPU | "
-            "CPU per exchange (ms) | CPU per exchange against the first setup | machine busy |"));
-        say(QStringLiteral("|---|---|---|---|---|---|---|---|"));
+            "CPU per exchange (ms) | CPU per exchange against the first setup | against the second (docks "
+            "closed, no file) | machine busy |"));
+        say(QStringLiteral("|---|---|---|---|---|---|---|---|---|"));
+        // The second setup, if it ran: the console as it runs with the docks closed and no file.
+        const qsizetype closed = st.setups.indexOf(1);
         for (bool defaults : st.delays) {
             const auto n = static_cast<int>(st.setups.size());
             QList<Figures> sums(n);
@@ -428,14 +431,16 @@ int main(int argc, char** argv)
             }
             for (int i = 0; i < n; ++i) {
                 const Figures& f = sums[i];
-                say(QStringLiteral("| %1 | %2. %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
+                say(QStringLiteral("| %1 | %2. %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 |")
                         .arg(defaults ? QStringLiteral("50 / 1") : QStringLiteral("0 / 0"))
                         .arg(st.setups[i] + 1)
                         .arg(setups()[st.setups[i]].name)
                         .arg(f.rate(), 0, 'f', 1)
                         .arg(ratio(f.rate(), sums[0].rate()), pct(f.wall > 0 ? f.cpu / f.wall : 0),
                              ms(f.cpuPerExchangeMs()), ratio(f.cpuPerExchangeMs(), sums[0].cpuPerExchangeMs()),
-                             pct(f.busy)));
+                             closed < 0 ? QStringLiteral("-")
+                                        : ratio(f.cpuPerExchangeMs(), sums[closed].cpuPerExchangeMs()))
+                        .arg(pct(f.busy)));
             }
         }
     }
