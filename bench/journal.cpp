@@ -97,34 +97,44 @@ struct Figures {
     double cpuPerExchangeMs() const { return exchanges > 0 ? cpu * 1000 / static_cast<double>(exchanges) : NAN; }
 };
 
-// One polling run of the console as the program wires it (src/app/main.cpp), until `seconds` have
-// passed or, for the memory run, `stopAfter` attempts were made (memory read after `probe` and then).
+// The console as the program wires it (src/app/main.cpp), polling the simulator, its window shown
+// as the setup says and laid out and drawn once before any clock starts.
+struct Console {
+    Console(const Endpoint& ep, const Settings& st, bool defaults, const Setup& setup)
+    {
+        setUpPolling(stack.model, ep, st.controllers, defaults);
+        if (setup.views) {
+            writer.emplace(stack.journal);
+            stack.model.ini.journal.folder = dir.path();
+            stack.model.ini.journal.toFile = setup.file;
+            window.watchBus(stack.journal, stack.health, *writer);
+        }
+        window.resize(1280, 800);
+        window.show();
+        if (setup.journal)
+            window.journalDock()->show();
+        if (setup.controllers)
+            window.controllersDock()->show();
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 300)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    QTemporaryDir dir;
+    ConsoleSeams seams;
+    Stack stack{{seams.clock, seams.pump, seams.trace, seams.prompter, nullptr, {}}};
+    std::optional<JournalWriter> writer;
+    ConsoleWindow window{stack.model, seams.prompter};
+};
+
+// One polling run of the console, until `seconds` have passed or, for the memory run, `stopAfter`
+// attempts were made (memory read after `probe` and then).
 Figures runConsole(const Endpoint& ep, const Settings& st, bool defaults, const Setup& setup, double seconds,
                    long stopAfter = 0, long probe = 0)
 {
-    QTemporaryDir dir;
-    ConsoleSeams seams;
-    Stack stack({seams.clock, seams.pump, seams.trace, seams.prompter, nullptr, {}});
-    setUpPolling(stack.model, ep, st.controllers, defaults);
-    std::optional<JournalWriter> writer;
-    ConsoleWindow window(stack.model, seams.prompter);
-    if (setup.views) {
-        writer.emplace(stack.journal);
-        stack.model.ini.journal.folder = dir.path();
-        stack.model.ini.journal.toFile = setup.file;
-        window.watchBus(stack.journal, stack.health, *writer);
-    }
-    window.resize(1280, 800);
-    window.show();
-    if (setup.journal)
-        window.journalDock()->show();
-    if (setup.controllers)
-        window.controllersDock()->show();
-    // Let the window lay itself out and draw before the clock starts.
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 300)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    Console console(ep, st, defaults, setup);
+    Stack& stack = console.stack;
+    ConsoleWindow& window = console.window;
 
     Figures f;
     Counter counter;
@@ -134,7 +144,7 @@ Figures runConsole(const Endpoint& ep, const Settings& st, bool defaults, const 
             stack.polling.CmdStop_Click();
     };
     stack.engine.addObserver(&counter);
-    const TimedRun run = timeStart(stack.polling, seams.clock, stopAfter > 0 ? 0 : seconds);
+    const TimedRun run = timeStart(stack.polling, console.seams.clock, stopAfter > 0 ? 0 : seconds);
     f.wall = run.wall;
     f.cpu = run.cpu;
     f.busy = run.busy;
@@ -172,20 +182,10 @@ struct Segment {
 // stretches, one each way, fill the window's caches and are not counted.
 QList<Segment> runToggled(const Endpoint& ep, const Settings& st)
 {
-    QTemporaryDir dir;
-    ConsoleSeams seams;
-    Stack stack({seams.clock, seams.pump, seams.trace, seams.prompter, nullptr, {}});
-    setUpPolling(stack.model, ep, st.controllers, true);
-    JournalWriter writer(stack.journal);
-    stack.model.ini.journal.folder = dir.path();
-    ConsoleWindow window(stack.model, seams.prompter);
-    window.watchBus(stack.journal, stack.health, writer);
-    window.resize(1280, 800);
-    window.show();
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 300)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    Console console(ep, st, true, setups()[1]); // wired, the docks closed, no file
+    Stack& stack = console.stack;
+    ConsoleWindow& window = console.window;
+    const SteadyClock& clock = console.seams.clock;
 
     Counter counter;
     stack.engine.addObserver(&counter);
@@ -208,14 +208,14 @@ QList<Segment> runToggled(const Endpoint& ep, const Settings& st)
             measuring = true;
             exchanges0 = counter.replies;
             cpu0 = cpuSeconds();
-            wall0 = seams.clock.now();
+            wall0 = clock.now();
             next.start(static_cast<int>(st.seconds * 1000));
             return;
         }
         measuring = false;
         now.exchanges = counter.replies - exchanges0;
         now.cpu = cpuSeconds() - cpu0;
-        now.wall = seams.clock.now() - wall0;
+        now.wall = clock.now() - wall0;
         std::fprintf(stderr, "tarvo-bench-journal:   stretch %d, %s: %.1f exchanges/s, %.4f ms CPU per exchange%s\n",
                      k + 1, now.on ? "Journal open, file on" : "Journal closed, no file",
                      static_cast<double>(now.exchanges) / now.wall, now.cpuPerExchangeMs(),
