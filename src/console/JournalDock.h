@@ -144,7 +144,6 @@ public:
     static constexpr int kShowEveryMs = 2000;
     // Shows the rows that came in since the table last took some, now.
     void showWaitingRows();
-    qsizetype waitingRows() const { return m_table.keptRows(); }
     QTableView* view() const { return m_view; }
     // Whether the view keeps the newest row in sight.
     bool following() const { return m_follow; }

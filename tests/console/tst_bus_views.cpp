@@ -559,9 +559,9 @@ private slots:
         QCOMPARE(c.stack.journal.pending(), 0);
         // Rows that keep coming wait for the view's turn, then come in one go.
         QCOMPARE(c.journalView().table().rowCount(), 3);
-        QCOMPARE(c.journalView().waitingRows(), 32);
+        QCOMPARE(c.journalView().table().keptRows(), 32);
         QTRY_COMPARE_WITH_TIMEOUT(c.journalView().table().rowCount(), 3 + 32, JournalDock::kShowEveryMs + 1000);
-        QCOMPARE(c.journalView().waitingRows(), 0);
+        QCOMPARE(c.journalView().table().keptRows(), 0);
     }
 
     // Rows waiting for the view's turn are shown when the view opens and when the window flushes
@@ -577,23 +577,23 @@ private slots:
         QCOMPARE(dock.table().rowCount(), 1);
         dock.feed().append({r, r});
         QCOMPARE(dock.table().rowCount(), 1);
-        QCOMPARE(dock.waitingRows(), 2);
+        QCOMPARE(dock.table().keptRows(), 2);
 
         c.showAt1280x800();
         dock.show();
         QCOMPARE(dock.table().rowCount(), 3);
-        QCOMPARE(dock.waitingRows(), 0);
+        QCOMPARE(dock.table().keptRows(), 0);
 
         dock.feed().append({r});
-        QCOMPARE(dock.waitingRows(), 1);
+        QCOMPARE(dock.table().keptRows(), 1);
         c.window.flushBus();
         QCOMPARE(dock.table().rowCount(), 4);
 
         dock.feed().append({r});
-        QCOMPARE(dock.waitingRows(), 1);
+        QCOMPARE(dock.table().keptRows(), 1);
         dock.findChild<QPushButton*>(QStringLiteral("JournalClear"))->click();
         QCOMPARE(dock.table().rowCount(), 0);
-        QCOMPARE(dock.waitingRows(), 0);
+        QCOMPARE(dock.table().keptRows(), 0);
     }
 
     // View → Write journal to file: one file per start, in the chosen folder, remembered in the
