@@ -8,11 +8,11 @@
 #include "Clock.h"
 #include "ConsoleModel.h"
 #include "EventPump.h"
-#include "Polling.h"
 #include "Prompter.h"
 
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 
 namespace tarvo::bench {
@@ -78,18 +78,19 @@ struct TimedRun {
 
 // Presses Start and times the run until it ends: after `seconds` (Stop from a timer), or sooner
 // when something else stops it (seconds <= 0: only that).
-inline TimedRun timeStart(Polling& polling, const Clock& clock, double seconds)
+inline TimedRun timeStart(const std::function<void()>& start, const std::function<void()>& stop, const Clock& clock,
+                          double seconds)
 {
     QTimer stopTimer;
     stopTimer.setSingleShot(true);
-    QObject::connect(&stopTimer, &QTimer::timeout, [&] { polling.CmdStop_Click(); });
+    QObject::connect(&stopTimer, &QTimer::timeout, stop);
     if (seconds > 0)
         stopTimer.start(static_cast<int>(seconds * 1000));
     TimedRun run;
     const MachineTicks m0 = machineTicks();
     const double cpu0 = cpuSeconds();
     const double t0 = clock.now();
-    polling.CmdStart_Click();
+    start();
     run.wall = clock.now() - t0;
     run.cpu = cpuSeconds() - cpu0;
     const MachineTicks m1 = machineTicks();

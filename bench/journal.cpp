@@ -104,10 +104,12 @@ struct Console {
     {
         setUpPolling(stack.model, ep, st.controllers, defaults);
         if (setup.views) {
-            writer.emplace(stack.journal);
             stack.model.ini.journal.folder = dir.path();
             stack.model.ini.journal.toFile = setup.file;
-            window.watchBus(stack.journal, stack.health, *writer);
+            window.watchBus(stack.journal, stack.health, stack.journalFile);
+        } else {
+            // The window as it was before the journal: nothing keeps the attempts.
+            stack.journal.removeSink(&stack.journalFile);
         }
         window.resize(1280, 800);
         window.show();
@@ -123,8 +125,7 @@ struct Console {
     QTemporaryDir dir;
     ConsoleSeams seams;
     Stack stack{{seams.clock, seams.pump, seams.trace, seams.prompter, nullptr, {}}};
-    std::optional<JournalWriter> writer;
-    ConsoleWindow window{stack.model, seams.prompter};
+    ConsoleWindow window{stack, seams.prompter};
 };
 
 // One polling run of the console, until `seconds` have passed or, for the memory run, `stopAfter`
@@ -141,10 +142,11 @@ Figures runConsole(const Endpoint& ep, const Settings& st, bool defaults, const 
     MemoryProbes probes{probe, stopAfter};
     counter.onAttempt = [&](long n) {
         if (probes.at(n))
-            stack.polling.CmdStop_Click();
+            window.CmdStop_Click();
     };
     stack.engine.addObserver(&counter);
-    const TimedRun run = timeStart(stack.polling, console.seams.clock, stopAfter > 0 ? 0 : seconds);
+    const TimedRun run = timeStart([&] { window.CmdStart_Click(); }, [&] { window.CmdStop_Click(); },
+                                   console.seams.clock, stopAfter > 0 ? 0 : seconds);
     f.wall = run.wall;
     f.cpu = run.cpu;
     f.busy = run.busy;
@@ -223,7 +225,7 @@ QList<Segment> runToggled(const Endpoint& ep, const Settings& st)
         if (k >= warmUp)
             out << now;
         if (++k == total) {
-            stack.polling.CmdStop_Click();
+            window.CmdStop_Click();
             return;
         }
         now = Segment{onAt(k)};
@@ -236,7 +238,7 @@ QList<Segment> runToggled(const Endpoint& ep, const Settings& st)
     window.journalDock()->setVisible(now.on);
     window.setJournalToFile(now.on);
     next.start(1000);
-    stack.polling.CmdStart_Click();
+    window.CmdStart_Click();
     window.setJournalToFile(false);
     stack.engine.removeObserver(&counter);
     return out;

@@ -67,14 +67,19 @@ int main(int argc, char** argv)
         generatorDone = true;
         doneAt = clock.now();
     });
+    std::stop_source stop;
     monitor.run(
-        BusMonitor::Options{}, [&] { return generatorDone && clock.now() > doneAt + 0.2; },
+        BusMonitor::Options{}, stop.get_token(),
         [&](const JournalRecord& r) {
             ++found;
             ok += r.verdict == JournalRecord::Verdict::Ok ? 1 : 0;
             if (r.verdict != JournalRecord::Verdict::Ok)
                 std::fprintf(stderr, "not ok: %s (%s)\n", qPrintable(r.received), qPrintable(r.detail));
             bytes += (r.received.size() + 1) / 3;
+        },
+        [&] {
+            if (generatorDone && clock.now() > doneAt + 0.2)
+                stop.request_stop();
         });
     const double wall = clock.now() - t0;
     const double cpu = cpuSeconds() - cpu0;

@@ -156,6 +156,9 @@ struct ConsoleFigures {
 };
 
 struct Console : ConsoleSeams {
+    // Without a window nothing flushes the journal: its file is not a sink here, so that attempts are
+    // not kept for nobody.
+    Console() { stack.journal.removeSink(&stack.journalFile); }
     Stack stack{{clock, pump, trace, prompter, nullptr, {}}};
     ConsoleModel& model = stack.model;
     Engine& engine = stack.engine;
@@ -169,7 +172,7 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     setUpPolling(c.model, ep, controllers, defaultDelays, baud);
     const double waitingS = defaultDelays ? 0.050 : 0;
     const double scanS = defaultDelays ? 0.001 : 0;
-    const LineFormat line = linkSettingsOf(c.model).line;
+    const LineFormat line = c.model.linkSettings().line;
     timespec mono{};
     clock_gettime(CLOCK_MONOTONIC, &mono);
     const double monotonicOffset =
@@ -186,11 +189,12 @@ ConsoleFigures runConsole(const Endpoint& ep, int controllers, bool defaultDelay
     MemoryProbes probes{kEarlyProbe, stopAfter};
     recorder.onReply = [&](long n) {
         if (probes.at(n))
-            c.polling.CmdStop_Click();
+            c.polling.stop();
     };
     c.engine.addObserver(&recorder);
 
-    const TimedRun run = timeStart(c.polling, c.clock, stopAfter > 0 ? 0 : seconds);
+    const TimedRun run =
+        timeStart([&] { c.polling.start(); }, [&] { c.polling.stop(); }, c.clock, stopAfter > 0 ? 0 : seconds);
     f.wall = run.wall;
     f.cpu = run.cpu;
     f.machineBusy = run.busy;

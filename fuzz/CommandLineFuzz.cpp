@@ -3,6 +3,7 @@
 // on a link or run a memory read.
 #include "FakeStack.h"
 #include "FuzzSupport.h"
+#include "Switches.h"
 
 using namespace tarvo;
 
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 
     // Every token is a key=value switch, found in the text in order, with no separator inside.
-    const QStringList tokens = cli::tokenize(text);
+    const QStringList tokens = switches::tokenize(text);
     qsizetype from = 0;
     for (const QString& token : tokens) {
         fuzz::require(token.contains(QLatin1Char('=')), "a token holds '='");
@@ -36,13 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::require(at >= 0, "tokens come from the text, in order");
         from = at + token.size();
     }
-    cli::isMemoryReadJob(text);
+    switches::isMemoryReadJob(text);
     if (startsJob(tokens))
         return 0;
 
     Console c;
-    c.model.CommandLine = text + QLatin1Char(' ');
-    const Session::LoadResult result = c.session.ParseCommandLine();
+    const Lifecycle::LoadResult result = c.lifecycle.ParseCommandLine(text + QLatin1Char(' '));
     fuzz::require(!result.endProgram && result.exitCode == 0, "switches without a job never end the program");
     fuzz::require(c.link.writes.isEmpty() && c.link.connects == 0, "switches without a job never use the link");
     fuzz::require(c.prompter.shown.isEmpty(), "switches without a job show no message");

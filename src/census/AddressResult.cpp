@@ -6,36 +6,6 @@
 
 namespace tarvo {
 
-namespace {
-
-int severity(JournalRecord::Verdict v)
-{
-    using V = JournalRecord::Verdict;
-    switch (v) {
-    case V::Ok:
-        return 0;
-    case V::NoReplyExpected:
-        return 1;
-    case V::NoAnswer:
-    case V::Unknown:
-        return 2;
-    case V::BadCheck:
-        return 3;
-    case V::Error:
-        return 4;
-    case V::Stopped:
-        return 5; // an unfinished call is never reported as anything else
-    }
-    return 0;
-}
-
-} // namespace
-
-JournalRecord::Verdict worseVerdict(JournalRecord::Verdict a, JournalRecord::Verdict b)
-{
-    return severity(b) > severity(a) ? b : a;
-}
-
 ResultCollector::ResultCollector(const Clock& clock, std::function<QDateTime()> wallClock)
     : m_clock(clock), m_wallClock(std::move(wallClock))
 {

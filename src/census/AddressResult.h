@@ -38,7 +38,7 @@ struct AddressResult {
     int requests = 0; // requests the call made
 
     // A reply came, whether or not its check value matched.
-    bool answered() const { return verdict == Verdict::Ok || verdict == Verdict::BadCheck; }
+    bool answered() const { return tarvo::answered(verdict); }
 };
 
 // Collects the engine's attempts into one result per slot. A listen has no rounds: each message heard
@@ -65,9 +65,6 @@ private:
     std::function<QDateTime()> m_wallClock;
     QHash<int, Open> m_open;
 };
-
-// The worse of two verdicts for a summary: error, then bad-check, then no-answer, then the rest.
-JournalRecord::Verdict worseVerdict(JournalRecord::Verdict a, JournalRecord::Verdict b);
 
 // Results as CSV (RFC 4180, UTF-8, CR LF): time, address, [speed,] function, sent, received, attempts,
 // first_byte_ms, reply_ms, verdict, detail. The census adds the speed column.

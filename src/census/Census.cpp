@@ -3,7 +3,6 @@
 #include "Clock.h"
 #include "Errors.h"
 #include "Link.h"
-#include "Polling.h"
 #include "Requests.h"
 
 #include <cmath>
@@ -22,43 +21,21 @@ QString timeLeftText(double seconds)
     return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
-void copySettings(const ConsoleModel& from, ConsoleModel& to)
-{
-    // Options first: choosing one runs its rule (Modbus sets the speed), which the texts then undo.
-    for (const FieldRef& ref : ConsoleModel::allFields()) {
-        if (from.kind(ref) == FieldKind::Option && from.selected(ref.field))
-            to.setSelected(ref.field, true);
-    }
-    for (const FieldRef& ref : ConsoleModel::allFields()) {
-        switch (from.kind(ref)) {
-        case FieldKind::Text:
-            to.setText(ref, from.text(ref));
-            break;
-        case FieldKind::Check:
-            to.setCheck(ref, from.check(ref));
-            break;
-        case FieldKind::List:
-            to.setListItems(ref.field, from.listItems(ref.field));
-            to.setListIndex(ref.field, from.listIndex(ref.field));
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-Census::Census(const ConsoleModel& console, Link& link, Clock& clock, EventPump& pump, Prompter& prompter)
-    : m_console(console), m_link(link), m_clock(clock), m_engine(m_model, link, clock, pump, prompter), m_results(clock)
+Census::Census(const SettingsSource& settings, Link& link, Clock& clock, EventPump& pump, Prompter& prompter)
+    : m_base(settings), m_link(link), m_clock(clock), m_settings(settings), m_engine(link, clock, pump, prompter),
+      m_results(clock)
 {
     m_engine.addObserver(&m_results);
 }
 
 void Census::takeSettings(const CensusPlan& plan)
 {
-    copySettings(m_console, m_model);
-    m_model.setText(Field::TimeOutDelay, QString::number(plan.timeoutMs));
-    m_model.setText(Field::Cmd, plan.command);
-    m_engine.setMaxAttempts(plan.tries);
+    m_settings.own = {};
+    m_settings.own.function = plan.function;
+    m_settings.own.commands = plan.command;
+    m_settings.own.timeoutMs = plan.timeoutMs;
+    m_settings.own.tries = plan.tries;
+    m_settings.own.onlyAddress = QString();
 }
 
 std::optional<QString> Census::refusal(const CensusPlan& plan, int* longestRequest)
@@ -67,19 +44,10 @@ std::optional<QString> Census::refusal(const CensusPlan& plan, int* longestReque
     int longest = 0;
     try {
         for (int address : plan.addresses) {
-            m_model.setText(Field::Address, kSlot, QString::number(address));
-            const RequestSettings s = m_model.requestSettings(kSlot);
-            QStringList texts;
-            if (plan.function != fn::SendCommand) {
-                texts << fixedRequest(plan.function, s.address, m_model.text(Field::Query), true).text;
-            } else {
-                for (const QString& line : plan.command.split(QLatin1Char('\n'))) {
-                    if (const auto cmd = commandLine(line.trimmed(), s))
-                        texts << commandRequestText(*cmd, s);
-                }
-            }
-            for (const QString& text : texts)
-                longest = std::max(longest, static_cast<int>(frameToBytes(frameRequest(text, s)).size()));
+            m_settings.own.onlyAddress = QString::number(address);
+            const RequestSettings s = m_settings.request(kSlot);
+            for (const CallRequest& r : callRequests(s, plan.function, m_settings.query(), plan.command))
+                longest = std::max(longest, static_cast<int>(frameToBytes(frameRequest(r.text, s)).size()));
         }
     } catch (const TarvoError& e) {
         return e.description();
@@ -93,7 +61,7 @@ bool Census::regain()
 {
     if (m_link.isConnected())
         return true;
-    m_link.Connect(linkSettingsOf(m_console));
+    m_link.Connect(m_base.linkSettings());
     return m_link.isConnected();
 }
 
@@ -105,7 +73,7 @@ Census::End Census::run(const CensusPlan& plan)
         ~Running() { flag = false; }
     } running{m_running};
     takeSettings(plan);
-    m_model.StopRequested = false;
+    m_stop = std::stop_source();
     m_results.clear();
 
     const QList<int> speeds = plan.speeds.isEmpty() ? QList<int>{0} : plan.speeds;
@@ -115,12 +83,12 @@ Census::End Census::run(const CensusPlan& plan)
     const double perRequestGuess = plan.tries * plan.timeoutMs / 1000.0;
 
     if (plan.speeds.isEmpty())
-        m_link.SetBaudRate(m_console.text(Field::COMSpeed));
+        m_link.SetBaudRate(m_base.speed());
     else
         m_link.SetBaudRate(QString::number(speeds.first()));
     // Connected with the console's own time-out: a gateway may take longer to accept than a
     // controller takes to answer.
-    m_link.Connect(linkSettingsOf(m_console));
+    m_link.Connect(m_base.linkSettings());
     if (!m_link.isConnected())
         return End::LinkDown;
 
@@ -128,10 +96,10 @@ Census::End Census::run(const CensusPlan& plan)
     for (int speed : speeds) {
         if (speed > 0) {
             m_link.SetBaudRate(QString::number(speed));
-            m_model.setText(Field::COMSpeed, QString::number(speed));
+            m_settings.own.speed = QString::number(speed);
         }
         for (int address : plan.addresses) {
-            if (m_model.StopRequested) {
+            if (m_stop.stop_requested()) {
                 m_link.Disconnect();
                 return End::Stopped;
             }
@@ -143,12 +111,12 @@ Census::End Census::run(const CensusPlan& plan)
             if (onProgress)
                 onProgress(progress);
 
-            m_model.setText(Field::Address, kSlot, QString::number(address));
+            m_settings.own.onlyAddress = QString::number(address);
             QString function = plan.function;
             int16_t slot = kSlot;
             bool ranItsCourse = true;
             try {
-                ranItsCourse = m_engine.Envoi(function, slot);
+                ranItsCourse = m_engine.Envoi(m_settings, function, slot, m_stop.get_token());
             } catch (const std::exception&) {
                 // Reported to the observers as an error attempt; the census goes on with the next address.
             }
@@ -173,7 +141,7 @@ Census::End Census::run(const CensusPlan& plan)
 
 void Census::stop()
 {
-    m_model.StopRequested = true;
+    m_stop.request_stop();
 }
 
 } // namespace tarvo

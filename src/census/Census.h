@@ -1,14 +1,15 @@
 #pragma once
 
 #include "AddressResult.h"
-#include "ConsoleModel.h"
 #include "Engine.h"
+#include "ExchangeSettings.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <optional>
+#include <stop_token>
 
 namespace tarvo {
 
@@ -36,9 +37,10 @@ struct CensusProgress {
 };
 
 // The bus census: one request to every address of a range, and with speeds at every speed, over the
-// console's own exchange (framing, thresholds, settle, check) and its link. It works on a copy of the
-// console's settings, so the operator's slots, replies and time-out are left as they were; only the
-// time-out and the tries are the census's own (a census waits briefly and does not insist).
+// console's own exchange (framing, thresholds, settle, check) and its link. It asks through one slot
+// of its own, with its own request, time-out and tries (a census waits briefly and does not insist);
+// the rest (protocol, delays, link) is asked of the settings it was given, which it never changes:
+// the operator's slots, replies and time-out are left as they were.
 //
 // Like every cycle it runs inside the event loop's passes: the window stays alive and stop() ends it
 // at the next pass of a wait.
@@ -50,7 +52,7 @@ public:
         LinkDown, // the link could not be opened, or was lost and could not be opened again
     };
 
-    Census(const ConsoleModel& console, Link& link, Clock& clock, EventPump& pump, Prompter& prompter);
+    Census(const SettingsSource& settings, Link& link, Clock& clock, EventPump& pump, Prompter& prompter);
 
     // Why the plan cannot go out as it stands (an address that does not fit the protocol's request, a
     // command line that is not hexadecimal), or nothing when every request can be built. Nothing is
@@ -73,20 +75,17 @@ private:
     void takeSettings(const CensusPlan& plan);
     bool regain();
 
-    const ConsoleModel& m_console;
+    const SettingsSource& m_base;
     Link& m_link;
     Clock& m_clock;
-    ConsoleModel m_model; // the console's settings, with the census's own time-out and address
+    SettingsOverlay m_settings; // the base's, with the census's own request, time-out, tries and address
     Engine m_engine;
     ResultCollector m_results;
+    std::stop_source m_stop;
     bool m_running = false;
 };
 
 // "1:05" for 65 seconds, "12 s" below a minute: the time left of a census as it is shown.
 QString timeLeftText(double seconds);
-
-// Copies every value the operator can set (texts, ticks, options, list choices) from one console
-// model to another; states and window-level variables stay.
-void copySettings(const ConsoleModel& from, ConsoleModel& to);
 
 } // namespace tarvo

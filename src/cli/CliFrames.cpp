@@ -3,7 +3,7 @@
 #include "CliOutput.h"
 #include "JournalCsv.h"
 
-namespace tarvo::clitool {
+namespace tarvo::cli {
 
 namespace {
 
@@ -136,4 +136,4 @@ QByteArray monitorOutput(const JournalRecord& r, Format format)
            '\n';
 }
 
-} // namespace tarvo::clitool
+} // namespace tarvo::cli

@@ -7,7 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace tarvo::clitool {
+namespace tarvo::cli {
 
 // `frame`: one frame a line in upper-case hex; with explain, its fields under it (text), beside it
 // (JSON, "fields"), or one row a field (CSV). header: the CSV header row, written once.
@@ -23,4 +23,4 @@ QByteArray checkOutput(const FrameExplanation& frame, Protocol protocol, Format 
 QByteArray monitorHeader(Format format);
 QByteArray monitorOutput(const JournalRecord& frame, Format format);
 
-} // namespace tarvo::clitool
+} // namespace tarvo::cli

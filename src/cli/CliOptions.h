@@ -3,12 +3,13 @@
 #include "Framing.h"
 #include "LinkSettings.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
-namespace tarvo::clitool {
+namespace tarvo::cli {
 
 enum class Subcommand { Send, Poll, ReadMemory, Scan, Ports, Frame, Check, Monitor };
 enum class Format { Text, Csv, Json };
@@ -23,8 +24,53 @@ constexpr int kUsage = 64;        // bad usage: nothing was sent
 constexpr int kInterrupted = 130; // SIGINT or SIGTERM
 } // namespace status
 
-// Everything the command line asked for. A value that was not given stays empty, so that a setting
-// read from --config is overridden only by what was typed.
+// Every option of tarvo-cli. Each is declared once, in the option table of CliOptions.cpp (its names,
+// value name, help and how its value is read); the values are read in this order, so a command line
+// with several faults is refused for the first of them in this order.
+enum class Opt {
+    Help,
+    Format,
+    Verbose,
+    Serial,
+    Speed,
+    Line,
+    Flow,
+    Rs485,
+    DropEcho,
+    LowLatency,
+    Tcp,
+    Protocol,
+    Code,
+    Encrypt,
+    Ack,
+    Resp,
+    Gap,
+    Explain,
+    Address,
+    Function,
+    Query,
+    Command,
+    Timeout,
+    Settle,
+    ScanDelay,
+    Tries,
+    Config,
+    Journal,
+    Count,
+    Duration,
+    Interval,
+    Output,
+    Page,
+    FirstAddress,
+    Records,
+    RecordSize,
+    Range,
+    Speeds,
+};
+inline constexpr int kOptionCount = static_cast<int>(Opt::Speeds) + 1;
+
+// Everything the command line asked for, as typed values. A value that was not given stays empty, so
+// that a setting read from --config is overridden only by what was typed.
 struct Options {
     Subcommand command = Subcommand::Send;
     Format format = Format::Text;
@@ -32,14 +78,14 @@ struct Options {
 
     // The link.
     std::optional<QString> serial; // COMn, a device path, or a name under /dev/serial/by-id
-    std::optional<QString> speed;
+    std::optional<int> speed;      // bit/s
     std::optional<LineFormat> line;
     std::optional<bool> rtsCts; // --flow
     bool rs485 = false;         // --rs485: switch the transmitter around each frame
     bool dropEcho = false;      // --drop-echo
     bool lowLatency = false;    // --low-latency
     std::optional<QString> tcpHost;
-    std::optional<QString> tcpPort;
+    std::optional<QString> tcpPort; // as typed: the link and the messages take it so
 
     // The protocol and its options.
     std::optional<Protocol> protocol;
@@ -54,20 +100,20 @@ struct Options {
     std::optional<QString> query;
     QStringList commands;
 
-    std::optional<QString> timeoutMs;
-    std::optional<QString> settleMs;
-    std::optional<QString> scanDelayMs;
-    int tries = 3;
+    std::optional<int> timeoutMs;
+    std::optional<int> settleMs;
+    std::optional<int> scanDelayMs;
+    int tries = 3; // a census asks once unless told otherwise
 
     QString config;  // a Tarvo.cfg to start from
     QString journal; // the journal CSV to write
 
-    // poll
+    // poll and monitor
     std::optional<int> count;
     std::optional<double> durationSeconds;
     int intervalMs = 0;
 
-    // read-memory
+    // read-memory: the memory panel's values as typed, checked by the memory read's own rules
     std::optional<QString> page;
     std::optional<QString> firstAddress;
     std::optional<QString> records;
@@ -96,12 +142,12 @@ struct Parsed {
 // Reads the arguments (the program's name first). Never exits: the caller prints and returns.
 Parsed parse(const QStringList& arguments);
 
-// The help of the program as a whole, and of one subcommand.
+// The help of the program as a whole.
 QString generalHelp();
-QString subcommandName(Subcommand command);
+// The options a subcommand takes, in the order its --help lists them.
+QList<Opt> optionsOf(Subcommand command);
 
-// The function names behind --function's words, and back.
+// The function name behind a --function word.
 std::optional<QString> functionOfWord(const QString& word);
-QString wordOfFunction(const QString& functionName);
 
-} // namespace tarvo::clitool
+} // namespace tarvo::cli

@@ -6,7 +6,7 @@
 #include <QJsonDocument>
 #include <cmath>
 
-namespace tarvo::clitool {
+namespace tarvo::cli {
 
 QByteArray jsonString(const QString& text)
 {
@@ -226,4 +226,4 @@ void ProgressLine::clear()
     m_shown = false;
 }
 
-} // namespace tarvo::clitool
+} // namespace tarvo::cli

@@ -7,7 +7,7 @@
 #include <QString>
 #include <cstdio>
 
-namespace tarvo::clitool {
+namespace tarvo::cli {
 
 // What a memory read adds to an address's record: the records it wrote to the dump, and the dump.
 struct MemoryExtra {
@@ -77,4 +77,4 @@ private:
 // A JSON string, quotes and escapes included.
 QByteArray jsonString(const QString& text);
 
-} // namespace tarvo::clitool
+} // namespace tarvo::cli

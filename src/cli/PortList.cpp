@@ -2,7 +2,7 @@
 
 #include "JournalCsv.h"
 
-namespace tarvo::clitool {
+namespace tarvo::cli {
 
 QByteArray renderPorts(const QList<PortDetails>& ports, Format format)
 {
@@ -21,4 +21,4 @@ QByteArray renderPorts(const QList<PortDetails>& ports, Format format)
     return portsText(ports).toUtf8();
 }
 
-} // namespace tarvo::clitool
+} // namespace tarvo::cli

@@ -7,8 +7,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
-namespace tarvo::clitool {
+namespace tarvo::cli {
 
 // The console's link, watched: a link operation reports nothing, but a script must tell "nobody
 // answered" from "there was no link". After every Connect and every write (which opens a dropped
@@ -43,20 +44,19 @@ public:
 
     // A link that dropped while only listening (nothing is written to open it again): tried again every
     // two seconds for ten, long enough for an adapter pulled and put back; then it is down.
-    void reopen(const LinkSettings& settings, const Clock& clock, EventPump& pump, const std::function<bool()>& stop)
+    void reopen(const LinkSettings& settings, const Clock& clock, EventPump& pump, const std::stop_token& stop)
     {
         if (m_down || m_inner->isConnected())
             return;
         const double giveUpAt = clock.now() + 10;
         for (;;) {
             m_inner->Connect(settings);
-            if (m_inner->isConnected() || stop())
+            if (m_inner->isConnected() || stop.stop_requested())
                 return;
             if (clock.now() >= giveUpAt)
                 break;
-            const double next = clock.now() + 2;
-            while (!stop() && clock.now() < next)
-                pump.processEvents(50);
+            if (pumpUntil(pump, clock, clock.now() + 2, stop) == WaitEnd::Stopped)
+                return;
         }
         check();
     }
@@ -82,4 +82,4 @@ private:
     bool m_connectedOnce = false;
 };
 
-} // namespace tarvo::clitool
+} // namespace tarvo::cli

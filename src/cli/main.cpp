@@ -1,7 +1,7 @@
 // tarvo-cli: the console's exchanges for scripts, test rigs and commissioning. See --help.
 
 #include "CliOptions.h"
-#include "CliRun.h"
+#include "Run.h"
 #include "TarvoVersion.h"
 
 #include <QCoreApplication>
@@ -23,19 +23,19 @@ int main(int argc, char* argv[])
     // is still closed.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const tarvo::clitool::Parsed parsed = tarvo::clitool::parse(QCoreApplication::arguments());
+    const tarvo::cli::Parsed parsed = tarvo::cli::parse(QCoreApplication::arguments());
     switch (parsed.action) {
-    case tarvo::clitool::Parsed::Action::Help:
+    case tarvo::cli::Parsed::Action::Help:
         std::fputs(parsed.text.toLocal8Bit().constData(), stdout);
         return 0;
-    case tarvo::clitool::Parsed::Action::Version:
+    case tarvo::cli::Parsed::Action::Version:
         std::printf("tarvo-cli %s\n", TARVO_VERSION);
         return 0;
-    case tarvo::clitool::Parsed::Action::Usage:
+    case tarvo::cli::Parsed::Action::Usage:
         std::fprintf(stderr, "tarvo-cli: %s\n", parsed.text.toLocal8Bit().constData());
-        return tarvo::clitool::status::kUsage;
-    case tarvo::clitool::Parsed::Action::Run:
+        return tarvo::cli::status::kUsage;
+    case tarvo::cli::Parsed::Action::Run:
         break;
     }
-    return tarvo::clitool::run(parsed.options);
+    return tarvo::cli::run(parsed.options);
 }

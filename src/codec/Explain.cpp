@@ -331,7 +331,7 @@ FrameExplanation explainFrame(Protocol p, const QByteArray& bytes, bool encrypt,
 }
 
 QList<FrameExplanation> explainRequests(const RequestSettings& s, const QString& function, const QString& query,
-                                        const QString& command, bool firstView)
+                                        const QString& command)
 {
     QList<FrameExplanation> out;
     auto framed = [&](const QString& text, const std::function<void(Builder&, const QByteArray&)>& inner) {
@@ -364,13 +364,11 @@ QList<FrameExplanation> explainRequests(const RequestSettings& s, const QString&
         out.append(e);
     };
 
-    if (function == fn::SendCommand) {
-        for (const QString& line : command.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")))) {
-            const auto cl = commandLine(line, s);
-            if (!cl)
-                continue;
-            const int body = static_cast<int>(cl->body.size() / 2);
-            framed(commandRequestText(*cl, s), [&](Builder& b, const QByteArray& f) {
+    for (const CallRequest& r : callRequests(s, function, query, command)) {
+        if (r.line) {
+            const CommandLine& cl = *r.line;
+            const int body = static_cast<int>(cl.body.size() / 2);
+            framed(r.text, [&](Builder& b, const QByteArray& f) {
                 switch (s.protocol) {
                 case Protocol::Modbus:
                     b.add(1, QStringLiteral("address"), wireAddress(byteAt(f, 0)));
@@ -383,25 +381,19 @@ QList<FrameExplanation> explainRequests(const RequestSettings& s, const QString&
                           s.protocol == Protocol::Customer ? QStringLiteral("customer code") : QStringLiteral("40"));
                     b.add(1, QStringLiteral("address"), QStringLiteral("console address %1").arg(byteAt(f, 1)));
                     b.add(1, QStringLiteral("length"), QStringLiteral("%1 bytes of command").arg(byteAt(f, 2)));
-                    b.add(body, QStringLiteral("command"), cl->commandText);
+                    b.add(body, QStringLiteral("command"), cl.commandText);
                     break;
                 case Protocol::Bioscrypt:
                     bioscryptInner(b, f, static_cast<int>(f.size()));
                     break;
                 case Protocol::None:
-                    b.add(body, QStringLiteral("command"), cl->commandText);
+                    b.add(body, QStringLiteral("command"), cl.commandText);
                     break;
                 }
             });
+            continue;
         }
-        return out;
-    }
-    if (function == fn::Waiting)
-        return out;
-    const QList<bool> forms = function == fn::ReadBuffer ? QList<bool>{true, false} : QList<bool>{firstView};
-    for (const bool first : forms) {
-        const FixedRequest request = fixedRequest(function, s.address, query, first);
-        framed(request.text, [&](Builder& b, const QByteArray& f) {
+        framed(r.text, [&](Builder& b, const QByteArray& f) {
             if (f.size() < 2) {
                 b.add(static_cast<int>(f.size()), QStringLiteral("request"), QString());
                 return;

@@ -38,13 +38,13 @@ struct FrameExplanation {
     int fieldAt(int byteOffset) const;
 };
 
-// The frames the console sends for a function on one slot, exactly as it builds them, each with its
-// fields named. `function` is one of the function names ("ReadInput", ... "SendQuery", "SendCommand");
-// for SendCommand, `command` is the command text (several lines give several frames; comment and empty
-// lines none). A request the console would refuse raises as it does there (RequestRefused, or a
-// conversion error for an address that is no number).
+// The frames the console sends for a function on one slot (the requests of callRequests), each with
+// its fields named. `function` is one of the function names ("ReadInput", ... "SendQuery",
+// "SendCommand"); for SendCommand, `command` is the command text (several lines give several frames;
+// comment and empty lines none). A request the console would refuse raises as it does there
+// (RequestRefused, or a conversion error for an address that is no number).
 QList<FrameExplanation> explainRequests(const RequestSettings& settings, const QString& function, const QString& query,
-                                        const QString& command, bool firstView = true);
+                                        const QString& command);
 
 // Any frame of the protocol, request or reply, taken apart and checked. A frame of Protocol 4, 4+ or
 // Customer Protocol is read as a reply when its count byte fits its length and its check holds that

@@ -84,4 +84,47 @@ QString commandRequestText(const CommandLine& line, const RequestSettings& setti
     return protocolPrefix(line.body, line.commandText, settings);
 }
 
+QStringList commandTextLines(const QString& commands)
+{
+    // The command file holds the text in Latin-1 and one CR LF after it; each line read ends at a line
+    // feed.
+    QStringList lines = QString::fromLatin1(commands.toLatin1() + "\r\n").split(QLatin1Char('\n'));
+    lines.removeLast();
+    for (QString& line : lines) {
+        while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    }
+    return lines;
+}
+
+std::optional<CallRequest> commandRequest(const QString& line, const RequestSettings& settings)
+{
+    const std::optional<CommandLine> cl = commandLine(line, settings);
+    if (!cl)
+        return std::nullopt;
+    return CallRequest{commandRequestText(*cl, settings), 0, cl};
+}
+
+QList<CallRequest> callRequests(const RequestSettings& settings, const QString& function, const QString& query,
+                                const QString& commands)
+{
+    QList<CallRequest> requests;
+    if (function == fn::Waiting)
+        return requests;
+    if (function == fn::SendCommand) {
+        for (const QString& line : commandTextLines(commands)) {
+            if (auto request = commandRequest(line, settings))
+                requests.append(*request);
+        }
+        return requests;
+    }
+    for (const bool firstView : {true, false}) {
+        const FixedRequest r = fixedRequest(function, settings.address, query, firstView);
+        requests.append(CallRequest{r.text, r.threshold, {}});
+        if (function != fn::ReadBuffer)
+            break;
+    }
+    return requests;
+}
+
 } // namespace tarvo

@@ -2,7 +2,9 @@
 
 #include "Framing.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace tarvo {
@@ -50,5 +52,25 @@ std::optional<CommandLine> commandLine(const QString& line, const RequestSetting
 
 // The text that goes to framing for a command line: its protocol prefix and body.
 QString commandRequestText(const CommandLine& line, const RequestSettings& settings);
+
+// One request of a call, before framing: its text and the threshold of its reply wait; for a command
+// line, the line it came from (and what the operator is to be told about it).
+struct CallRequest {
+    QString text;
+    int threshold = 0;
+    std::optional<CommandLine> line;
+};
+
+// The lines of a command text as the exchange reads them from its command file: cut at each line
+// feed, the line ends taken off.
+QStringList commandTextLines(const QString& commands);
+// The request of one command line; nothing for a comment line or a line with no command.
+std::optional<CallRequest> commandRequest(const QString& line, const RequestSettings& settings);
+// Every request one call of the exchange sends for a function, in order, as it builds them: ReadBuffer's
+// two views, one per command line of SendCommand, one for the other functions (the empty request for a
+// name outside them), none for Waiting. Refuses as the exchange does (RequestRefused, or a conversion
+// error for an address that is no number).
+QList<CallRequest> callRequests(const RequestSettings& settings, const QString& function, const QString& query,
+                                const QString& commands);
 
 } // namespace tarvo

@@ -3,9 +3,11 @@
 #include "AddressList.h"
 #include "Census.h"
 #include "ConsoleModel.h"
+#include "ConsoleWindow.h"
 #include "JournalCsv.h"
 #include "Requests.h"
 #include "SafeFile.h"
+#include "Stack.h"
 #include "WidgetSeams.h"
 
 #include <QCheckBox>
@@ -18,9 +20,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -409,6 +413,26 @@ void CensusDialog::reject()
         return;
     }
     QDialog::reject();
+}
+
+QAction* addCensusMenu(ConsoleWindow& window, std::function<void()> afterClose)
+{
+    QAction* action = window.toolsMenu()->addAction(QObject::tr("&Bus census…"));
+    action->setObjectName(QStringLiteral("actionBusCensus"));
+    QObject::connect(action, &QAction::triggered, &window, [&window, afterClose] {
+        Stack& stack = window.stack();
+        auto busy = [&stack] { return stack.polling.running() || stack.memoryRead.reading(); };
+        if (busy()) {
+            window.statusBar()->showMessage(QObject::tr("Stop polling first: the census needs the link."));
+            return;
+        }
+        CensusDialog dialog(stack.census, stack.model, nullptr, &window);
+        dialog.consoleBusy = busy;
+        dialog.exec();
+        if (afterClose)
+            afterClose();
+    });
+    return action;
 }
 
 } // namespace tarvo

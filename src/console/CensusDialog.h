@@ -6,6 +6,7 @@
 #include <QList>
 #include <functional>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -19,6 +20,7 @@ namespace tarvo {
 
 class Census;
 class ConsoleModel;
+class ConsoleWindow;
 class FileDialogs;
 
 // Tools -> Bus census: who answers on the bus, at which speed and how fast. The operator picks a
@@ -88,5 +90,9 @@ private:
     bool m_running = false;
     bool m_closeWhenDone = false;
 };
+
+// Tools → Bus census…: the census dialog over the window's stack, refused while a cycle or the memory
+// read runs (the census needs the link). afterClose runs each time the dialog has closed.
+QAction* addCensusMenu(ConsoleWindow& window, std::function<void()> afterClose = {});
 
 } // namespace tarvo

@@ -6,6 +6,7 @@
 #include "LineSettingsDialog.h"
 #include "PortComboBox.h"
 #include "Prompter.h"
+#include "Stack.h"
 #include "TranslateDialog.h"
 #include "WidgetSeams.h"
 
@@ -21,39 +22,16 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace tarvo {
 
 namespace {
-
-// Cmd and the reply boxes keep CR LF between lines, as the files and the wire know them; the editor
-// works with LF alone.
-QString toEditor(const QString& text)
-{
-    QString shown = text;
-    return shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-}
-
-QString fromEditor(const QString& text)
-{
-    QString stored = text;
-    return stored.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-}
-
-// The editor's text exactly as typed: toPlainText() would turn no-break spaces into plain ones.
-QString editorText(const QPlainTextEdit* edit)
-{
-    QString text = edit->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n')).replace(QChar::LineSeparator, QLatin1Char('\n'));
-    return text;
-}
 
 QFont replyFont()
 {
@@ -70,8 +48,9 @@ int replyBoxHeight(const QPlainTextEdit* edit)
 
 } // namespace
 
-ConsoleWindow::ConsoleWindow(ConsoleModel& model, Prompter& prompter, FileDialogs* dialogs, QWidget* parent)
-    : QMainWindow(parent), m_model(model), m_prompter(prompter), m_dialogs(dialogs)
+ConsoleWindow::ConsoleWindow(Stack& stack, Prompter& prompter, FileDialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent), m_stack(stack), m_model(stack.model), m_prompter(prompter), m_dialogs(dialogs),
+      m_fields(stack.model, this)
 {
     if (!m_dialogs) {
         m_ownDialogs = std::make_unique<QtFileDialogs>(this);
@@ -89,18 +68,14 @@ ConsoleWindow::ConsoleWindow(ConsoleModel& model, Prompter& prompter, FileDialog
     const QStringList pages = m_model.listItems(Field::Pages);
     m_tabs->addTab(buildGeneralPage(), pages.value(ConsoleModel::kPageGeneral));
     m_tabs->addTab(buildDefinitionPage(), pages.value(ConsoleModel::kPageDefinition));
-    bind(Field::Pages, m_tabs);
-    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
-        if (!m_drawing)
-            m_model.setListIndex(Field::Pages, index);
-    });
+    m_fields.tabs(Field::Pages, m_tabs);
     layout->addWidget(m_tabs, 1);
     setCentralWidget(central);
 
     // The keyboard walks the console in reading order: the function bar, then the pages.
     QWidget* previous = nullptr;
     for (const FieldRef& ref : ConsoleModel::allFields()) {
-        QWidget* w = m_widgets.value(key(ref));
+        QWidget* w = fieldWidget(ref);
         if (!w || w->focusPolicy() == Qt::NoFocus || w == m_tabs)
             continue;
         if (previous)
@@ -109,18 +84,109 @@ ConsoleWindow::ConsoleWindow(ConsoleModel& model, Prompter& prompter, FileDialog
     }
     setTabOrder(fieldWidget(Field::COMSpeed), m_lineButton);
 
-    connect(&m_model, &ConsoleModel::valueChanged, this, &ConsoleWindow::drawValue);
-    connect(&m_model, &ConsoleModel::stateChanged, this, &ConsoleWindow::drawState);
-    for (const FieldRef& ref : ConsoleModel::allFields()) {
-        drawValue(ref);
-        drawState(ref);
-    }
+    m_fields.drawAll();
     // Roomy where the screen allows, never larger than what is free of panels.
     QSize size(1200, 760);
     if (const QScreen* s = screen())
         size = size.boundedTo(s->availableGeometry().size() * 0.95);
     resize(size);
     buildMenus();
+
+    // The buttons run the program below; the cycles and the memory read say when the buttons change.
+    connect(this, &ConsoleWindow::sendClicked, this, &ConsoleWindow::CmdSend_Click);
+    connect(this, &ConsoleWindow::startClicked, this, &ConsoleWindow::CmdStart_Click);
+    connect(this, &ConsoleWindow::stopClicked, this, &ConsoleWindow::CmdStop_Click);
+    connect(this, &ConsoleWindow::readMemoryClicked, this, &ConsoleWindow::CmdReadMemory_Click);
+    connect(&m_stack.polling, &Polling::started, this, &ConsoleWindow::cycleStarted);
+    connect(&m_stack.polling, &Polling::ended, this, [this] {
+        restoreControls();
+        if (!m_stack.memoryRead.reading())
+            m_model.setEnabled(Field::CmdReadMemory, true);
+    });
+    connect(&m_stack.memoryRead, &MemoryRead::started, this,
+            [this] { m_model.setEnabled(Field::CmdReadMemory, false); });
+    connect(&m_stack.memoryRead, &MemoryRead::ended, this, [this] { m_model.setEnabled(Field::CmdReadMemory, true); });
+    // The read's requests are shown where the operator types commands, and stay there after it.
+    connect(&m_stack.memoryRead, &MemoryRead::requestsChanged, this,
+            [this](const QString& requests) { m_model.setText(Field::Cmd, requests); });
+    // A close that waited for a cycle goes ahead once the cycle has unwound.
+    m_stack.lifecycle.closeNow = [this] { QTimer::singleShot(0, this, &QWidget::close); };
+}
+
+Lifecycle::LoadResult ConsoleWindow::Form_Load(const QString& argumentText)
+{
+    const Lifecycle::LoadResult result = m_stack.lifecycle.load(argumentText);
+    setWindowTitle(m_model.title);
+    return result;
+}
+
+bool ConsoleWindow::Form_Unload()
+{
+    if (!m_stack.lifecycle.requestClose())
+        return false;
+    const QString& problem = m_stack.lifecycle.lastUnloadProblem;
+    if (!problem.isEmpty() && !m_quietClose)
+        m_prompter.message(QStringLiteral("Tarvo"), problem, Prompter::Icon::Critical);
+    return true;
+}
+
+void ConsoleWindow::CmdSend_Click()
+{
+    if (m_stack.polling.running())
+        return;
+    m_model.setListIndex(Field::Pages, ConsoleModel::kPageGeneral);
+    m_stack.polling.sendOnce();
+}
+
+void ConsoleWindow::CmdStart_Click()
+{
+    if (m_stack.polling.running())
+        return;
+    m_model.setListIndex(Field::Pages, ConsoleModel::kPageGeneral);
+    m_stack.polling.start();
+}
+
+void ConsoleWindow::CmdStop_Click()
+{
+    m_model.setListIndex(Field::Pages, ConsoleModel::kPageDefinition);
+    m_stack.polling.stop();
+    restoreControls();
+    for (int i = 0; i < ConsoleModel::kSlots; ++i) {
+        m_model.setText(Field::Reponse, i, QString());
+        m_model.setText(Field::Reponse1, i, QString());
+    }
+}
+
+void ConsoleWindow::CmdReadMemory_Click()
+{
+    m_stack.memoryRead.read(m_model.silent());
+}
+
+void ConsoleWindow::cycleStarted(Polling::Cycle cycle)
+{
+    m_model.setEnabled(Field::CmdReadMemory, false);
+    m_model.setEnabled(Field::CmdSend, false);
+    m_model.setEnabled(Field::CmdStart, false);
+    if (cycle == Polling::Cycle::SendOnce)
+        return;
+    m_model.setEnabled(Field::Function, false);
+    m_model.setEnabled(Field::Query, false);
+    if (cycle != Polling::Cycle::Polling)
+        return;
+    for (int i = 0; i < ConsoleModel::kSlots; ++i)
+        m_model.setEnabled(Field::Address, i, false);
+}
+
+void ConsoleWindow::restoreControls()
+{
+    m_model.setEnabled(Field::CmdStart, true);
+    m_model.setEnabled(Field::CmdSend, true);
+    m_model.setEnabled(Field::Function, true);
+    m_model.setEnabled(Field::Query, true);
+    for (int i = 0; i < ConsoleModel::kSlots; ++i) {
+        m_model.setEnabled(Field::Address, i, true);
+        m_model.setEnabled(Field::CheckAdr, i, true);
+    }
 }
 
 ConsoleWindow::~ConsoleWindow()
@@ -135,34 +201,34 @@ QWidget* ConsoleWindow::buildTopBar()
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
 
-    QLabel* caption = label(Field::Label3);
-    QComboBox* function = dropDown(Field::TxtFunction, false);
+    QLabel* caption = m_fields.label(Field::Label3);
+    QComboBox* function = m_fields.dropDown(Field::TxtFunction, false);
     caption->setBuddy(function);
     function->setMinimumContentsLength(24);
     row->addWidget(caption);
     row->addWidget(function);
     row->addSpacing(12);
 
-    auto* send = qobject_cast<QPushButton*>(button(Field::CmdSend));
+    auto* send = qobject_cast<QPushButton*>(m_fields.button(Field::CmdSend));
     send->setDefault(true); // Return anywhere outside the command editor sends (keyPressEvent)
     connect(send, &QPushButton::clicked, this, &ConsoleWindow::sendClicked);
-    QAbstractButton* start = button(Field::CmdStart);
+    QAbstractButton* start = m_fields.button(Field::CmdStart);
     connect(start, &QAbstractButton::clicked, this, &ConsoleWindow::startClicked);
-    QAbstractButton* stop = button(Field::CmdStop);
+    QAbstractButton* stop = m_fields.button(Field::CmdStop);
     connect(stop, &QAbstractButton::clicked, this, &ConsoleWindow::stopClicked);
     row->addWidget(send);
     row->addWidget(start);
     row->addWidget(stop);
     row->addSpacing(12);
 
-    QLabel* crcError = label(Field::Label8);
+    QLabel* crcError = m_fields.label(Field::Label8);
     crcError->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
-    QLabel* echo = label(Field::LblEcho);
+    QLabel* echo = m_fields.label(Field::LblEcho);
     echo->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
     row->addWidget(crcError);
     row->addWidget(echo);
     row->addStretch(1);
-    row->addWidget(checkBox(Field::Check2));
+    row->addWidget(m_fields.checkBox(Field::Check2));
     return bar;
 }
 
@@ -195,11 +261,11 @@ QWidget* ConsoleWindow::buildGeneralPage()
 
     QScrollArea* results = buildSlotArea(QStringLiteral("Custom2"), QStringLiteral("MyPic2"),
                                          QStringLiteral("VScroll2"), [this](QGridLayout* grid, int i) {
-                                             QLabel* number = label(FieldRef(Field::Label14, i));
+                                             QLabel* number = m_fields.label(FieldRef(Field::Label14, i));
                                              number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
                                              grid->addWidget(number, i, 0);
-                                             grid->addWidget(textBox(FieldRef(Field::Reponse, i), true), i, 1);
-                                             grid->addWidget(textBox(FieldRef(Field::Reponse1, i), true), i, 2);
+                                             grid->addWidget(replyBox(FieldRef(Field::Reponse, i)), i, 1);
+                                             grid->addWidget(replyBox(FieldRef(Field::Reponse1, i)), i, 2);
                                          });
     auto* grid = qobject_cast<QGridLayout*>(results->widget()->layout());
     grid->setColumnStretch(1, 3);
@@ -207,10 +273,10 @@ QWidget* ConsoleWindow::buildGeneralPage()
     columns->addWidget(results, 3);
 
     auto* side = new QVBoxLayout;
-    QGroupBox* received = frame(Field::Frame2);
+    QGroupBox* received = m_fields.frame(Field::Frame2);
     auto* receivedLayout = new QVBoxLayout(received);
     for (const Field field : {Field::Answer1, Field::Answer}) {
-        QPlainTextEdit* box = textBox(field, false);
+        QPlainTextEdit* box = m_fields.textBox(field, false);
         QFont font(QStringLiteral("Lucida Sans Unicode"));
         font.setStyleHint(QFont::SansSerif); // any sans face with wide coverage where that one is missing
         box->setFont(font);
@@ -219,11 +285,11 @@ QWidget* ConsoleWindow::buildGeneralPage()
     side->addWidget(received, 1);
 
     auto* timing = new QGridLayout;
-    timing->addWidget(label(Field::Label5), 0, 0);
-    timing->addWidget(lineEdit(Field::Scan), 0, 1);
-    timing->addWidget(label(Field::Label6), 0, 2);
-    timing->addWidget(label(Field::Label4), 1, 0);
-    timing->addWidget(lineEdit(Field::Query), 1, 1);
+    timing->addWidget(m_fields.label(Field::Label5), 0, 0);
+    timing->addWidget(m_fields.lineEdit(Field::Scan), 0, 1);
+    timing->addWidget(m_fields.label(Field::Label6), 0, 2);
+    timing->addWidget(m_fields.label(Field::Label4), 1, 0);
+    timing->addWidget(m_fields.lineEdit(Field::Query), 1, 1);
     timing->setColumnStretch(3, 1);
     side->addLayout(timing);
     columns->addLayout(side, 2);
@@ -237,15 +303,15 @@ QWidget* ConsoleWindow::buildDefinitionPage()
 
     // Left: link, delays, command.
     auto* left = new QVBoxLayout;
-    QGroupBox* link = frame(Field::Frame3);
+    QGroupBox* link = m_fields.frame(Field::Frame3);
     auto* linkGrid = new QGridLayout(link);
-    linkGrid->addWidget(option(Field::OpCOM), 0, 0);
+    linkGrid->addWidget(m_fields.option(Field::OpCOM), 0, 0);
     auto* comPort = new PortComboBox(m_model, this);
-    dropDown(Field::ComPort, true, comPort);
+    m_fields.dropDown(Field::ComPort, true, comPort);
     comPort->redraw(); // the details of each choice, once the list is in
     linkGrid->addWidget(comPort, 0, 1);
-    linkGrid->addWidget(label(Field::Label12), 0, 2, Qt::AlignRight);
-    linkGrid->addWidget(dropDown(Field::COMSpeed, true), 0, 3);
+    linkGrid->addWidget(m_fields.label(Field::Label12), 0, 2, Qt::AlignRight);
+    linkGrid->addWidget(m_fields.dropDown(Field::COMSpeed, true), 0, 3);
     // Data bits, parity, stop bits and the rest of the serial line, in one compact button: "8N2".
     m_lineButton = new QPushButton(LineSettingsDialog::summary(m_model.ini.serial), link);
     m_lineButton->setObjectName(QStringLiteral("LineSettingsButton"));
@@ -263,40 +329,40 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     lineCaption->setBuddy(m_lineButton);
     linkGrid->addWidget(lineCaption, 0, 4, Qt::AlignRight);
     linkGrid->addWidget(m_lineButton, 0, 5);
-    linkGrid->addWidget(option(Field::OpTCP), 1, 0);
-    linkGrid->addWidget(lineEdit(Field::IP), 1, 1);
-    linkGrid->addWidget(label(Field::Label13), 1, 2, Qt::AlignRight);
-    linkGrid->addWidget(lineEdit(Field::Port), 1, 3);
+    linkGrid->addWidget(m_fields.option(Field::OpTCP), 1, 0);
+    linkGrid->addWidget(m_fields.lineEdit(Field::IP), 1, 1);
+    linkGrid->addWidget(m_fields.label(Field::Label13), 1, 2, Qt::AlignRight);
+    linkGrid->addWidget(m_fields.lineEdit(Field::Port), 1, 3);
     linkGrid->setColumnStretch(1, 2);
     linkGrid->setColumnStretch(3, 1);
     left->addWidget(link);
 
     auto* delays = new QGroupBox(page);
     auto* delayGrid = new QGridLayout(delays);
-    delayGrid->addWidget(label(Field::Label7), 0, 0);
-    delayGrid->addWidget(lineEdit(Field::TimeOutDelay), 0, 1);
-    delayGrid->addWidget(label(Field::Label10), 0, 2);
-    delayGrid->addWidget(label(Field::Label1), 1, 0);
-    delayGrid->addWidget(lineEdit(Field::WaitingDelay), 1, 1);
-    delayGrid->addWidget(label(Field::Label9), 1, 2);
-    QLabel* help = label(Field::Label11);
+    delayGrid->addWidget(m_fields.label(Field::Label7), 0, 0);
+    delayGrid->addWidget(m_fields.lineEdit(Field::TimeOutDelay), 0, 1);
+    delayGrid->addWidget(m_fields.label(Field::Label10), 0, 2);
+    delayGrid->addWidget(m_fields.label(Field::Label1), 1, 0);
+    delayGrid->addWidget(m_fields.lineEdit(Field::WaitingDelay), 1, 1);
+    delayGrid->addWidget(m_fields.label(Field::Label9), 1, 2);
+    QLabel* help = m_fields.label(Field::Label11);
     help->setWordWrap(true);
     help->setStyleSheet(QStringLiteral("color: palette(placeholder-text);"));
     delayGrid->addWidget(help, 2, 0, 1, 4);
     delayGrid->setColumnStretch(3, 1);
     left->addWidget(delays);
 
-    QGroupBox* command = frame(Field::Frame1);
+    QGroupBox* command = m_fields.frame(Field::Frame1);
     auto* commandLayout = new QVBoxLayout(command);
-    QPlainTextEdit* cmd = textBox(Field::Cmd, false);
+    QPlainTextEdit* cmd = m_fields.textBox(Field::Cmd, false);
     cmd->setFont(replyFont());
     cmd->setTabChangesFocus(true); // a command never holds a tab; the key moves on instead
     commandLayout->addWidget(cmd, 1);
     auto* fileButtons = new QHBoxLayout;
     fileButtons->addStretch(1);
-    QAbstractButton* open = button(Field::CmdOpen);
+    QAbstractButton* open = m_fields.button(Field::CmdOpen);
     connect(open, &QAbstractButton::clicked, this, &ConsoleWindow::openCommandFile);
-    QAbstractButton* save = button(Field::CmdSave);
+    QAbstractButton* save = m_fields.button(Field::CmdSave);
     connect(save, &QAbstractButton::clicked, this, &ConsoleWindow::saveCommandFile);
     fileButtons->addWidget(open);
     fileButtons->addWidget(save);
@@ -305,46 +371,46 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     columns->addLayout(left, 5);
 
     // Middle: the 32 controller addresses.
-    QGroupBox* addresses = frame(Field::Frame5);
+    QGroupBox* addresses = m_fields.frame(Field::Frame5);
     auto* addressLayout = new QVBoxLayout(addresses);
     QScrollArea* addressArea = buildSlotArea(QStringLiteral("Custom"), QStringLiteral("MyPic"),
                                              QStringLiteral("VScroll1"), [this](QGridLayout* grid, int i) {
-                                                 grid->addWidget(checkBox(FieldRef(Field::CheckAdr, i)), i, 0);
-                                                 grid->addWidget(lineEdit(FieldRef(Field::Address, i)), i, 1);
+                                                 grid->addWidget(m_fields.checkBox(FieldRef(Field::CheckAdr, i)), i, 0);
+                                                 grid->addWidget(m_fields.lineEdit(FieldRef(Field::Address, i)), i, 1);
                                              });
     addressLayout->addWidget(addressArea);
     columns->addWidget(addresses, 3);
 
     // Right: protocol, encryption, memory read.
     auto* right = new QVBoxLayout;
-    QGroupBox* protocol = frame(Field::Frame6);
+    QGroupBox* protocol = m_fields.frame(Field::Frame6);
     auto* protocolGrid = new QGridLayout(protocol);
-    protocolGrid->addWidget(option(Field::Modbus), 0, 0);
-    protocolGrid->addWidget(option(Field::Protocol4), 1, 0);
-    protocolGrid->addWidget(option(Field::Protocol4Plus), 2, 0);
+    protocolGrid->addWidget(m_fields.option(Field::Modbus), 0, 0);
+    protocolGrid->addWidget(m_fields.option(Field::Protocol4), 1, 0);
+    protocolGrid->addWidget(m_fields.option(Field::Protocol4Plus), 2, 0);
     // Each protocol's own settings sit beside it, so a disabled one reads as "not for this protocol".
-    protocolGrid->addWidget(option(Field::ProtocolAA), 3, 0);
-    QLineEdit* code = lineEdit(Field::txtProtocol);
+    protocolGrid->addWidget(m_fields.option(Field::ProtocolAA), 3, 0);
+    QLineEdit* code = m_fields.lineEdit(Field::txtProtocol);
     code->setMaximumWidth(code->fontMetrics().horizontalAdvance(QStringLiteral("MMMM")) + 16);
     protocolGrid->addWidget(code, 3, 1, 1, 2, Qt::AlignLeft);
-    protocolGrid->addWidget(option(Field::OptBioscrypt), 4, 0);
-    protocolGrid->addWidget(checkBox(Field::ckAck), 4, 1);
-    protocolGrid->addWidget(checkBox(Field::ckRes), 4, 2);
-    protocolGrid->addWidget(option(Field::OptNone), 5, 0);
+    protocolGrid->addWidget(m_fields.option(Field::OptBioscrypt), 4, 0);
+    protocolGrid->addWidget(m_fields.checkBox(Field::ckAck), 4, 1);
+    protocolGrid->addWidget(m_fields.checkBox(Field::ckRes), 4, 2);
+    protocolGrid->addWidget(m_fields.option(Field::OptNone), 5, 0);
     protocolGrid->setColumnStretch(3, 1);
     right->addWidget(protocol);
 
-    QGroupBox* crypt = frame(Field::Frame7);
+    QGroupBox* crypt = m_fields.frame(Field::Frame7);
     auto* cryptGrid = new QGridLayout(crypt);
-    cryptGrid->addWidget(option(Field::Encrypt), 0, 0);
-    cryptGrid->addWidget(option(Field::decrypt), 0, 1);
-    cryptGrid->addWidget(lineEdit(Field::Password), 1, 0, 1, 3);
+    cryptGrid->addWidget(m_fields.option(Field::Encrypt), 0, 0);
+    cryptGrid->addWidget(m_fields.option(Field::decrypt), 0, 1);
+    cryptGrid->addWidget(m_fields.lineEdit(Field::Password), 1, 0, 1, 3);
     cryptGrid->setColumnStretch(2, 1);
     right->addWidget(crypt);
 
-    right->addWidget(checkBox(Field::Check1));
+    right->addWidget(m_fields.checkBox(Field::Check1));
 
-    QGroupBox* memory = frame(Field::Picture1);
+    QGroupBox* memory = m_fields.frame(Field::Picture1);
     auto* memoryGrid = new QGridLayout(memory);
     const std::pair<Field, Field> memoryFields[] = {{Field::Label2, Field::MemPage},
                                                     {Field::Label15, Field::MemAddress},
@@ -352,14 +418,14 @@ QWidget* ConsoleWindow::buildDefinitionPage()
                                                     {Field::Label17, Field::MemRecordSize}};
     int row = 0;
     for (const auto& [caption, field] : memoryFields) {
-        QLabel* l = label(caption);
-        QLineEdit* e = lineEdit(field);
+        QLabel* l = m_fields.label(caption);
+        QLineEdit* e = m_fields.lineEdit(field);
         l->setBuddy(e);
         memoryGrid->addWidget(l, row, 0);
         memoryGrid->addWidget(e, row, 1);
         ++row;
     }
-    QAbstractButton* read = button(Field::CmdReadMemory);
+    QAbstractButton* read = m_fields.button(Field::CmdReadMemory);
     connect(read, &QAbstractButton::clicked, this, &ConsoleWindow::readMemoryClicked);
     memoryGrid->addWidget(read, row, 1, Qt::AlignRight);
     right->addWidget(memory);
@@ -368,181 +434,21 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     return page;
 }
 
-QLabel* ConsoleWindow::label(FieldRef ref)
+QPlainTextEdit* ConsoleWindow::replyBox(FieldRef ref)
 {
-    auto* w = new QLabel(m_model.caption(ref), this);
-    bind(ref, w);
-    return w;
-}
-
-QLineEdit* ConsoleWindow::lineEdit(FieldRef ref)
-{
-    auto* w = new QLineEdit(this);
-    bind(ref, w);
-    connect(w, &QLineEdit::textEdited, this, [this, ref](const QString& text) {
-        if (!m_drawing)
-            m_model.setText(ref, text);
-    });
-    return w;
-}
-
-QPlainTextEdit* ConsoleWindow::textBox(FieldRef ref, bool readOnly)
-{
-    auto* w = new QPlainTextEdit(this);
-    bind(ref, w);
-    w->setReadOnly(readOnly);
-    if (readOnly) {
-        // Reply boxes: hex shown as it came, reachable by the mouse (double-click translates) but kept
-        // out of the keyboard's walk through the settings.
-        w->setFont(replyFont());
-        w->setFocusPolicy(Qt::ClickFocus);
-        w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        w->setFixedHeight(replyBoxHeight(w));
-        if (ref.field == Field::Reponse) {
-            w->viewport()->installEventFilter(this);
-            w->viewport()->setProperty("tarvoSlot", ref.slot);
-            w->setToolTip(tr("Double-click to read this reply as characters"));
-        }
-    } else {
-        connect(w, &QPlainTextEdit::textChanged, this, [this, ref, w] {
-            if (!m_drawing)
-                m_model.setText(ref, fromEditor(editorText(w)));
-        });
+    QPlainTextEdit* w = m_fields.textBox(ref, true);
+    // Hex shown as it came, reachable by the mouse (double-click translates) but kept out of the
+    // keyboard's walk through the settings.
+    w->setFont(replyFont());
+    w->setFocusPolicy(Qt::ClickFocus);
+    w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    w->setFixedHeight(replyBoxHeight(w));
+    if (ref.field == Field::Reponse) {
+        w->viewport()->installEventFilter(this);
+        w->viewport()->setProperty("tarvoSlot", ref.slot);
+        w->setToolTip(tr("Double-click to read this reply as characters"));
     }
     return w;
-}
-
-QComboBox* ConsoleWindow::dropDown(Field field, bool editable, QComboBox* widget)
-{
-    auto* w = widget ? widget : new QComboBox(this);
-    bind(field, w);
-    w->addItems(m_model.listItems(field));
-    if (editable) {
-        // The field is the text; the list only offers choices, it never grows from what was typed.
-        w->setEditable(true);
-        w->setInsertPolicy(QComboBox::NoInsert);
-        connect(w, &QComboBox::editTextChanged, this, [this, field](const QString& text) {
-            if (!m_drawing)
-                m_model.setText(field, text);
-        });
-    } else {
-        connect(w, &QComboBox::currentIndexChanged, this, [this, field](int index) {
-            if (!m_drawing)
-                m_model.setListIndex(field, index);
-        });
-    }
-    return w;
-}
-
-QAbstractButton* ConsoleWindow::checkBox(FieldRef ref)
-{
-    auto* w = new QCheckBox(m_model.caption(ref), this);
-    bind(ref, w);
-    connect(w, &QCheckBox::toggled, this, [this, ref](bool on) {
-        if (!m_drawing)
-            m_model.setCheck(ref, on ? 1 : 0);
-    });
-    return w;
-}
-
-QAbstractButton* ConsoleWindow::option(Field field)
-{
-    auto* w = new QRadioButton(m_model.caption(field), this);
-    bind(field, w);
-    // Every click chooses, also of the option already chosen: its rule runs again (Modbus sets the
-    // speed back to 9600). The model deselects the others of the group.
-    connect(w, &QRadioButton::clicked, this, [this, field] {
-        if (!m_drawing)
-            m_model.choose(field);
-    });
-    return w;
-}
-
-QAbstractButton* ConsoleWindow::button(Field field)
-{
-    auto* w = new QPushButton(m_model.caption(field), this);
-    bind(field, w);
-    w->setAutoDefault(true); // Return on a focused button presses that button, not Send
-    return w;
-}
-
-QGroupBox* ConsoleWindow::frame(Field field)
-{
-    auto* w = new QGroupBox(m_model.caption(field), this);
-    bind(field, w);
-    return w;
-}
-
-void ConsoleWindow::bind(FieldRef ref, QWidget* widget)
-{
-    widget->setObjectName(ConsoleModel::name(ref));
-    m_widgets.insert(key(ref), widget);
-}
-
-QWidget* ConsoleWindow::fieldWidget(const QString& name) const
-{
-    const auto ref = ConsoleModel::find(name);
-    return ref ? fieldWidget(*ref) : nullptr;
-}
-
-void ConsoleWindow::drawValue(FieldRef ref)
-{
-    QWidget* w = m_widgets.value(key(ref));
-    if (!w)
-        return;
-    QScopedValueRollback<bool> drawing(m_drawing, true);
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        const QString text = m_model.text(ref);
-        if (edit->text() != text)
-            edit->setText(text);
-    } else if (auto* box = qobject_cast<QPlainTextEdit*>(w)) {
-        const QString shown = toEditor(m_model.text(ref));
-        if (editorText(box) != shown)
-            box->setPlainText(shown);
-    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-        if (combo->isEditable()) {
-            const QString text = m_model.text(ref);
-            if (combo->currentText() != text)
-                combo->setEditText(text);
-        } else if (combo->currentIndex() != m_model.listIndex(ref.field)) {
-            combo->setCurrentIndex(m_model.listIndex(ref.field));
-        }
-    } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
-        const bool on = m_model.selected(ref.field);
-        if (radio->isChecked() != on) {
-            // An exclusive option cannot be cleared directly; the model may leave a group with none.
-            radio->setAutoExclusive(false);
-            radio->setChecked(on);
-            radio->setAutoExclusive(true);
-        }
-    } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
-        check->setChecked(m_model.check(ref) == 1);
-    } else if (w == m_tabs) {
-        m_tabs->setCurrentIndex(m_model.listIndex(ref.field));
-    }
-}
-
-void ConsoleWindow::drawState(FieldRef ref)
-{
-    QWidget* w = m_widgets.value(key(ref));
-    if (!w)
-        return;
-    w->setEnabled(m_model.enabled(ref));
-    w->setHidden(!m_model.visible(ref));
-    if (auto* combo = qobject_cast<QComboBox*>(w)) {
-        const QStringList items = m_model.listItems(ref.field);
-        QStringList shown;
-        for (int i = 0; i < combo->count(); ++i)
-            shown.append(combo->itemText(i));
-        if (shown != items) {
-            {
-                QScopedValueRollback<bool> drawing(m_drawing, true);
-                combo->clear();
-                combo->addItems(items);
-            }
-            drawValue(ref); // refilling the list does not change the field's text or choice
-        }
-    }
 }
 
 void ConsoleWindow::editLineSettings()
@@ -583,10 +489,10 @@ void ConsoleWindow::saveCommandFile()
 
 void ConsoleWindow::closeEvent(QCloseEvent* event)
 {
-    // The layout goes to the settings first: the close handler saves them.
+    // The layout goes to the settings first: the close saves them.
     m_model.ini.window.geometry = saveGeometry();
     m_model.ini.window.state = saveState();
-    if (m_closeHandler && !m_closeHandler()) {
+    if (!(m_closeHandler ? m_closeHandler() : Form_Unload())) {
         event->ignore();
         return;
     }
@@ -600,7 +506,7 @@ void ConsoleWindow::keyPressEvent(QKeyEvent* event)
     // Return reaches the window only when the focused widget has no use for it (line edits, check
     // boxes, options): then it means "Send One Time", as a dialog's default button would.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
-        if (auto* send = qobject_cast<QPushButton*>(m_widgets.value(key(Field::CmdSend)));
+        if (auto* send = qobject_cast<QPushButton*>(fieldWidget(Field::CmdSend));
             send && send->isEnabled() && send->isVisible()) {
             send->animateClick();
             return;

@@ -1,23 +1,19 @@
 #pragma once
 
-#include "Fields.h"
+#include "FieldBinding.h"
+#include "Lifecycle.h"
+#include "Polling.h"
 #include "TranslateDialog.h"
 
-#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
 #include <memory>
 
-class QAbstractButton;
 class QAction;
-class QComboBox;
 class QGridLayout;
-class QGroupBox;
 class QHelpEvent;
 class QKeySequence;
-class QLabel;
-class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -35,27 +31,39 @@ class FrameWorkbench;
 class JournalDock;
 class JournalWriter;
 class Prompter;
+class Stack;
 
-// The console drawn with widgets. It owns no state of its own: every widget shows one field of the
-// model (its objectName is the field's name) and writes the operator's edits back at every keystroke,
-// so the rest of the program only ever talks to the model.
+// The console drawn with widgets, and its event handlers. It owns no state of its own: every widget
+// shows one field of the model (its objectName is the field's name) and writes the operator's edits
+// back at every keystroke. Its buttons and its start and close run the program below it (the stack's
+// verbs), and it enables and disables the buttons as the cycles start and end.
 class ConsoleWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // prompter: the message boxes of the command files. dialogs: the Open and Save boxes; nullptr
-    // uses the system's own.
-    ConsoleWindow(ConsoleModel& model, Prompter& prompter, FileDialogs* dialogs = nullptr, QWidget* parent = nullptr);
+    // prompter: the message boxes of the command files and of a close that could not save.
+    // dialogs: the Open and Save boxes; nullptr uses the system's own.
+    ConsoleWindow(Stack& stack, Prompter& prompter, FileDialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~ConsoleWindow() override;
 
     ConsoleModel& model() const { return m_model; }
+    Stack& stack() const { return m_stack; }
 
     // The widget that draws a field, or nullptr for one the window does not draw.
-    QWidget* fieldWidget(FieldRef ref) const { return m_widgets.value(key(ref)); }
+    QWidget* fieldWidget(FieldRef ref) const { return m_fields.widget(ref); }
     // The same by the field's name (its objectName); nullptr for a name the console does not know.
-    QWidget* fieldWidget(const QString& name) const;
+    QWidget* fieldWidget(const QString& name) const { return m_fields.widget(name); }
 
-    // Asked before the window closes; returning false keeps it open. A running cycle must be stopped
-    // and unwound before the window goes away, so whoever runs cycles decides here.
+    // Before the window is first shown: the settings file, the command line (a send; a memory read,
+    // after which the program is to end), the version in the title.
+    Lifecycle::LoadResult Form_Load(const QString& argumentText);
+    // Closing: false while a cycle runs (it is stopped, and the window closes once it has unwound);
+    // otherwise the link is closed and the settings saved when "Save Config on exit" is ticked. A
+    // settings file that could not be saved is told in a message box, unless the close is quiet.
+    bool Form_Unload();
+    // A close the operator did not ask for (the session is ending): no message box.
+    void setQuietClose(bool quiet) { m_quietClose = quiet; }
+
+    // Asked before the window closes instead of Form_Unload; returning false keeps it open.
     void setCloseHandler(std::function<bool()> handler) { m_closeHandler = std::move(handler); }
 
     // The translate dialog while it is open, else nullptr.
@@ -78,6 +86,12 @@ public:
     void restoreLayout();
 
 public slots:
+    // The buttons of the cycles and of the memory read.
+    void CmdSend_Click();
+    void CmdStart_Click();
+    void CmdStop_Click();
+    void CmdReadMemory_Click();
+
     // Opens the translate dialog (or brings the open one forward) with this text, translated at once.
     void showTranslation(const QString& hex);
     // Opens the frame workbench with the console's settings (or brings the open one forward).
@@ -98,6 +112,7 @@ public slots:
     void showShortcuts();
 
 signals:
+    // A button was pressed (by the mouse, its key or its menu entry), just before its handler runs.
     void sendClicked();
     void startClicked();
     void stopClicked();
@@ -112,6 +127,9 @@ protected:
 private:
     struct Bus;
 
+    // The buttons while a cycle or the memory read runs, and back when it has ended.
+    void cycleStarted(Polling::Cycle cycle);
+    void restoreControls();
     void buildMenus();
     // A menu entry or key that does what the field's button does, enabled as the button is.
     QAction* buttonAction(Field button, const QString& text, const QKeySequence& key, const QString& name);
@@ -128,36 +146,23 @@ private:
     QWidget* buildDefinitionPage();
     QScrollArea* buildSlotArea(const QString& areaName, const QString& panelName, const QString& barName,
                                const std::function<void(QGridLayout*, int)>& addRow);
-
-    // Widget factories: each creates the widget for one field, names it, draws the field and binds it.
-    QLabel* label(FieldRef ref);
-    QLineEdit* lineEdit(FieldRef ref);
-    QPlainTextEdit* textBox(FieldRef ref, bool readOnly);
-    // widget: a drop-down of a kind of its own to bind; nullptr makes a plain one.
-    QComboBox* dropDown(Field field, bool editable, QComboBox* widget = nullptr);
+    // A slot's reply box.
+    QPlainTextEdit* replyBox(FieldRef ref);
     // The serial line settings beyond the speed, in a dialog from the link frame's button.
     void editLineSettings();
-    QAbstractButton* checkBox(FieldRef ref);
-    QAbstractButton* option(Field field);
-    QAbstractButton* button(Field field);
-    QGroupBox* frame(Field field);
 
-    static int key(FieldRef ref) { return static_cast<int>(ref.field) * 64 + ref.slot + 1; }
-    void bind(FieldRef ref, QWidget* widget);
-    void drawValue(FieldRef ref);
-    void drawState(FieldRef ref);
-
+    Stack& m_stack;
     ConsoleModel& m_model;
     Prompter& m_prompter;
     std::unique_ptr<FileDialogs> m_ownDialogs;
     FileDialogs* m_dialogs;
-    QHash<int, QWidget*> m_widgets;
+    FieldBinding m_fields;
     QTabWidget* m_tabs = nullptr;
     QPushButton* m_lineButton = nullptr;
     QPointer<TranslateDialog> m_translate;
     QPointer<FrameWorkbench> m_workbench;
     std::function<bool()> m_closeHandler;
-    bool m_drawing = false; // set while a model change is drawn, so the widget's signals are not echoed
+    bool m_quietClose = false;
 
     QMenu* m_viewMenu = nullptr;
     QMenu* m_toolsMenu = nullptr;

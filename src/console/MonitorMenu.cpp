@@ -4,7 +4,7 @@
 #include "ConsoleMonitor.h"
 #include "ConsoleWindow.h"
 #include "JournalDock.h"
-#include "Polling.h"
+#include "Stack.h"
 
 #include <QAction>
 #include <QInputDialog>
@@ -14,8 +14,9 @@
 
 namespace tarvo {
 
-QAction* addMonitorMenu(ConsoleWindow& window, ConsoleMonitor& monitor, Polling& polling)
+QAction* addMonitorMenu(ConsoleWindow& window)
 {
+    ConsoleMonitor& monitor = window.stack().monitor;
     QMenu* view = window.viewMenu();
     view->addSeparator();
     QAction* action = view->addAction(QObject::tr("&Monitor"));
@@ -35,16 +36,16 @@ QAction* addMonitorMenu(ConsoleWindow& window, ConsoleMonitor& monitor, Polling&
             status->showMessage(
                 QObject::tr("Monitor stopped: %n frame(s) heard.", nullptr, static_cast<int>(monitor.framesHeard())));
     };
-    QObject::connect(action, &QAction::toggled, &window, [&window, &monitor, &polling, action, status](bool on) {
+    QObject::connect(action, &QAction::toggled, &window, [&window, &monitor, action, status](bool on) {
         if (!on) {
             if (monitor.listening())
-                polling.CmdStop_Click();
+                window.CmdStop_Click();
             return;
         }
         if (JournalDock* dock = window.journalDock())
             dock->show();
         // Runs until Stop, as Start does.
-        if (!monitor.run()) {
+        if (!monitor.run(window.model().ini.monitor.gapMs)) {
             const QSignalBlocker quiet(action);
             action->setChecked(false);
             status->showMessage(QObject::tr("Stop the running cycle first: the monitor needs the link."));

@@ -1,7 +1,6 @@
 #include "Engine.h"
 
 #include "Clock.h"
-#include "ConsoleModel.h"
 #include "Conversions.h"
 #include "Errors.h"
 #include "EventPump.h"
@@ -25,9 +24,6 @@ const QString kNoAnswer = QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS ");
 const QString kTimeOutLabel = QStringLiteral("Time Out Delay");
 const QString kScanningLabel = QStringLiteral("Receive Buffer Scanning Delay");
 const QString kScanLabel = QStringLiteral("Scan rate");
-// The longest a wait sleeps in one pass when nothing happens. Arrivals and clicks wake it at once;
-// this only bounds how stale a wait's view of a deadline edited by the operator can get.
-constexpr double kMaxSleepSeconds = 0.05;
 
 // A conversion that failed while building a request can only concern the slot's address: say so.
 [[noreturn]] void rethrowForAddress(const QString& address, const TarvoError& e)
@@ -36,12 +32,29 @@ constexpr double kMaxSleepSeconds = 0.05;
         throw OperatorError(QStringLiteral("Address %1 is out of range").arg(address.trimmed()));
     throw OperatorError(QStringLiteral("Address \"%1\" is not a number").arg(address));
 }
+
+// A delay in milliseconds, asked now; an operator error naming the field when it is not a number.
+int32_t milliseconds(const SettingsSource& settings, int32_t (SettingsSource::*delay)() const, const QString& label)
+{
+    try {
+        return (settings.*delay)();
+    } catch (const TarvoError& e) {
+        if (e.number() == error::kOverflow)
+            throw OperatorError(QStringLiteral("%1 is out of range").arg(label));
+        throw OperatorError(QStringLiteral("%1 is not a number").arg(label));
+    }
+}
 } // namespace
 
 struct Engine::Call {
-    Call(QString& name, int16_t& s) : functionName(name), slot(s) {}
+    Call(const SettingsSource& s, QString& name, int16_t& sl, std::stop_token st)
+        : settings(s), functionName(name), slot(sl), stop(std::move(st))
+    {
+    }
+    const SettingsSource& settings;
     QString& functionName;
     int16_t& slot;
+    std::stop_token stop;
     bool firstView = true;
     // The command work file stays open for reading for the whole call and is closed on every way out,
     // errors included, so that the next call can always write it again.
@@ -50,8 +63,8 @@ struct Engine::Call {
     bool recordOpen = false; // an attempt has started and not yet been reported
 };
 
-Engine::Engine(ConsoleModel& model, Link& link, Clock& clock, EventPump& pump, Prompter& prompter)
-    : m_model(model), m_link(link), m_clock(clock), m_pump(pump), m_prompter(prompter)
+Engine::Engine(Link& link, Clock& clock, EventPump& pump, Prompter& prompter)
+    : m_link(link), m_clock(clock), m_pump(pump), m_prompter(prompter)
 {
 }
 
@@ -66,41 +79,23 @@ void Engine::removeObserver(ExchangeObserver* observer)
     m_observers.removeAll(observer);
 }
 
-void Engine::setMaxAttempts(int attempts)
-{
-    m_maxAttempts = std::clamp(attempts, 1, 3);
-}
-
 QString Engine::commandFileName()
 {
     return QStringLiteral("Command.txt");
 }
 
-int32_t Engine::milliseconds(Field field, const QString& label) const
+WaitEnd Engine::waitFor(const Call& call, const std::function<double()>& deadline, const std::function<bool()>& done)
 {
-    try {
-        return toInt32(m_model.text(field));
-    } catch (const TarvoError& e) {
-        if (e.number() == error::kOverflow)
-            throw OperatorError(QStringLiteral("%1 is out of range").arg(label));
-        throw OperatorError(QStringLiteral("%1 is not a number").arg(label));
-    }
+    const WaitEnd end = pumpUntil(m_pump, m_clock, deadline, call.stop, done);
+    if (end == WaitEnd::Stopped)
+        m_link.Disconnect();
+    return end;
 }
 
-Engine::WaitEnd Engine::waitFor(const std::function<double()>& deadline, const std::function<bool()>& done)
+void Engine::showReply(int slot, int box, const QString& text)
 {
-    for (;;) {
-        const double remaining = std::clamp(deadline() - m_clock.now(), 0.0, kMaxSleepSeconds);
-        m_pump.processEvents(static_cast<int>(std::ceil(remaining * 1000)));
-        if (m_model.StopRequested) {
-            m_link.Disconnect();
-            return WaitEnd::Stopped;
-        }
-        if (done && done())
-            return WaitEnd::Done;
-        if (m_clock.now() > deadline())
-            return WaitEnd::TimedOut;
-    }
+    if (m_display)
+        m_display->showReply(slot, box, text);
 }
 
 int32_t Engine::pendingCount(bool listening)
@@ -111,9 +106,9 @@ int32_t Engine::pendingCount(bool listening)
     return listening ? std::max(count, m_link.ArrivalCount()) : count;
 }
 
-bool Engine::Envoi(QString& functionName, int16_t& slot)
+bool Engine::Envoi(const SettingsSource& settings, QString& functionName, int16_t& slot, std::stop_token stop)
 {
-    Call call{functionName, slot};
+    Call call{settings, functionName, slot, std::move(stop)};
     try {
         return run(call);
     } catch (const std::exception& e) {
@@ -141,7 +136,7 @@ bool Engine::run(Call& call)
         int threshold = 0;
         if (!buildRequest(call, requestText, threshold))
             return true; // the command lines are used up; the file closes with the call
-        const QString frame = frameRequest(requestText, m_model.requestSettings(call.slot));
+        const QString frame = frameRequest(requestText, call.settings.request(call.slot));
 
         switch (exchange(call, frame, threshold)) {
         case Outcome::Stopped:
@@ -160,10 +155,10 @@ bool Engine::run(Call& call)
 bool Engine::buildRequest(Call& call, QString& requestText, int& threshold)
 {
     const QString name = call.functionName;
-    const QString address = m_model.address(call.slot);
+    const QString address = call.settings.address(call.slot);
     try {
         if (name != fn::SendCommand) {
-            const FixedRequest request = fixedRequest(name, address, m_model.text(Field::Query), call.firstView);
+            const FixedRequest request = fixedRequest(name, address, call.settings.query(), call.firstView);
             requestText = request.text;
             threshold = request.threshold;
             return true;
@@ -172,26 +167,26 @@ bool Engine::buildRequest(Call& call, QString& requestText, int& threshold)
             QFile out(commandFileName());
             if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
                 throw OperatorError(QStringLiteral("Cannot write %1: %2").arg(commandFileName(), out.errorString()));
-            out.write(m_model.text(Field::Cmd).toLatin1() + "\r\n");
+            out.write(call.settings.commands().toLatin1() + "\r\n");
             out.close();
             call.commandFile = std::make_unique<QFile>(commandFileName());
             if (!call.commandFile->open(QIODevice::ReadOnly))
                 throw OperatorError(
                     QStringLiteral("Cannot read %1: %2").arg(commandFileName(), call.commandFile->errorString()));
         }
-        std::optional<CommandLine> line;
-        while (!line && !call.commandFile->atEnd()) {
+        std::optional<CallRequest> request;
+        while (!request && !call.commandFile->atEnd()) {
             QByteArray raw = call.commandFile->readLine();
             while (raw.endsWith('\n') || raw.endsWith('\r'))
                 raw.chop(1);
-            line = commandLine(QString::fromLatin1(raw), m_model.requestSettings(call.slot));
+            request = commandRequest(QString::fromLatin1(raw), call.settings.request(call.slot));
         }
-        if (!line)
+        if (!request)
             return false;
-        if (!line->warning.isEmpty())
-            m_prompter.message(QStringLiteral("Tarvo"), line->warning, Prompter::Icon::Critical);
-        requestText = commandRequestText(*line, m_model.requestSettings(call.slot));
-        threshold = 0;
+        if (!request->line->warning.isEmpty())
+            m_prompter.message(QStringLiteral("Tarvo"), request->line->warning, Prompter::Icon::Critical);
+        requestText = request->text;
+        threshold = request->threshold;
         return true;
     } catch (const OperatorError&) {
         throw;
@@ -204,7 +199,7 @@ AttemptRecord& Engine::newRecord(Call& call)
 {
     call.record = AttemptRecord{};
     call.record.slot = call.slot;
-    call.record.address = m_model.address(call.slot);
+    call.record.address = call.settings.address(call.slot);
     call.record.function = call.functionName;
     call.record.sentAt = m_clock.now();
     call.recordOpen = true;
@@ -243,8 +238,10 @@ Engine::Outcome Engine::stopped(Call& call)
 
 Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold)
 {
-    m_model.setVisible(Field::CrcErrorFlag, false);
-    m_model.setVisible(Field::EchoFlag, false);
+    if (m_display) {
+        m_display->showCheckError(false);
+        m_display->showEcho(false);
+    }
     const QByteArray bytes = frameToBytes(frame);
     AttemptRecord& record = newRecord(call);
     record.frame = frame;
@@ -261,7 +258,7 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         record.detail.clear(); // each attempt carries what the link noted during it, not before
         call.recordOpen = true;
 
-        if (m_model.replyLessSend()) {
+        if (call.settings.replyLessSend()) {
             record.verdict = AttemptRecord::Verdict::ReplyLess;
             call.recordOpen = false;
             finish(record);
@@ -272,31 +269,33 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         // anything arrived.
         const double t0 = m_clock.now();
         m_link.setWakeThreshold(threshold + 1);
-        auto deadline = [&] { return t0 + milliseconds(Field::TimeOutDelay, kTimeOutLabel) / 1000.0; };
+        auto deadline = [&] {
+            return t0 + milliseconds(call.settings, &SettingsSource::timeoutMs, kTimeOutLabel) / 1000.0;
+        };
         auto present = [&] {
             const int32_t count = m_link.ReceivedBufferCount();
             const int32_t arrived = m_link.ArrivalCount();
             noteFirstByte(record, std::max(count, arrived));
             return count > threshold || arrived > 0;
         };
-        if (waitFor(deadline, present) == WaitEnd::Stopped)
+        if (waitFor(call, deadline, present) == WaitEnd::Stopped)
             return stopped(call);
         if (m_clock.now() < deadline()) {
-            if (settle(false) == Outcome::Stopped)
+            if (settle(call, false) == Outcome::Stopped)
                 return stopped(call);
             return showReply(call, t0, true);
         }
         record.verdict = AttemptRecord::Verdict::NoReply;
         call.recordOpen = false;
         finish(record);
-        if (attempt >= m_maxAttempts)
+        if (attempt >= std::clamp(call.settings.tries(), 1, 3))
             break;
     }
-    m_model.setText(Field::Reponse, call.slot, kNoAnswer + m_model.address(call.slot));
+    showReply(call.slot, 0, kNoAnswer + call.settings.address(call.slot));
     return Outcome::NoAnswer;
 }
 
-Engine::Outcome Engine::settle(bool listening)
+Engine::Outcome Engine::settle(Call& call, bool listening)
 {
     for (;;) {
         int32_t prev = 0;
@@ -307,18 +306,21 @@ Engine::Outcome Engine::settle(bool listening)
             const double t = m_clock.now();
             // A controller or a bus that never falls silent must not hold the console: Stop is
             // honoured here as in every other wait.
-            if (waitFor([&] { return t + milliseconds(Field::WaitingDelay, kScanningLabel) / 1000.0; }) ==
-                WaitEnd::Stopped)
+            const auto deadline = [&] {
+                return t + milliseconds(call.settings, &SettingsSource::waitingMs, kScanningLabel) / 1000.0;
+            };
+            if (waitFor(call, deadline) == WaitEnd::Stopped)
                 return Outcome::Stopped;
         } while (pendingCount(listening) > prev);
 
         // Bioscrypt with both flags: the response follows the acknowledgement as a second message.
-        if (listening || !m_model.secondMessageAwaited())
+        if (listening || !call.settings.secondMessageAwaited())
             return Outcome::Done;
         const double t = m_clock.now();
         m_link.setWakeThreshold(prev + 1);
-        const auto end = waitFor([&] { return t + milliseconds(Field::TimeOutDelay, kTimeOutLabel) / 1000.0; },
-                                 [&] { return m_link.ReceivedBufferCount() > prev; });
+        const auto end = waitFor(
+            call, [&] { return t + milliseconds(call.settings, &SettingsSource::timeoutMs, kTimeOutLabel) / 1000.0; },
+            [&] { return m_link.ReceivedBufferCount() > prev; });
         if (end == WaitEnd::Stopped)
             return Outcome::Stopped;
         if (m_link.ReceivedBufferCount() <= prev)
@@ -341,7 +343,7 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
     record.reply = bytes;
 
     if (call.firstView) {
-        m_model.setText(Field::Reponse, call.slot, text);
+        showReply(call.slot, 0, text);
         call.firstView = false;
         if (call.functionName == fn::ReadBuffer) {
             call.recordOpen = false;
@@ -349,18 +351,20 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
             return Outcome::NextRequest;
         }
     } else {
-        m_model.setText(Field::Reponse1, call.slot, text);
+        showReply(call.slot, 1, text);
         call.firstView = true;
     }
 
     // Successive requests start at least Scan milliseconds apart.
-    if (paced && waitFor([&] { return t0 + milliseconds(Field::Scan, kScanLabel) / 1000.0; }) == WaitEnd::Stopped)
+    if (paced && waitFor(call, [&] {
+                     return t0 + milliseconds(call.settings, &SettingsSource::scanMs, kScanLabel) / 1000.0;
+                 }) == WaitEnd::Stopped)
         return stopped(call); // the reply stays shown, unchecked
 
-    const RequestSettings s = m_model.requestSettings(call.slot);
+    const RequestSettings s = call.settings.request(call.slot);
     record.checkFailed = replyCheckFails(bytes, s.protocol, s.encrypt, s.password);
-    if (record.checkFailed)
-        m_model.setVisible(Field::CrcErrorFlag, true);
+    if (record.checkFailed && m_display)
+        m_display->showCheckError(true);
     call.recordOpen = false;
     finish(record);
     return Outcome::Done;
@@ -371,19 +375,20 @@ Engine::Outcome Engine::listen(Call& call)
     m_link.setWakeThreshold(1);
     AttemptRecord first;
     first.sentAt = m_clock.now();
-    const auto end = waitFor([] { return std::numeric_limits<double>::infinity(); },
-                             [&] {
-                                 const int32_t pending = pendingCount(true);
-                                 noteFirstByte(first, pending);
-                                 return pending > 0;
-                             });
+    const auto end = waitFor(
+        call, [] { return std::numeric_limits<double>::infinity(); },
+        [&] {
+            const int32_t pending = pendingCount(true);
+            noteFirstByte(first, pending);
+            return pending > 0;
+        });
     if (end == WaitEnd::Stopped)
         return Outcome::Stopped; // nothing came: there is no attempt to report
     // A listen has no request: it is reported from its first byte on.
     AttemptRecord& record = newRecord(call);
     record.sentAt = first.firstByteAt;
     record.firstByteAt = first.firstByteAt;
-    if (settle(true) == Outcome::Stopped)
+    if (settle(call, true) == Outcome::Stopped)
         return stopped(call);
     return showReply(call, 0, false);
 }

@@ -141,4 +141,42 @@ QString millisecondsText(double ms)
     return std::isnan(ms) ? QString() : QString::number(ms, 'f', 1);
 }
 
+int verdictSeverity(JournalRecord::Verdict v)
+{
+    using V = JournalRecord::Verdict;
+    switch (v) {
+    case V::Ok:
+        return 0;
+    case V::NoReplyExpected:
+        return 1;
+    case V::NoAnswer:
+    case V::Unknown:
+        return 2;
+    case V::BadCheck:
+        return 3;
+    case V::Error:
+        return 4;
+    case V::Stopped:
+        return 5;
+    }
+    return 0;
+}
+
+JournalRecord::Verdict worseVerdict(JournalRecord::Verdict a, JournalRecord::Verdict b)
+{
+    return verdictSeverity(b) > verdictSeverity(a) ? b : a;
+}
+
+bool answered(JournalRecord::Verdict v)
+{
+    return v == JournalRecord::Verdict::Ok || v == JournalRecord::Verdict::BadCheck;
+}
+
+JournalRecord::Verdict betterVerdict(JournalRecord::Verdict a, JournalRecord::Verdict b)
+{
+    if (answered(a) != answered(b))
+        return answered(a) ? a : b;
+    return verdictSeverity(b) < verdictSeverity(a) ? b : a;
+}
+
 } // namespace tarvo

@@ -39,6 +39,18 @@ struct JournalRecord {
     friend bool operator==(const JournalRecord&, const JournalRecord&) = default;
 };
 
+// How bad a verdict is: the one order every summary of several goes by. Higher is worse: ok, then
+// no-reply-expected, then no-answer and unknown, then bad-check, then error; stopped above all, since an
+// unfinished call is never reported as anything else.
+int verdictSeverity(JournalRecord::Verdict verdict);
+// The worse of two (a call's several requests).
+JournalRecord::Verdict worseVerdict(JournalRecord::Verdict a, JournalRecord::Verdict b);
+// Whether a reply came, whatever its check value said.
+bool answered(JournalRecord::Verdict verdict);
+// The better of two for a controller asked several ways (a census over speeds): one that answered, the
+// less bad first; else the less bad.
+JournalRecord::Verdict betterVerdict(JournalRecord::Verdict a, JournalRecord::Verdict b);
+
 // "ok", "bad-check", "no-answer", "no-reply-expected", "stopped", "error", "unknown".
 QString verdictName(JournalRecord::Verdict verdict);
 QByteArrayView verdictNameLatin1(JournalRecord::Verdict verdict); // the same, as the file's bytes

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -62,9 +63,10 @@ struct LinkSettings {
     QString comPort; // serial: "COM<n>" (only the fourth character counts) or a device path
     QString host;    // TCP host, as typed
     QString tcpPort; // TCP port, decimal text as typed
-    // The TCP connect wait's time-out, milliseconds as decimal text. Asked afresh on every pass of
-    // the wait, so that an edit made while it waits takes effect at once.
-    std::function<QString()> timeOutDelay;
+    // The TCP connect wait's time-out in milliseconds. Asked afresh on every pass of the wait, so that
+    // an edit made while it waits takes effect at once; the console's raises when its field holds no
+    // number. None: the wait ends at its first pass.
+    std::function<int32_t()> timeoutMs;
     LineFormat line; // serial only, as are the rest
     Rs485Options rs485;
     bool dropEcho = false;   // the adapter hears its own frames: drop them before the reply is counted

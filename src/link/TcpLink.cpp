@@ -8,6 +8,7 @@
 #include "Trace.h"
 
 #include <algorithm>
+#include <exception>
 #include <limits>
 
 namespace tarvo {
@@ -60,14 +61,23 @@ void TcpLink::connectToHost(const LinkSettings& settings)
     // Only the connection ends the wait early; a refusal or a host lookup failure does not. Events
     // run on every pass so the window stays alive, and the time-out is read afresh each time so an
     // edit takes effect at once.
+    // A time-out that is no number ends the wait after the pass in which it was read, and fails the
+    // connect then.
     const double t0 = m_clock.now();
-    for (;;) {
-        m_pump.processEvents(kConnectTickMs);
-        const bool connected = m_socket.state() == QAbstractSocket::ConnectedState;
-        const int32_t timeoutMs = toInt32(settings.timeOutDelay ? settings.timeOutDelay() : QString());
-        if (connected || m_clock.now() - t0 > timeoutMs / 1000.0)
-            break;
-    }
+    std::exception_ptr unreadable;
+    const auto deadline = [&] {
+        try {
+            return t0 + (settings.timeoutMs ? settings.timeoutMs() : 0) / 1000.0;
+        } catch (...) {
+            unreadable = std::current_exception();
+            return t0;
+        }
+    };
+    pumpUntil(
+        m_pump, m_clock, deadline, {},
+        [&] { return unreadable || m_socket.state() == QAbstractSocket::ConnectedState; }, kConnectTickMs);
+    if (unreadable)
+        std::rethrow_exception(unreadable);
     m_wanted = m_socket.state() == QAbstractSocket::ConnectedState;
 }
 

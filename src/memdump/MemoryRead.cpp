@@ -1,6 +1,5 @@
 #include "MemoryRead.h"
 
-#include "ConsoleModel.h"
 #include "Conversions.h"
 #include "Errors.h"
 #include "Number.h"
@@ -129,38 +128,37 @@ QStringList recordLines(const QString& replyText, const QString& page, double fi
 
 } // namespace memdump
 
-MemoryRead::MemoryRead(ConsoleModel& model, Polling& polling, Prompter& prompter, Trace& trace)
-    : m_model(model), m_polling(polling), m_prompter(prompter), m_trace(trace)
+MemoryRead::MemoryRead(const SettingsSource& settings, Polling& polling, Prompter& prompter, Trace& trace)
+    : m_settings(settings), m_polling(polling), m_prompter(prompter), m_trace(trace)
 {
     openViewer = startDesktopViewer;
 }
 
 void MemoryRead::onReply(const QString& text, int slot)
 {
-    auto& mem = m_model.memory;
-    if (slot < 0 || slot >= ConsoleModel::kSlots)
+    if (slot < 0 || slot >= kSlotCount)
         return;
-    if (mem.MemDumpOn)
+    if (m_state.MemDumpOn)
         WriteMemoryRecord(text, slot);
-    if (mem.MemEpromOn) {
+    if (m_state.MemEpromOn) {
         if (const auto eprom = memdump::epromText(text))
-            mem.MemEprom[static_cast<size_t>(slot)] = *eprom;
+            m_state.MemEprom[static_cast<size_t>(slot)] = *eprom;
     }
-    if (mem.MemRomOn) {
+    if (m_state.MemRomOn) {
         if (const auto rom = memdump::romText(text))
-            mem.MemRom[static_cast<size_t>(slot)] = *rom;
+            m_state.MemRom[static_cast<size_t>(slot)] = *rom;
     }
 }
 
 void MemoryRead::WriteMemoryRecord(const QString& text, int slot)
 {
     try {
-        if (text.size() < 20 || slot < 0 || slot >= ConsoleModel::kSlots)
+        if (text.size() < 20 || slot < 0 || slot >= kSlotCount)
             return;
-        const int32_t size = toInt32(m_model.text(Field::MemRecordSize));
-        auto& count = m_model.memory.MemRecordCount[static_cast<size_t>(slot)];
-        const QStringList lines = memdump::recordLines(text, m_model.text(Field::MemPage),
-                                                       HexToDec(m_model.text(Field::MemAddress)), size, count);
+        const MemoryPanel panel = m_settings.memoryPanel();
+        const int32_t size = toInt32(panel.recordSize);
+        auto& count = m_state.MemRecordCount[static_cast<size_t>(slot)];
+        const QStringList lines = memdump::recordLines(text, panel.page, HexToDec(panel.address), size, count);
         if (lines.isEmpty())
             return;
         QFile part(memdump::partFileName(slot));
@@ -175,86 +173,93 @@ void MemoryRead::WriteMemoryRecord(const QString& text, int slot)
     }
 }
 
-bool MemoryRead::CmdReadMemory_Click()
+void MemoryRead::send(const QString& requests)
+{
+    // The requests go out as command lines whatever function the operator has chosen.
+    SettingsOverlay settings(m_settings);
+    settings.own.function = fn::SendCommand;
+    settings.own.commands = requests;
+    m_polling.sendOnce(&settings);
+}
+
+void MemoryRead::phase(bool& flag, const QString& requests)
+{
+    if (m_abort)
+        return;
+    flag = true;
+    emit requestsChanged(requests);
+    send(requests);
+    flag = false;
+}
+
+bool MemoryRead::read(bool silent)
 {
     // A read is three sends in a row: it never starts inside another cycle.
-    if (m_reading || m_polling.cycleRunning())
+    if (m_reading || m_polling.running())
         return false;
-    const QString page = m_model.text(Field::MemPage);
-    const QString address = m_model.text(Field::MemAddress);
-    const QString recordsText = m_model.text(Field::MemRecordNumber);
-    const QString sizeText = m_model.text(Field::MemRecordSize);
-    if (const auto problem = memdump::panelProblem(page, address, recordsText, sizeText)) {
+    const MemoryPanel panel = m_settings.memoryPanel();
+    if (const auto problem = memdump::panelProblem(panel.page, panel.address, panel.records, panel.recordSize)) {
         m_prompter.message(QStringLiteral("Tarvo"), *problem, Prompter::Icon::None);
         return false;
     }
 
     m_reading = true;
     m_abort = false;
-    m_model.setEnabled(Field::CmdReadMemory, false);
-    auto& mem = m_model.memory;
+    emit started();
 
     // Only the files this read writes are removed; any other .mem file of the user stays.
     QFile::remove(memdump::dumpFileName());
-    for (int slot = 0; slot < ConsoleModel::kSlots; ++slot)
+    for (int slot = 0; slot < kSlotCount; ++slot)
         QFile::remove(memdump::partFileName(slot));
     // A controller that does not answer an identification request this time must not show the one
     // it (or another controller at that slot) gave in an earlier read: both texts start empty.
-    for (int slot = 0; slot < ConsoleModel::kSlots; ++slot) {
-        mem.MemRecordCount[static_cast<size_t>(slot)] = 0;
-        mem.MemEprom[static_cast<size_t>(slot)].clear();
-        mem.MemRom[static_cast<size_t>(slot)].clear();
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        m_state.MemRecordCount[static_cast<size_t>(slot)] = 0;
+        m_state.MemEprom[static_cast<size_t>(slot)].clear();
+        m_state.MemRom[static_cast<size_t>(slot)].clear();
     }
 
-    auto phase = [&](bool& flag, const QString& cmd) {
-        if (m_abort)
-            return;
-        flag = true;
-        m_model.setText(Field::Cmd, cmd);
-        m_polling.sendOnceAs(fn::SendCommand);
-        flag = false;
-    };
-    phase(mem.MemEpromOn, QStringLiteral("73"));
-    phase(mem.MemRomOn, QStringLiteral("71"));
+    phase(m_state.MemEpromOn, QStringLiteral("73"));
+    phase(m_state.MemRomOn, QStringLiteral("71"));
 
-    mem.MemDumpOn = true;
-    m_model.setText(Field::Cmd, QString());
+    m_state.MemDumpOn = true;
+    QString requests;
     try {
         // The panel may have been edited during the first two phases: convert it again.
-        const int32_t records = toInt32(m_model.text(Field::MemRecordNumber));
-        const int32_t size = toInt32(m_model.text(Field::MemRecordSize));
+        const MemoryPanel now = m_settings.memoryPanel();
+        const int32_t records = toInt32(now.records);
+        const int32_t size = toInt32(now.recordSize);
         if (records > 0 && size > 0 && size <= kMaxRequestBytes)
-            m_model.setText(Field::Cmd, memdump::memoryRequests(m_model.text(Field::MemPage),
-                                                                m_model.text(Field::MemAddress), records, size));
+            requests = memdump::memoryRequests(now.page, now.address, records, size);
     } catch (const TarvoError& e) {
         m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + e.description());
     }
+    emit requestsChanged(requests);
     if (!m_abort)
-        m_polling.sendOnceAs(fn::SendCommand);
+        send(requests);
 
     mergeDump();
-    if (!m_model.Silent && !m_abort && openViewer && !openViewer(memdump::dumpFileName()))
+    if (!silent && !m_abort && openViewer && !openViewer(memdump::dumpFileName()))
         m_trace.write(QStringLiteral("CmdReadMemory:: no text viewer could be started; the dump is in ") +
                       memdump::dumpFileName());
-    mem.MemDumpOn = false;
+    m_state.MemDumpOn = false;
     m_reading = false;
-    m_model.setEnabled(Field::CmdReadMemory, true);
+    emit ended();
     return true;
 }
 
 void MemoryRead::mergeDump()
 {
-    const auto& mem = m_model.memory;
     QByteArray out;
     const QByteArray stars = QByteArray(84, '*') + "\r\n";
-    for (int slot = 0; slot < ConsoleModel::kSlots; ++slot) {
+    for (int slot = 0; slot < kSlotCount; ++slot) {
         QFile part(memdump::partFileName(slot));
         if (!part.exists() || !part.open(QIODevice::ReadOnly))
             continue;
         out += stars;
-        out += (QStringLiteral(" CTR#%1  Address:").arg(slot + 1) + m_model.address(slot) + QStringLiteral("  EPROM:") +
-                mem.MemEprom[static_cast<size_t>(slot)] + QStringLiteral("  ROM:") +
-                mem.MemRom[static_cast<size_t>(slot)] + kCrLf)
+        out += (QStringLiteral(" CTR#%1  Address:").arg(slot + 1) + m_settings.address(slot) +
+                QStringLiteral("  EPROM:") + m_state.MemEprom[static_cast<size_t>(slot)] + QStringLiteral("  ROM:") +
+                m_state.MemRom[static_cast<size_t>(slot)] + kCrLf)
                    .toLatin1();
         out += stars;
         out += "\r\n";

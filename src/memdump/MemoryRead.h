@@ -1,15 +1,17 @@
 #pragma once
 
+#include "ExchangeSettings.h"
 #include "ReplyHook.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <functional>
 #include <optional>
 
 namespace tarvo {
 
-class ConsoleModel;
 class Polling;
 class Prompter;
 class Trace;
@@ -35,18 +37,17 @@ QString partFileName(int slot);
 
 // The memory read: three sends with "73", "71" and the memory requests, whose replies this object
 // collects (it is the exchange's reply hook) into one part file per slot, merged at the end into the
-// dump file.
-//
-// It drives the exchange the way the operator would: each phase's requests are written into the
-// console's command field and sent as command lines by Send One Time, and the phase is marked in the
-// console's memory flags, which this object's hook reads when the exchange hands it a reply. So a
-// read leaves its last requests in Cmd, as the operator sees them.
-class MemoryRead final : public ReplyHook {
+// dump file. It owns its phase flags and per-slot tables, and asks the cycles for each phase's
+// requests as command lines, with every other setting (slots, addresses, delays) read from the
+// settings at the moment of use.
+class MemoryRead final : public QObject, public ReplyHook {
+    Q_OBJECT
 public:
-    MemoryRead(ConsoleModel& model, Polling& polling, Prompter& prompter, Trace& trace);
+    MemoryRead(const SettingsSource& settings, Polling& polling, Prompter& prompter, Trace& trace);
 
-    // False when the read did not run (a cycle was running, or the panel check failed).
-    bool CmdReadMemory_Click();
+    // The read. False when it did not run (a cycle was running, or the panel check failed: its
+    // message was shown). silent: no viewer is started for the dump.
+    bool read(bool silent = false);
     void WriteMemoryRecord(const QString& text, int slot);
     void onReply(const QString& text, int slot) override;
 
@@ -56,17 +57,37 @@ public:
     void requestAbort() { m_abort = true; }
     bool aborted() const { return m_abort; }
 
+    // The phase flags and per-slot tables, as the last read left them.
+    struct State {
+        bool MemEpromOn = false;
+        bool MemRomOn = false;
+        bool MemDumpOn = false;
+        std::array<int32_t, kSlotCount> MemRecordCount{};
+        std::array<QString, kSlotCount> MemEprom;
+        std::array<QString, kSlotCount> MemRom;
+    };
+    const State& state() const { return m_state; }
+
     // Shows the finished dump; by default the desktop's handler for text files, without waiting.
     // Returns false when no viewer could be started.
     std::function<bool(const QString& path)> openViewer;
 
+signals:
+    void started();
+    // A phase's requests go out now: "73", "71", then the memory requests (empty when none can be made).
+    void requestsChanged(const QString& requests);
+    void ended();
+
 private:
+    void send(const QString& requests);
+    void phase(bool& flag, const QString& requests);
     void mergeDump();
 
-    ConsoleModel& m_model;
+    const SettingsSource& m_settings;
     Polling& m_polling;
     Prompter& m_prompter;
     Trace& m_trace;
+    State m_state;
     bool m_reading = false;
     bool m_abort = false;
 };

@@ -10,8 +10,8 @@
 namespace tarvo {
 
 namespace {
-// The longest a pass sleeps with no frame open; arrivals wake it at once.
-constexpr double kIdleSleepSeconds = 0.05;
+// The longest a wait lasts with no frame open; arrivals wake it at once.
+constexpr double kIdleSeconds = 0.05;
 // Bytes taken at a time while a frame is open.
 constexpr int kBatchBytes = 32;
 } // namespace
@@ -55,8 +55,8 @@ JournalRecord BusMonitor::record(const HeardFrame& frame, const Options& options
     return r;
 }
 
-void BusMonitor::run(const Options& options, const std::function<bool()>& stop,
-                     const std::function<void(const JournalRecord&)>& onFrame)
+void BusMonitor::run(const Options& options, const std::stop_token& stop,
+                     const std::function<void(const JournalRecord&)>& onFrame, const std::function<void()>& tend)
 {
     const double character = m_link.characterSeconds();
     FrameSplitter splitter(gapFor(options), character, [&options](const QByteArray& bytes) {
@@ -66,6 +66,7 @@ void BusMonitor::run(const Options& options, const std::function<bool()>& stop,
         for (const HeardFrame& f : frames)
             onFrame(record(f, options));
     };
+    auto pending = [this] { return std::max<int32_t>(m_link.ReceivedBufferCount(), m_link.ArrivalCount()); };
     double lastRead = m_clock.now();
     for (;;) {
         // A frame's first byte wakes the monitor at once, so that its time is right; while a frame is
@@ -75,15 +76,19 @@ void BusMonitor::run(const Options& options, const std::function<bool()>& stop,
         m_link.setWakeThreshold(open ? kBatchBytes : 1);
         const double until = open ? std::max(splitter.openFrameDeadline(),
                                              lastRead + (kBatchBytes - 1) * character + splitter.gapSeconds())
-                                  : m_clock.now() + kIdleSleepSeconds;
-        const double remaining = std::clamp(until - m_clock.now(), 0.0, kIdleSleepSeconds);
-        m_pump.processEvents(static_cast<int>(std::ceil(remaining * 1000)));
-        if (stop()) {
+                                  : m_clock.now() + kIdleSeconds;
+        // After each pass the link is looked after first (a port that went away is opened again, or
+        // the caller decides to stop), and only then is it asked what it holds.
+        const WaitEnd end = pumpUntil(m_pump, m_clock, std::min(until, m_clock.now() + kIdleSeconds), stop, [&] {
+            if (tend)
+                tend();
+            return stop.stop_requested() || pending() > 0;
+        });
+        if (end == WaitEnd::Stopped || stop.stop_requested()) {
             hand(splitter.finish());
             return;
         }
-        const int32_t pending = std::max<int32_t>(m_link.ReceivedBufferCount(), m_link.ArrivalCount());
-        if (pending > 0) {
+        if (end == WaitEnd::Done) {
             const QByteArray bytes = m_link.ReadData();
             m_link.ClearArrivalCount();
             lastRead = m_clock.now();

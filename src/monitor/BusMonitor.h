@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <functional>
+#include <stop_token>
 
 namespace tarvo {
 
@@ -30,9 +31,11 @@ public:
     BusMonitor(Link& link, const Clock& clock, EventPump& pump,
                std::function<QDateTime()> wallClock = &QDateTime::currentDateTime);
 
-    // Listens until stop() holds, passing each frame to onFrame as it ends. The link must be open.
-    void run(const Options& options, const std::function<bool()>& stop,
-             const std::function<void(const JournalRecord&)>& onFrame);
+    // Listens until a stop is requested, passing each frame to onFrame as it ends. The link must be
+    // open. tend runs after every pass of the wait (at least every 50 ms), before the link is asked
+    // what it holds: the place to look after the link, or to request the stop.
+    void run(const Options& options, const std::stop_token& stop,
+             const std::function<void(const JournalRecord&)>& onFrame, const std::function<void()>& tend = {});
 
     // The row for a frame heard at the given times (clock seconds).
     JournalRecord record(const HeardFrame& frame, const Options& options) const;

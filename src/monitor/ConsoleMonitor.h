@@ -8,11 +8,11 @@
 namespace tarvo {
 
 class Clock;
-class ConsoleModel;
 class EventPump;
 class Journal;
 class Link;
 class Polling;
+class SettingsSource;
 
 // The console's bus monitor: listens on the console's link, with its protocol and pass phrase, as a
 // cycle of its own (Stop ends it, Send and Start wait for it), and puts every frame heard into the
@@ -20,15 +20,16 @@ class Polling;
 // a monitor is left running while cables are moved.
 class ConsoleMonitor {
 public:
-    ConsoleMonitor(ConsoleModel& model, Link& link, Polling& polling, Journal& journal, const Clock& clock,
+    ConsoleMonitor(const SettingsSource& settings, Link& link, Polling& polling, Journal& journal, const Clock& clock,
                    EventPump& pump);
 
-    // What to listen for on the console's settings: its protocol and pass phrase, and the silence
-    // that ends a frame (0: 3.5 characters of the line).
-    static BusMonitor::Options options(const ConsoleModel& model, double gapMs);
+    // What to listen for with these settings: their protocol and pass phrase, and the silence that
+    // ends a frame (0: 3.5 characters of the line).
+    static BusMonitor::Options options(const SettingsSource& settings, double gapMs);
 
-    // Listens until Stop; false when another cycle was running.
-    bool run();
+    // Listens until Stop, cutting frames at gapMs of silence (0: 3.5 characters of the line); false
+    // when another cycle was running.
+    bool run(double gapMs = 0);
     bool listening() const { return m_listening; }
     qint64 framesHeard() const { return m_frames; }
 
@@ -38,7 +39,7 @@ public:
     std::function<void(bool listening)> onListening;
 
 private:
-    ConsoleModel& m_model;
+    const SettingsSource& m_settings;
     Link& m_link;
     Polling& m_polling;
     Journal& m_journal;

@@ -1,9 +1,13 @@
 #include "EventPump.h"
 
+#include "Clock.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QObject>
+#include <algorithm>
+#include <cmath>
 
 namespace tarvo {
 
@@ -28,6 +32,28 @@ void QtEventPump::processEvents(int maxWaitMs)
     const int id = m_waker->startTimer(maxWaitMs, Qt::PreciseTimer);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     m_waker->killTimer(id);
+}
+
+WaitEnd pumpUntil(EventPump& pump, const Clock& clock, const std::function<double()>& deadline,
+                  const std::stop_token& stop, const std::function<bool()>& done, int maxSleepMs)
+{
+    for (;;) {
+        const double remainingMs = std::clamp((deadline() - clock.now()) * 1000, 0.0, double(maxSleepMs));
+        pump.processEvents(static_cast<int>(std::ceil(remainingMs)));
+        if (stop.stop_requested())
+            return WaitEnd::Stopped;
+        if (done && done())
+            return WaitEnd::Done;
+        if (clock.now() > deadline())
+            return WaitEnd::TimedOut;
+    }
+}
+
+WaitEnd pumpUntil(EventPump& pump, const Clock& clock, double deadline, const std::stop_token& stop,
+                  const std::function<bool()>& done, int maxSleepMs)
+{
+    return pumpUntil(
+        pump, clock, [deadline] { return deadline; }, stop, done, maxSleepMs);
 }
 
 } // namespace tarvo

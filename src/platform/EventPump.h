@@ -1,10 +1,14 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <stop_token>
 
 class QObject;
 
 namespace tarvo {
+
+class Clock;
 
 // "Process pending window events" for the waits. The real pump blocks in the event loop until an
 // event arrives or a short tick passes, so a wait never spins the processor.
@@ -26,5 +30,29 @@ private:
     // as a wait makes one pass per arrival or tick.
     std::unique_ptr<QObject> m_waker;
 };
+
+// How a wait ended.
+enum class WaitEnd {
+    Done,     // what it waited for came
+    TimedOut, // the clock passed the deadline
+    Stopped,  // a stop was requested
+};
+
+// The longest a wait sleeps in one pass when nothing happens. Arrivals and clicks wake it at once; this
+// only bounds how stale a wait's view of a deadline edited by the operator can get.
+inline constexpr int kMaxSleepMs = 50;
+
+// The program's one wait: pass after pass, pending events run (the window stays alive, a Stop click or
+// an edit runs inside the wait), and then, in this order, the stop is tested, `done` is asked and the
+// clock is compared with the deadline. Between passes it sleeps in the event loop until the next event
+// or the deadline, whichever comes first (never longer than maxSleepMs), so it neither spins nor
+// oversleeps the deadline. The deadline is asked afresh on every pass, so that a delay edited during
+// the wait applies at once.
+WaitEnd pumpUntil(EventPump& pump, const Clock& clock, const std::function<double()>& deadline,
+                  const std::stop_token& stop = {}, const std::function<bool()>& done = {},
+                  int maxSleepMs = kMaxSleepMs);
+// The same with a deadline that does not move.
+WaitEnd pumpUntil(EventPump& pump, const Clock& clock, double deadline, const std::stop_token& stop = {},
+                  const std::function<bool()>& done = {}, int maxSleepMs = kMaxSleepMs);
 
 } // namespace tarvo

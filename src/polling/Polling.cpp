@@ -1,102 +1,54 @@
 #include "Polling.h"
 
-#include "ConsoleModel.h"
+#include "Clock.h"
 #include "Engine.h"
 #include "Errors.h"
 #include "EventPump.h"
+#include "ExchangeSettings.h"
 #include "Link.h"
-#include "Requests.h"
 #include "Trace.h"
-
-#include <array>
 
 namespace tarvo {
 
-namespace {
-
-// Marks a cycle as running for as long as it is in scope, whichever way the cycle ends. A memory
-// read is refused meanwhile; one that drives this cycle itself keeps its button until it is done.
-class RunningScope {
+// Marks a cycle as running for as long as it is in scope, whichever way the cycle ends, and gives it
+// a stop of its own: a Stop pressed before it began does not end it.
+class Polling::Running {
 public:
-    RunningScope(ConsoleModel& model, bool& flag, const std::function<void()>& onEnd)
-        : m_model(model), m_flag(flag), m_onEnd(onEnd)
+    Running(Polling& polling, Cycle cycle) : m_polling(polling), m_cycle(cycle)
     {
-        m_flag = true;
-        m_model.setEnabled(Field::CmdReadMemory, false);
+        m_polling.m_running = true;
+        m_polling.m_stop = std::stop_source();
+        emit m_polling.started(m_cycle);
     }
-    ~RunningScope()
+    ~Running()
     {
-        m_flag = false;
-        const auto& mem = m_model.memory;
-        if (!mem.MemEpromOn && !mem.MemRomOn && !mem.MemDumpOn)
-            m_model.setEnabled(Field::CmdReadMemory, true);
-        if (m_onEnd)
-            m_onEnd();
+        m_polling.m_running = false;
+        emit m_polling.ended(m_cycle);
     }
-    RunningScope(const RunningScope&) = delete;
-    RunningScope& operator=(const RunningScope&) = delete;
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
 
 private:
-    ConsoleModel& m_model;
-    bool& m_flag;
-    const std::function<void()>& m_onEnd;
+    Polling& m_polling;
+    Cycle m_cycle;
 };
 
-} // namespace
-
-LinkSettings linkSettingsOf(const ConsoleModel& model)
-{
-    LinkSettings s;
-    s.comPort = model.text(Field::ComPort);
-    s.host = model.text(Field::IP);
-    s.tcpPort = model.text(Field::Port);
-    s.timeOutDelay = [&model] { return model.text(Field::TimeOutDelay); };
-    const ConsoleModel::Ini::Serial& serial = model.ini.serial;
-    s.line = LineFormat::parse(serial.line).value_or(LineFormat{});
-    s.line.rtsCts = serial.rtsCts;
-    s.rs485 = {serial.rs485, serial.rtsOnSend, serial.delayBeforeMs, serial.delayAfterMs};
-    s.dropEcho = serial.dropEcho;
-    s.lowLatency = serial.lowLatency;
-    return s;
-}
-
-Polling::Polling(ConsoleModel& model, Link& link, Engine& engine, EventPump& pump, Trace& trace)
-    : m_model(model), m_link(link), m_engine(engine), m_pump(pump), m_trace(trace)
+Polling::Polling(const SettingsSource& settings, Link& link, Engine& engine, EventPump& pump, const Clock& clock,
+                 Trace& trace, ExchangeDisplay* display)
+    : m_settings(settings), m_link(link), m_engine(engine), m_pump(pump), m_clock(clock), m_trace(trace),
+      m_display(display)
 {
 }
 
-void Polling::sendOnceAs(const QString& functionName)
+void Polling::takeFunction(const SettingsSource& settings)
 {
-    m_functionOverride = functionName;
-    CmdSend_Click();
-    m_functionOverride.reset();
+    if (const auto name = settings.function())
+        m_currentFunction = *name;
 }
 
-void Polling::setCurrentFunction()
+void Polling::connect(const SettingsSource& settings)
 {
-    if (m_functionOverride) {
-        m_model.currentFunction = *m_functionOverride;
-        return;
-    }
-    // With no item selected the previous name stays.
-    if (const auto name = fn::forListIndex(m_model.listIndex(Field::Function)))
-        m_model.currentFunction = *name;
-}
-
-void Polling::beginCycle()
-{
-    m_model.StopRequested = false;
-    m_model.setEnabled(Field::CmdStart, false);
-    m_model.setEnabled(Field::CmdSend, false);
-    m_model.setEnabled(Field::Function, false);
-    m_model.setEnabled(Field::Query, false);
-    m_link.SetBaudRate(m_model.text(Field::COMSpeed));
-    connect();
-}
-
-void Polling::connect()
-{
-    m_link.Connect(linkSettingsOf(m_model));
+    m_link.Connect(settings.linkSettings());
 }
 
 void Polling::reportError(int slot, const std::exception& e)
@@ -104,110 +56,87 @@ void Polling::reportError(int slot, const std::exception& e)
     const auto* tarvoError = dynamic_cast<const TarvoError*>(&e);
     const QString description = tarvoError ? tarvoError->description() : QString::fromLocal8Bit(e.what());
     // The operator sees what went wrong where the reply would have been.
-    m_model.setText(Field::Reponse, slot, QStringLiteral("ERROR: ") + description);
+    if (m_display)
+        m_display->showReply(slot, 0, QStringLiteral("ERROR: ") + description);
     m_trace.write(QStringLiteral("Envoi:: Error : ") + description);
     m_link.Disconnect();
 }
 
-void Polling::CmdSend_Click()
+bool Polling::sendOnce(const SettingsSource* given)
 {
     if (m_running)
-        return;
-    RunningScope running(m_model, m_running, onCycleEnded);
-    m_link.SetBaudRate(m_model.text(Field::COMSpeed));
-    m_model.setEnabled(Field::CmdSend, false);
-    m_model.setEnabled(Field::CmdStart, false);
-    m_model.setListIndex(Field::Pages, ConsoleModel::kPageGeneral);
-    m_model.StopRequested = false;
-    // The exchange is handed the console's current slot, which this loop runs through.
-    for (int16_t& slot = m_model.currentSlot = 0; slot < ConsoleModel::kSlots; ++slot) {
-        if (!m_model.slotSelected(slot))
+        return false;
+    const SettingsSource& settings = given ? *given : m_settings;
+    Running running(*this, Cycle::SendOnce);
+    m_link.SetBaudRate(settings.speed());
+    // The exchange is handed the current slot, which this loop runs through.
+    for (int16_t& slot = m_currentSlot = 0; slot < kSlotCount; ++slot) {
+        if (!settings.slotSelected(slot))
             continue;
         m_trace.write(QStringLiteral("Connceting to network: ") + QString::number(slot));
-        connect();
-        setCurrentFunction();
+        connect(settings);
+        takeFunction(settings);
         try {
-            if (!m_engine.Envoi(m_model.currentFunction, slot))
-                return; // stopped: the link is closed and Stop has restored the buttons
+            if (!m_engine.Envoi(settings, m_currentFunction, slot, m_stop.get_token()))
+                return true; // stopped: the exchange has closed the link
         } catch (const std::exception& e) {
             reportError(slot, e);
             continue; // the next slot is served all the same
         }
         m_link.Disconnect();
     }
-    m_model.setEnabled(Field::CmdStart, true);
-    m_model.setEnabled(Field::CmdSend, true);
+    return true;
 }
 
-void Polling::CmdStart_Click()
+bool Polling::start()
 {
     if (m_running)
-        return;
-    RunningScope running(m_model, m_running, onCycleEnded);
-    m_model.setListIndex(Field::Pages, ConsoleModel::kPageGeneral);
-    for (int i = 0; i < ConsoleModel::kSlots; ++i)
-        m_model.setEnabled(Field::Address, i, false);
-    beginCycle();
+        return false;
+    Running running(*this, Cycle::Polling);
+    m_link.SetBaudRate(m_settings.speed());
+    connect(m_settings);
+    const std::stop_token stop = m_stop.get_token();
     for (;;) {
         bool exchanged = false;
-        for (int16_t& slot = m_model.currentSlot = 0; slot < ConsoleModel::kSlots; ++slot) {
-            if (!m_model.slotSelected(slot))
+        for (int16_t& slot = m_currentSlot = 0; slot < kSlotCount; ++slot) {
+            if (!m_settings.slotSelected(slot))
                 continue;
-            setCurrentFunction();
+            takeFunction(m_settings);
             exchanged = true;
             try {
-                if (!m_engine.Envoi(m_model.currentFunction, slot))
-                    return;
+                if (!m_engine.Envoi(m_settings, m_currentFunction, slot, stop))
+                    return true;
             } catch (const std::exception& e) {
-                reportError(slot, e);
                 // Polling ends with the console usable again; the error stays in view.
-                restoreControls();
-                return;
+                reportError(slot, e);
+                return true;
             }
         }
         // Between passes the operator's clicks run. A pass without any exchange sleeps briefly in the
         // event loop instead of spinning.
-        m_pump.processEvents(exchanged ? 0 : 10);
-        if (m_model.StopRequested) {
+        pumpUntil(m_pump, m_clock, m_clock.now() + (exchanged ? 0 : 0.010), stop);
+        if (stop.stop_requested()) {
             m_link.Disconnect();
-            return;
+            return true;
         }
     }
 }
 
-bool Polling::runCycle(const std::function<void()>& body)
+bool Polling::runCycle(const std::function<void(std::stop_token)>& body)
 {
     if (m_running)
         return false;
-    RunningScope running(m_model, m_running, onCycleEnded);
-    beginCycle();
-    body();
+    Running running(*this, Cycle::Monitor);
+    m_link.SetBaudRate(m_settings.speed());
+    connect(m_settings);
+    body(m_stop.get_token());
     m_link.Disconnect();
-    restoreControls();
     return true;
 }
 
-void Polling::restoreControls()
+void Polling::stop()
 {
-    m_model.setEnabled(Field::CmdStart, true);
-    m_model.setEnabled(Field::CmdSend, true);
-    m_model.setEnabled(Field::Function, true);
-    m_model.setEnabled(Field::Query, true);
-    for (int i = 0; i < ConsoleModel::kSlots; ++i) {
-        m_model.setEnabled(Field::Address, i, true);
-        m_model.setEnabled(Field::CheckAdr, i, true);
-    }
-}
-
-void Polling::CmdStop_Click()
-{
-    m_model.setListIndex(Field::Pages, ConsoleModel::kPageDefinition);
-    m_model.StopRequested = true;
-    restoreControls();
-    for (int i = 0; i < ConsoleModel::kSlots; ++i) {
-        m_model.setText(Field::Reponse, i, QString());
-        m_model.setText(Field::Reponse1, i, QString());
-    }
+    m_stop.request_stop();
 }
 
 } // namespace tarvo

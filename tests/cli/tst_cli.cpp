@@ -1,15 +1,21 @@
 // tarvo-cli's command line and its records, without running anything: what is refused as bad usage,
-// what the options become, and each output format to the byte.
+// what the options become (as values and as the settings a run talks with), and each output format
+// to the byte.
 
 #include "CliFrames.h"
 #include "CliOptions.h"
 #include "CliOutput.h"
+#include "ConfigFile.h"
+#include "ConsoleModel.h"
 #include "Requests.h"
+#include "Run.h"
+#include "TestFiles.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace tarvo;
-using namespace tarvo::clitool;
+using namespace tarvo::cli;
 
 namespace {
 
@@ -44,10 +50,13 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("says");
+        // Both name every command there is.
         QTest::newRow("no command") << ""
-                                    << "command is missing";
+                                    << "a command is missing (send, poll, read-memory, scan, ports, frame, check, "
+                                       "monitor); see --help";
         QTest::newRow("unknown command") << "ping"
-                                         << "unknown command";
+                                         << "unknown command \"ping\" (send, poll, read-memory, scan, ports, frame, "
+                                            "check, monitor)";
         QTest::newRow("unknown option") << "send --tcp h:1 --address 1 --bogus"
                                         << "bogus";
         QTest::newRow("option of another command") << "send --tcp h:1 --address 1 --range 1..2"
@@ -119,14 +128,14 @@ private slots:
         const Options& o = p.options;
         QCOMPARE(o.command, Subcommand::Poll);
         QCOMPARE(o.serial, QStringLiteral("COM2"));
-        QCOMPARE(o.speed, QStringLiteral("19200"));
+        QCOMPARE(o.speed, 19200);
         QCOMPARE(o.line->text(), QStringLiteral("8E1"));
         QCOMPARE(o.protocol, Protocol::Modbus);
         QCOMPARE(o.addresses, (QList<int>{5, 6, 9}));
         QCOMPARE(o.function, fn::SendCommand); // commands imply the function
         QCOMPARE(o.commands, (QStringList{"0300000002", "73"}));
-        QCOMPARE(o.timeoutMs, QStringLiteral("300"));
-        QCOMPARE(o.settleMs, QStringLiteral("0"));
+        QCOMPARE(o.timeoutMs, 300);
+        QCOMPARE(o.settleMs, 0);
         QCOMPARE(o.tries, 1);
         QCOMPARE(o.count, 4);
         QCOMPARE(o.intervalMs, 250);
@@ -148,6 +157,149 @@ private slots:
         QVERIFY(sub.text.contains("--speeds"));
         QVERIFY(sub.text.contains("130  interrupted"));
         QCOMPARE(parseLine("--version").action, Parsed::Action::Version);
+    }
+
+    // The options as the settings of the run: the console's rules (Modbus sets 9600, --speed wins), the
+    // serial line, the addresses in the first slots, and a census's time-out kept apart from the link's.
+    void settingsOfTheOptions_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<QString>("serialLine"); // the line's text, "+rtscts" with flow control
+        QTest::addColumn<QStringList>("selected");
+        QTest::addColumn<QString>("function");
+        QTest::newRow("defaults") << "send --tcp h:1 --address 4"
+                                  << "38400" << 1500 << "8N2" << QStringList{"4"} << fn::ReadInput;
+        QTest::newRow("Modbus sets 9600") << "send --tcp h:1 --address 1 --protocol modbus"
+                                          << "9600" << 1500 << "8N2" << QStringList{"1"} << fn::ReadInput;
+        QTest::newRow("--speed wins") << "send --serial /dev/x --address 1 --speed 19200 --protocol modbus"
+                                      << "19200" << 1500 << "8N2" << QStringList{"1"} << fn::ReadInput;
+        QTest::newRow("flow before line") << "poll --serial /dev/x --address 1 --flow rtscts --line 8e1 --timeout 250"
+                                          << "38400" << 250 << "8E1+rtscts" << QStringList{"1"} << fn::ReadInput;
+        QTest::newRow("a list of addresses")
+            << "send --tcp h:1 --address 9,2 --address 30..31 --command 01"
+            << "38400" << 1500 << "8N2" << QStringList{"9", "2", "30", "31"} << fn::SendCommand;
+        QTest::newRow("scan keeps its time-out") << "scan --tcp h:1 --timeout 60 --function query"
+                                                 << "38400" << 1500 << "8N2" << QStringList{} << fn::SendQuery;
+    }
+    void settingsOfTheOptions()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, speed);
+        QFETCH(int, timeoutMs);
+        QFETCH(QString, serialLine);
+        QFETCH(QStringList, selected);
+        QFETCH(QString, function);
+        const Parsed p = parseLine(line);
+        QCOMPARE(p.action, Parsed::Action::Run);
+        Plan plan;
+        const auto problem = makePlan(p.options, plan);
+        QVERIFY2(!problem, qPrintable(problem.value_or(QString())));
+        const FixedSettings& s = plan.settings;
+        QCOMPARE(s.speed(), speed);
+        QCOMPARE(s.timeoutMs(), timeoutMs);
+        const LinkSettings link = s.linkSettings();
+        QCOMPARE(link.line.text() + (link.line.rtsCts ? "+rtscts" : ""), serialLine);
+        QCOMPARE(link.timeoutMs(), timeoutMs); // the TCP connect waits as long
+        QStringList addresses;
+        for (int slot : s.selectedSlots())
+            addresses << s.address(slot);
+        QCOMPARE(addresses, selected);
+        QCOMPARE(plan.function, function);
+        QCOMPARE(s.function(), function);
+    }
+
+    // What a well-formed command line still cannot send, refused before any link is opened.
+    void refusedBeforeSending_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no link") << "send --address 1"
+                                 << "no link: give --serial PORT or --tcp HOST:PORT (or a --config)";
+        QTest::newRow("no address") << "poll --tcp h:1"
+                                    << "no address: give --address A (or a --config with selected slots)";
+        QTest::newRow("no such port") << "send --serial tarvo-no-such-port --address 1"
+                                      << "--serial \"tarvo-no-such-port\": not COMn";
+        QTest::newRow("no config") << "send --config /tarvo-none/Tarvo.cfg"
+                                   << "--config /tarvo-none/Tarvo.cfg: no such file, or it cannot be read";
+        QTest::newRow("address too big") << "send --tcp h:1 --address 7,300"
+                                         << "Address 300 does not fit in one byte";
+        QTest::newRow("no command line") << "send --tcp h:1 --address 1 --function command"
+                                         << "--function command: no command to send (give --command HEX)";
+        QTest::newRow("command not hex") << "frame --address 1 --command 0G"
+                                         << "Command holds \"G\", which is not a hexadecimal digit";
+        QTest::newRow("a frame of listening") << "frame --function listen"
+                                              << "--function listen sends nothing: there is no frame to show";
+        QTest::newRow("memory panel") << "read-memory --tcp h:1 --address 1 --output x.mem --records 0"
+                                      << "Number of records can not be 0";
+    }
+    void refusedBeforeSending()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, says);
+        const Parsed p = parseLine(line);
+        QCOMPARE(p.action, Parsed::Action::Run);
+        Plan plan;
+        int width = 0;
+        std::optional<QString> problem = makePlan(p.options, plan);
+        if (!problem)
+            problem = requestProblem(plan, width);
+        QVERIFY2(problem && problem->startsWith(says), qPrintable(problem.value_or("accepted")));
+    }
+
+    // A site's Tarvo.cfg and the Tarvo.ini beside it, read as the console reads them; what is typed
+    // overrides them, and a delay the file holds as no number is refused before anything is sent.
+    void settingsOfAConfig()
+    {
+        QTemporaryDir site;
+        ConsoleModel console;
+        console.choose(Field::OpTCP);
+        console.setText(Field::IP, "10.0.0.7");
+        console.choose(Field::Protocol4Plus);
+        console.setText(Field::TimeOutDelay, "300");
+        console.setListIndex(Field::Function, 2); // Read Buffer 100
+        console.setCheck(Field::CheckAdr, 4, 1);
+        console.setText(Field::Address, 4, "6");
+        const QString cfg = site.filePath("Tarvo.cfg");
+        QVERIFY(config::SaveConfig(console, cfg));
+        QVERIFY(test::writeFile(site.filePath("Tarvo.ini"), "[serial]\nline=8N1\nflow=rtscts\n[census]\ntimeout=70\n"));
+
+        Plan plan;
+        QVERIFY(!makePlan(parseLine("send --config " + cfg + " --line 7e1").options, plan));
+        const FixedSettings& s = plan.settings;
+        QVERIFY(!s.serialLink());
+        QCOMPARE(s.linkSettings().host, QStringLiteral("10.0.0.7"));
+        QCOMPARE(s.protocol(), Protocol::Protocol4Plus);
+        QCOMPARE(s.timeoutMs(), 300);
+        QCOMPARE(plan.function, fn::ReadBuffer100);
+        QCOMPARE(s.selectedSlots(), QList<int>{4});
+        QCOMPARE(s.linkSettings().line.text(), QStringLiteral("7E1")); // typed
+        QVERIFY(s.linkSettings().line.rtsCts);                         // from the Tarvo.ini
+        QCOMPARE(plan.censusTimeoutMs, 70);
+
+        Plan overridden;
+        QVERIFY(!makePlan(parseLine("send --config " + cfg + " --address 2 --function query --timeout 90").options,
+                          overridden));
+        QCOMPARE(overridden.settings.selectedSlots(), QList<int>{0});
+        QCOMPARE(overridden.settings.address(0), QStringLiteral("2"));
+        QCOMPARE(overridden.function, fn::SendQuery);
+        QCOMPARE(overridden.settings.timeoutMs(), 90);
+
+        // Refused only where the delay is waited on and nothing typed replaces it.
+        console.setText(Field::WaitingDelay, "soon");
+        console.setText(Field::TimeOutDelay, "1e12");
+        QVERIFY(config::SaveConfig(console, cfg));
+        Plan bad;
+        QCOMPARE(makePlan(parseLine("send --config " + cfg + " --settle 20").options, bad),
+                 "--config " + cfg + ": Time Out Delay is out of range");
+        QCOMPARE(makePlan(parseLine("send --config " + cfg + " --timeout 100").options, bad),
+                 "--config " + cfg + ": Receive Buffer Scanning Delay is not a number");
+        QVERIFY(!makePlan(parseLine("send --config " + cfg + " --timeout 100 --settle 20").options, bad));
+        QCOMPARE(bad.settings.timeoutMs(), 100);
+        QVERIFY(!makePlan(parseLine("frame --config " + cfg).options, bad));
+        QCOMPARE(makePlan(parseLine("monitor --config " + cfg).options, bad),
+                 "--config " + cfg + ": Time Out Delay is out of range"); // the TCP link's connect wait
     }
 
     void recordFormats_data()

@@ -5,7 +5,7 @@
 #include "FieldsByName.h"
 #include "IniFile.h"
 #include "Replies.h"
-#include "Session.h"
+#include "Switches.h"
 #include "TestFiles.h"
 
 #include <QFile>
@@ -48,7 +48,7 @@ struct Rig : FakeStack {
                 link.reply(0.005, p4Reply(QByteArray::fromHex("4000") + char(17) + '\x72' + QByteArray(16, '\x2A')));
         };
     }
-    Session::LoadResult load(const QString& args) { return session.Form_Load(args); }
+    Lifecycle::LoadResult load(const QString& args) { return lifecycle.load(args); }
 };
 } // namespace
 
@@ -267,7 +267,7 @@ private slots:
             Rig r;
             r.load("");
             r.tick(0);
-            r.polling.CmdSend_Click();
+            r.polling.sendOnce();
             QCOMPARE(r.link.connected.size(), 1);
             const LinkSettings& s = r.link.connected[0];
             if (withIni) {
@@ -280,7 +280,7 @@ private slots:
                 QCOMPARE(s.rs485, Rs485Options{});
                 QVERIFY(!s.dropEcho && !s.lowLatency);
             }
-            r.session.Form_Unload();
+            r.lifecycle.close();
             saved[withIni] = fileContent("Tarvo.cfg");
             QCOMPARE(fileContent("Tarvo.ini").contains("line=8E1"), withIni);
             QDir::setCurrent(m_dir->path());
@@ -409,7 +409,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QStringList, tokens);
-        QCOMPARE(cli::tokenize(text), tokens);
+        QCOMPARE(switches::tokenize(text), tokens);
     }
 
     void switches_data()
@@ -489,7 +489,7 @@ private slots:
         QVERIFY(!result.endProgram);
         QString actual;
         if (field == "Silent")
-            actual = QString::number(r.model.Silent);
+            actual = QString::number(r.model.silent());
         else if (field.startsWith("enabled:"))
             actual = r.model.enabled(fieldNamed(field.mid(8))) ? "True" : "False";
         else
@@ -553,7 +553,7 @@ private slots:
             QVERIFY(fileContent("dump.mem").contains(" CTR#1  Address:5"));
         QCOMPARE(QFile::exists("Memory.mem"), dumpInMemoryMem);
         QCOMPARE(r.model.title, QStringLiteral("Tarvo")); // the job ends before the title is set
-        r.session.Form_Unload();
+        r.lifecycle.close();
         QCOMPARE(fileContent("Tarvo.cfg"), cfg); // a start with arguments does not save
     }
 
@@ -562,14 +562,14 @@ private slots:
         Rig r;
         r.load("");
         r.model.setText(Field::Port, "777");
-        r.session.Form_Unload();
+        r.lifecycle.close();
         QVERIFY(fileContent("Tarvo.cfg").contains("\r\n777\r\n"));
         QCOMPARE(r.link.disconnects, 1);
 
         Rig withArgs;
         withArgs.load("speed=9600");
         withArgs.model.setText(Field::Port, "888");
-        withArgs.session.Form_Unload();
+        withArgs.lifecycle.close();
         QVERIFY(!fileContent("Tarvo.cfg").contains("888"));
     }
 
@@ -590,18 +590,17 @@ private slots:
         r.link.onWrite = {}; // nobody answers: the cycle sits in its reply wait
         int closes = 0;
         bool closedWhileRunning = false;
-        r.session.closeNow = [&] {
-            closedWhileRunning = r.polling.cycleRunning();
-            if (r.session.requestClose())
+        r.lifecycle.closeNow = [&] {
+            closedWhileRunning = r.polling.running();
+            if (r.lifecycle.requestClose())
                 ++closes;
         };
         bool firstAnswer = true;
-        r.polling.onCycleEnded = [&] { r.session.cycleEnded(); };
-        r.pump.at(0.2, [&] { firstAnswer = r.session.requestClose(); });
+        r.pump.at(0.2, [&] { firstAnswer = r.lifecycle.requestClose(); });
         if (polling)
-            r.polling.CmdStart_Click();
+            r.polling.start();
         else
-            r.polling.CmdSend_Click();
+            r.polling.sendOnce();
         QVERIFY(!firstAnswer);
         QCOMPARE(closes, 1);
         QVERIFY(!closedWhileRunning);

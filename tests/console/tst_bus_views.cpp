@@ -122,8 +122,8 @@ struct BusConsole : FakeStack {
     }
 
     FakeFileDialogs dialogs;
-    JournalWriter writer{stack.journal};
-    ConsoleWindow window{model, prompter, &dialogs};
+    JournalWriter& writer = stack.journalFile;
+    ConsoleWindow window{stack, prompter, &dialogs};
 };
 
 } // namespace
@@ -487,7 +487,7 @@ private slots:
     {
         BusConsole c;
         c.script({{12, "silent"}, {13, "badcheck"}});
-        c.polling.CmdSend_Click();
+        c.polling.sendOnce();
         c.window.flushBus();
         const QPalette palette = c.window.palette();
         QCOMPARE(shownBase(c.box(Field::Reponse, 0)), verdictTint(V::Ok, palette).rgb());
@@ -515,18 +515,18 @@ private slots:
         c.tick(0, false);
         c.tick(2, false);
         c.stack.journal.flush(); // nothing pending
-        c.polling.CmdSend_Click();
+        c.polling.sendOnce();
         c.window.flushBus();
         QCOMPARE(shownBase(c.box(Field::Reponse, 1)), verdictTint(V::Ok, palette).rgb());
 
         // An error is red, with its text.
         c.model.setText(Field::Address, 1, "x");
-        c.polling.CmdSend_Click();
+        c.polling.sendOnce();
         c.window.flushBus();
         QCOMPARE(shownBase(c.box(Field::Reponse, 1)), verdictTint(V::Error, palette).rgb());
         QVERIFY2(tipOf(c.box(Field::Reponse, 1)).startsWith("Error: "), qPrintable(tipOf(c.box(Field::Reponse, 1))));
 
-        c.polling.CmdStop_Click();
+        c.window.CmdStop_Click();
         for (int slot : {0, 1, 2}) {
             QCOMPARE(shownBase(c.box(Field::Reponse, slot)), palette.color(QPalette::Base).rgb());
             QCOMPARE(tipOf(c.box(Field::Reponse, slot)),
@@ -546,7 +546,7 @@ private slots:
     {
         BusConsole c;
         c.script();
-        c.polling.CmdSend_Click();
+        c.polling.sendOnce();
         QCOMPARE(c.journalView().table().rowCount(), 0);
         // After a quiet spell the view shows a batch as soon as it goes.
         QTRY_COMPARE_WITH_TIMEOUT(c.journalView().table().rowCount(), 3, 3000);
@@ -554,7 +554,7 @@ private slots:
         QTest::qWait(300);
         for (int slot = 3; slot < 32; ++slot)
             c.tick(slot);
-        c.polling.CmdSend_Click(); // 32 rows: a batch
+        c.polling.sendOnce(); // 32 rows: a batch
         QCoreApplication::processEvents();
         QCOMPARE(c.stack.journal.pending(), 0);
         // Rows that keep coming wait for the view's turn, then come in one go.
@@ -614,7 +614,7 @@ private slots:
         QVERIFY(c.writer.writing());
         const QString first = c.writer.path();
         QCOMPARE(QFileInfo(first).absolutePath(), c.dialogs.answer);
-        c.polling.CmdSend_Click();
+        c.polling.sendOnce();
         c.window.flushBus();
         const QList<JournalRecord> rows = c.journalView().table().records();
         QCOMPARE(rows.size(), 3);
@@ -648,12 +648,12 @@ private slots:
         s.link.onWrite = [&](const QByteArray& frame) {
             s.link.reply(0.010, p4Reply(frame.left(1) + QByteArray::fromHex("02020049")));
         };
-        JournalWriter writer(s.stack.journal);
+        JournalWriter& writer = s.stack.journalFile;
         s.model.ini.journal.toFile = true;
         s.tick(0);
         s.model.setText(Field::Address, 0, "0");
-        s.polling.CmdSend_Click();
-        ConsoleWindow window(s.model, s.prompter);
+        s.polling.sendOnce();
+        ConsoleWindow window(s.stack, s.prompter);
         window.watchBus(s.stack.journal, s.stack.health, writer);
         QVERIFY(writer.writing());
         QVERIFY(window.findChild<QAction*>("actionJournalToFile")->isChecked());
@@ -672,14 +672,14 @@ private slots:
         c.script();
         c.action("actionJournalToFile")->trigger();
         const QString path = c.writer.path();
-        c.polling.CmdSend_Click();
+        c.polling.sendOnce();
         c.window.flushBus();
         const QByteArray before = fileContent(path);
         QSignalSpy messages(c.window.statusBar(), &QStatusBar::messageChanged);
-        c.polling.CmdSend_Click();
+        c.polling.sendOnce();
         withFullDiskAfter(static_cast<rlim_t>(before.size() + 10), [&] { c.window.flushBus(); });
         for (int round = 0; round < 3; ++round) {
-            c.polling.CmdSend_Click();
+            c.polling.sendOnce();
             c.window.flushBus();
         }
         QStringList told;
@@ -702,7 +702,7 @@ private slots:
     {
         BusConsole c;
         c.script({{12, "silent"}});
-        c.polling.CmdSend_Click();
+        c.polling.sendOnce();
         c.dialogs.answer = QDir::current().filePath("export.csv");
         c.action("actionExportJournal")->trigger();
         const QList<JournalRecord> rows = c.journalView().table().records();
@@ -743,7 +743,7 @@ private slots:
         c.showAt1280x800();
         c.window.controllersDock()->show();
         for (int round = 0; round < 2; ++round)
-            c.polling.CmdSend_Click();
+            c.polling.sendOnce();
         c.window.flushBus();
         HealthTable& table = c.window.controllersDock()->table();
         auto cell = [&](int r, int col) { return table.data(table.index(r, col)).toString(); };
@@ -770,7 +770,7 @@ private slots:
 
         QTest::mouseClick(c.window.controllersDock()->findChild<QPushButton*>("ControllersReset"), Qt::LeftButton);
         QCOMPARE(cell(0, HealthTable::Requests), QStringLiteral("0"));
-        c.polling.CmdSend_Click();
+        c.polling.sendOnce();
         c.window.flushBus();
         QCOMPARE(cell(0, HealthTable::Requests), QStringLiteral("1"));
         QCOMPARE(cell(1, HealthTable::Requests), QStringLiteral("1"));
@@ -781,10 +781,10 @@ private slots:
     void layoutIsRemembered()
     {
         FakeStack s;
-        JournalWriter writer(s.stack.journal);
+        JournalWriter& writer = s.stack.journalFile;
         QSize shown;
         {
-            ConsoleWindow window(s.model, s.prompter);
+            ConsoleWindow window(s.stack, s.prompter);
             window.watchBus(s.stack.journal, s.stack.health, writer);
             window.resize(1200, 760);
             window.show();
@@ -796,7 +796,7 @@ private slots:
         QVERIFY(!s.model.ini.window.geometry.isEmpty());
         QVERIFY(!s.model.ini.window.state.isEmpty());
         {
-            ConsoleWindow window(s.model, s.prompter);
+            ConsoleWindow window(s.stack, s.prompter);
             window.watchBus(s.stack.journal, s.stack.health, writer);
             window.restoreLayout();
             window.show();
@@ -807,7 +807,7 @@ private slots:
         }
         s.model.ini.window.geometry = "not a geometry";
         s.model.ini.window.state = QByteArray(40, '\xff');
-        ConsoleWindow window(s.model, s.prompter);
+        ConsoleWindow window(s.stack, s.prompter);
         window.watchBus(s.stack.journal, s.stack.health, writer);
         const QSize size = window.size();
         window.restoreLayout();

@@ -5,6 +5,7 @@
 #include "ConsoleWindow.h"
 #include "FakeFileDialogs.h"
 #include "FakePrompter.h"
+#include "FakeStack.h"
 #include "FrameWorkbench.h"
 #include "TarvoVersion.h"
 #include "TranslateDialog.h"
@@ -26,6 +27,7 @@ namespace {
 struct Console {
     Console()
     {
+        s.stopCyclesAfter(0.05);
         window.resize(1280, 800);
         window.show();
         window.activateWindow();
@@ -43,10 +45,11 @@ struct Console {
         }
         return texts;
     }
-    ConsoleModel model;
+    test::FakeStack s;
+    ConsoleModel& model = s.model;
     test::FakeFileDialogs dialogs;
-    test::FakePrompter prompter;
-    ConsoleWindow window{model, prompter, &dialogs};
+    test::FakePrompter& prompter = s.prompter;
+    ConsoleWindow window{s.stack, prompter, &dialogs};
 };
 
 } // namespace

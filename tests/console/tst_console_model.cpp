@@ -174,7 +174,7 @@ private slots:
         m.setCheck(Field::ckRes, 1);
         m.choose(Field::Encrypt);
         m.setText(Field::Password, "AB");
-        const RequestSettings s = m.requestSettings(2);
+        const RequestSettings s = m.request(2);
         QCOMPARE(s.protocol, Protocol::Bioscrypt);
         QCOMPARE(s.address, QStringLiteral("9"));
         QVERIFY(!s.ackReq);

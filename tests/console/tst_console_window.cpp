@@ -2,10 +2,13 @@
 #include "ConsoleWindow.h"
 #include "FakeFileDialogs.h"
 #include "FakePrompter.h"
+#include "FakeStack.h"
+#include "MemoryRead.h"
 #include "TranslateDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -51,10 +54,12 @@ QStringList itemsOf(const QComboBox* c)
 }
 
 struct Console {
-    ConsoleModel model;
+    Console() { s.stopCyclesAfter(0.05); }
+    test::FakeStack s;
+    ConsoleModel& model = s.model;
     test::FakeFileDialogs dialogs;
-    test::FakePrompter prompter;
-    ConsoleWindow window{model, prompter, &dialogs};
+    test::FakePrompter& prompter = s.prompter;
+    ConsoleWindow window{s.stack, prompter, &dialogs};
 
     template <class T = QWidget> T* find(const QString& name)
     {
@@ -463,6 +468,100 @@ private slots:
         QSignalSpy spy(&c.window, signal.constData());
         c.find<QPushButton>(button)->click();
         QCOMPARE(spy.count(), 1);
+    }
+
+    // The window enables and disables its buttons as the cycles start and end: Send One Time and
+    // Start while one runs; while polling also the function, the query and the addresses (the
+    // slots' boxes stay, their ticks are read at every pass); READ while anything runs. Stop gives
+    // everything back at once, shows the settings page and empties the replies.
+    void buttonsFollowTheCycles_data()
+    {
+        QTest::addColumn<QString>("cycle");
+        QTest::addColumn<QStringList>("disabledDuring");
+        const QStringList sendButtons{"CmdSend", "CmdStart", "CmdReadMemory"};
+        QTest::newRow("Send One Time") << "send" << sendButtons;
+        QTest::newRow("Start") << "start"
+                               << (sendButtons + QStringList{"TxtFunction", "Query", "Address_0", "Address_31"});
+        QTest::newRow("monitor") << "monitor" << (sendButtons + QStringList{"TxtFunction", "Query"});
+        QTest::newRow("READ") << "read" << sendButtons;
+    }
+    void buttonsFollowTheCycles()
+    {
+        QFETCH(QString, cycle);
+        QFETCH(QStringList, disabledDuring);
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        Console c;
+        c.s.tick(0);
+        c.model.setText(Field::Address, 0, QStringLiteral("1"));
+        c.model.setText(Field::TimeOutDelay, QStringLiteral("100"));
+        c.model.setListIndex(Field::Pages, ConsoleModel::kPageDefinition);
+        QStringList disabled;
+        auto look = [&] {
+            if (!disabled.isEmpty())
+                return;
+            for (const FieldRef& ref : ConsoleModel::allFields()) {
+                if (!c.model.enabled(ref) && c.model.kind(ref) != FieldKind::Label)
+                    disabled << ConsoleModel::name(ref);
+            }
+        };
+        c.s.link.onWrite = [&](const QByteArray&) { look(); };
+        c.s.pump.at(0.02, look); // the monitor sends nothing
+        if (cycle == "send")
+            c.window.CmdSend_Click();
+        else if (cycle == "start")
+            c.window.CmdStart_Click();
+        else if (cycle == "monitor")
+            QVERIFY(c.s.stack.monitor.run());
+        else
+            c.window.CmdReadMemory_Click();
+        for (const QString& name : disabledDuring)
+            QVERIFY2(disabled.contains(name), qPrintable(name + " enabled; disabled: " + disabled.join(' ')));
+        QVERIFY2(!disabled.contains("CheckAdr_0") && !disabled.contains("CmdStop"), qPrintable(disabled.join(' ')));
+        if (!disabledDuring.contains("Address_0"))
+            QVERIFY(!disabled.contains("Address_0"));
+        for (const QString& name :
+             QStringList{"CmdSend", "CmdStart", "CmdReadMemory", "TxtFunction", "Query", "Address_0"})
+            QVERIFY2(c.model.enabled(ConsoleModel::find(name).value()), qPrintable(name));
+        if (cycle == "send" || cycle == "start") // the replies' page comes to the front
+            QCOMPARE(c.model.listIndex(Field::Pages), ConsoleModel::kPageGeneral);
+        if (cycle == "read") // the read's last requests stay in the command box
+            QCOMPARE(c.model.text(Field::Cmd), memdump::memoryRequests("01", "1e2c", 99, 12));
+    }
+
+    // The operator types a shorter time-out into the window while a reply is awaited: the wait under
+    // way ends on it, and the next try goes out then.
+    void anEditDuringAWaitAppliesAtOnce()
+    {
+        Console c;
+        c.showAt1280x800();
+        c.s.tick(0);
+        c.model.setText(Field::Address, 0, QStringLiteral("1"));
+        c.model.setText(Field::TimeOutDelay, QStringLiteral("1500"));
+        c.s.pump.at(0.1, [&] {
+            auto* edit = c.find<QLineEdit>(QStringLiteral("TimeOutDelay"));
+            edit->selectAll();
+            QTest::keyClicks(edit, QStringLiteral("200"));
+        });
+        c.window.CmdSend_Click(); // nobody answers
+        QCOMPARE(c.s.link.writes.size(), 3);
+        QVERIFY2(c.s.link.writeTimes[1] < 0.25, qPrintable(QString::number(c.s.link.writeTimes[1])));
+        QCOMPARE(c.model.text(Field::Reponse, 0), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 1"));
+    }
+
+    void stopGivesTheConsoleBack()
+    {
+        Console c;
+        c.s.tick(3);
+        c.model.setText(Field::Address, 3, QStringLiteral("3"));
+        c.model.setText(Field::Reponse1, 20, QStringLiteral("old"));
+        c.s.pump.at(0.05, [&] { c.window.CmdStop_Click(); });
+        c.window.CmdSend_Click(); // nobody answers: Stop comes during the reply wait
+        QVERIFY(!c.s.polling.running());
+        QCOMPARE(c.model.listIndex(Field::Pages), ConsoleModel::kPageDefinition);
+        QCOMPARE(c.model.text(Field::Reponse1, 20), QString());
+        QVERIFY(c.model.enabled(Field::CmdSend) && c.model.enabled(Field::CmdStart));
+        QCOMPARE(c.s.link.disconnects, 1); // by the exchange, when it saw Stop
     }
 
     void doubleClickOnReplyTranslates()

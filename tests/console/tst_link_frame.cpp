@@ -6,6 +6,7 @@
 #include "FakeFileDialogs.h"
 #include "FakePortSource.h"
 #include "FakePrompter.h"
+#include "FakeStack.h"
 #include "LineSettingsDialog.h"
 #include "PortComboBox.h"
 
@@ -44,10 +45,11 @@ struct Console {
         QApplication::setActiveWindow(&window);
     }
     template <class T = QWidget> T* find(const QString& name) { return window.findChild<T*>(name); }
-    ConsoleModel model;
+    FakeStack s;
+    ConsoleModel& model = s.model;
     FakeFileDialogs dialogs;
-    FakePrompter prompter;
-    ConsoleWindow window{model, prompter, &dialogs};
+    FakePrompter& prompter = s.prompter;
+    ConsoleWindow window{s.stack, prompter, &dialogs};
 };
 
 } // namespace

@@ -244,7 +244,7 @@ private slots:
         s.model.setText(Field::MemRecordNumber, "40");
         s.tick(0, "3");
         s.tick(1, "9");
-        QVERIFY(s.read.CmdReadMemory_Click());
+        QVERIFY(s.read.read());
         QCOMPARE(fileContent(m_dir->filePath("site.mem")), fileContent("Memory.mem"));
 
         // Never over an existing file: nothing is sent.

@@ -98,10 +98,10 @@ private slots:
             s.model.setCheck(Field::ckAck, 1);
             s.model.setCheck(Field::ckRes, 1);
         }
-        s.polling.CmdSend_Click();
+        s.polling.sendOnce();
 
         for (int slot : {0, 2}) {
-            const RequestSettings settings = s.model.requestSettings(slot);
+            const RequestSettings settings = s.model.request(slot);
             QString text;
             if (bioscrypt) {
                 const auto line = commandLine("0105 AB CD", settings);
@@ -115,7 +115,7 @@ private slots:
         }
         QCOMPARE(s.reply(5), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 200"));
         QVERIFY(!s.model.visible(Field::Label8));
-        QVERIFY(s.model.enabled(Field::CmdSend));
+        QVERIFY(!s.polling.running());
     }
 
     void badCheckValueIsFlagged()
@@ -124,7 +124,7 @@ private slots:
         RealStack s;
         s.useLink(false, sim.tcpPort, sim.ptyPath);
         s.tick(0, "3");
-        s.polling.CmdSend_Click();
+        s.polling.sendOnce();
         QVERIFY(!s.reply(0).isEmpty());
         QVERIFY(s.model.visible(Field::Label8));
     }
@@ -145,11 +145,11 @@ private slots:
         } count;
         s.engine.addObserver(&count);
         QTimer::singleShot(300, [&] { s.model.setCheck(Field::CheckAdr, 1, 0); });
-        QTimer::singleShot(800, [&] { s.polling.CmdStop_Click(); });
-        s.polling.CmdStart_Click();
+        QTimer::singleShot(800, [&] { s.polling.stop(); });
+        s.polling.start();
         QVERIFY(count.replies >= 4);
-        QVERIFY(!s.polling.cycleRunning());
-        QVERIFY(s.model.enabled(Field::CmdStart));
+        QVERIFY(!s.polling.running());
+        QVERIFY(!s.polling.running());
         QCOMPARE(s.trace.lines.count("Connecting TCP "), 1); // one link for the whole polling
     }
 
@@ -186,7 +186,7 @@ private slots:
             int& writes;
         } count(writes);
         s.engine.addObserver(&count);
-        s.polling.CmdSend_Click();
+        s.polling.sendOnce();
         slave.kill();
         slave.waitForFinished();
 

@@ -97,14 +97,14 @@ private slots:
             sim = std::make_unique<SimProcess>(QStringList{"--protocol", "p4", "--link", device});
             back = s.clock.now();
         });
-        QTimer::singleShot(3500, [&] { s.polling.CmdStop_Click(); });
-        s.polling.CmdStart_Click();
+        QTimer::singleShot(3500, [&] { s.polling.stop(); });
+        s.polling.start();
         QVERIFY(gone > 0 && back > 0);
         QVERIFY(journal.repliesAfter(0) > journal.repliesAfter(gone));
         QVERIFY2(journal.repliesAfter(back) > 0, qPrintable(s.trace.lines.join('\n')));
         QVERIFY(s.trace.lines.contains("Link lost: connecting again"));
         verifyLostAndBack(s.trace.lines, journal.details, "/dev/pts/\\d+");
-        QVERIFY(!s.polling.cycleRunning());
+        QVERIFY(!s.polling.running());
     }
 
     void tcpPeerResetsInTheMiddleOfAReply()
@@ -134,8 +134,8 @@ private slots:
         s.tick(0, "1");
         AttemptLog journal(s.clock);
         s.engine.addObserver(&journal);
-        QTimer::singleShot(1500, [&] { s.polling.CmdStop_Click(); });
-        s.polling.CmdStart_Click();
+        QTimer::singleShot(1500, [&] { s.polling.stop(); });
+        s.polling.start();
         QVERIFY(connections >= 2);
         QVERIFY2(journal.replyTimes.size() >= 3, qPrintable(s.trace.lines.join('\n')));
         verifyLostAndBack(s.trace.lines, journal.details, "127\\.0\\.0\\.1:" + QString::number(server.serverPort()));
@@ -155,7 +155,7 @@ private slots:
             s.tick(i, QString::number(i));
         AttemptLog journal(s.clock);
         s.engine.addObserver(&journal);
-        s.polling.CmdSend_Click();
+        s.polling.sendOnce();
         for (int i = 0; i < ConsoleModel::kSlots; ++i) {
             if (i != 7 && i != 3)
                 QVERIFY2(s.reply(i).startsWith(QStringLiteral("%1 02 ").arg(i + 1, 2, 16, QLatin1Char('0')).toUpper()),
@@ -172,7 +172,7 @@ private slots:
         const QByteArray half = QByteArray::fromHex("040202") + char(inputs);
         QCOMPARE(s.reply(3), ByteArrayToHex(half + half, false));
         QVERIFY(journal.checkFailed.value(3));
-        QVERIFY(s.model.enabled(Field::CmdSend));
+        QVERIFY(!s.polling.running());
     }
 
     void readOnlyWorkingFolder_data()

@@ -71,8 +71,8 @@ private slots:
         QTimer flush;
         QObject::connect(&flush, &QTimer::timeout, [&] { s.stack.journal.flush(); });
         flush.start(100);
-        QTimer::singleShot(1500, [&] { s.polling.CmdStop_Click(); });
-        s.polling.CmdStart_Click();
+        QTimer::singleShot(1500, [&] { s.polling.stop(); });
+        s.polling.start();
         s.stack.journal.flush();
         file.close();
         QTest::qWait(100); // the simulator logs what it still had on its way
@@ -98,7 +98,7 @@ private slots:
         for (int slot : {0, 1, 2})
             s.tick(slot, QString::number(slot));
         for (int round = 0; round < 3; ++round)
-            s.polling.CmdSend_Click();
+            s.polling.sendOnce();
         const Health& h = s.stack.health;
         QCOMPARE(h.slot(0).requests, 3);
         QCOMPARE(h.slot(0).answered, 3);

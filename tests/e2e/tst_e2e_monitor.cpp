@@ -100,10 +100,13 @@ private slots:
         BusMonitor monitor(link, clock, pump);
         m_mbpoll->start();
         const double started = clock.now();
+        std::stop_source stop;
         monitor.run(
-            {Protocol::Modbus, false, {}, 0},
-            [&] { return (m_polled && clock.now() > started + 0.3) || clock.now() > started + 20; },
-            [&](const JournalRecord& r) { heard << r; });
+            {Protocol::Modbus, false, {}, 0}, stop.get_token(), [&](const JournalRecord& r) { heard << r; },
+            [&] {
+                if ((m_polled && clock.now() > started + 0.3) || clock.now() > started + 20)
+                    stop.request_stop();
+            });
         link.Disconnect();
 
         QStringList frames;

@@ -95,7 +95,7 @@ private slots:
         QVERIFY(keep.open(QIODevice::WriteOnly));
         keep.write("mine");
         keep.close();
-        QVERIFY(s.read.CmdReadMemory_Click());
+        QVERIFY(s.read.read());
 
         const QList<QByteArray> lines = fileContent("Memory.mem").split('\n');
         const QByteArray stars = QByteArray(84, '*') + '\r';
@@ -125,7 +125,7 @@ private slots:
         SimProcess sim({"--protocol", "p4", "--serial"});
         RealStack s;
         s.model.setText(Field::ComPort, sim.ptyPath);
-        QVERIFY(s.read.CmdReadMemory_Click());
+        QVERIFY(s.read.read());
         QCOMPARE(fileContent("Memory.mem"), QByteArray());
     }
 

@@ -53,7 +53,7 @@ Outcome sendOnce(bool echoingLine, bool dropEcho)
         s.tick(i, QString::number(i));
     Attempts attempts;
     s.engine.addObserver(&attempts);
-    s.polling.CmdSend_Click();
+    s.polling.sendOnce();
     Outcome o;
     for (int i = 0; i < 6; ++i)
         o.replies << s.reply(i);

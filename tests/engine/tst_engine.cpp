@@ -25,6 +25,7 @@ QByteArray hex(const char* text)
 struct Rig {
     Rig()
     {
+        engine.setDisplay(&model);
         model.setText(Field::Address, 0, "0");
         model.setText(Field::Address, 3, "5");
     }
@@ -32,7 +33,7 @@ struct Rig {
     {
         function = name;
         slot = s;
-        return engine.Envoi(function, slot);
+        return engine.Envoi(model, function, slot, stop.get_token());
     }
     QString reply(int s = 0) const { return model.text(FieldRef(Field::Reponse, s)); }
     QString reply1(int s = 0) const { return model.text(FieldRef(Field::Reponse1, s)); }
@@ -54,7 +55,8 @@ struct Rig {
     FakePump pump{clock};
     FakeLink link{clock, pump, [this] { return model.serialLink(); }};
     FakePrompter prompter;
-    Engine engine{model, link, clock, pump, prompter};
+    Engine engine{link, clock, pump, prompter};
+    std::stop_source stop;
     QString function;
     int16_t slot = 0;
 };
@@ -214,7 +216,7 @@ private slots:
             if (ref.field == Field::Reponse || ref.field == Field::Reponse1)
                 shown.append(ConsoleModel::name(ref) + "=" + r.model.text(ref));
         });
-        r.pump.at(0.7, [&] { r.model.StopRequested = true; });
+        r.pump.at(0.7, [&] { r.stop.request_stop(); });
         QVERIFY(!r.run("Waiting"));
         QCOMPARE(shown, (QStringList{"Reponse_0=01 ", "Reponse1_0=02 ", "Reponse_0=03 "}));
         QVERIFY(r.link.writes.isEmpty());
@@ -226,7 +228,7 @@ private slots:
         Rig r; // Protocol 4
         r.model.setText(Field::Scan, "1000");
         r.answerEveryWrite(0.01, hex("0102020000FFFF04")); // wrong check value
-        r.pump.at(0.2, [&] { r.model.StopRequested = true; });
+        r.pump.at(0.2, [&] { r.stop.request_stop(); });
         QVERIFY(!r.run("ReadInput"));
         QCOMPARE(r.reply(), QStringLiteral("01 02 02 00 00 FF FF 04 "));
         QVERIFY(!r.model.visible(Field::Label8));
@@ -239,7 +241,7 @@ private slots:
         r.model.choose(Field::OptNone);
         for (int i = 1; i < 1000; ++i)
             r.link.reply(0.01 * i, hex("55"));
-        r.pump.at(0.5, [&] { r.model.StopRequested = true; });
+        r.pump.at(0.5, [&] { r.stop.request_stop(); });
         QVERIFY(!r.run("ReadInput"));
         QCOMPARE(r.link.disconnects, 1);
         QVERIFY(r.clock.t < 0.6);
@@ -253,7 +255,7 @@ private slots:
         r.model.setText(Field::TimeOutDelay, "100000");
         r.model.setText(Field::Cmd, "0105");
         r.answerEveryWrite(0.01, hex("aa"));
-        r.pump.at(1.0, [&] { r.model.StopRequested = true; });
+        r.pump.at(1.0, [&] { r.stop.request_stop(); });
         QVERIFY(!r.run("SendCommand"));
         QVERIFY(r.clock.t < 1.1);
     }

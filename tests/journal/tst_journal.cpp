@@ -110,7 +110,7 @@ private slots:
             r.link.reply(0.010, reply);
         };
         if (script == "stop")
-            r.pump.at(0.7, [&] { r.model.StopRequested = true; });
+            r.pump.at(0.7, [&] { r.polling.stop(); });
         if (script == "error")
             r.model.setText(Field::Address, 0, "1,5");
         if (script == "replyless") {
@@ -118,7 +118,7 @@ private slots:
             r.model.setListIndex(Field::Function, 4);
             r.model.setText(Field::Cmd, "0105");
         }
-        r.polling.CmdSend_Click();
+        r.polling.sendOnce();
 
         const QString sent = hexOf(r.link.writes.value(0));
         QStringList expected;
@@ -140,8 +140,8 @@ private slots:
         Rig r;
         r.model.setListIndex(Field::Function, 6);
         r.link.reply(0.200, QByteArray::fromHex("0102"));
-        r.pump.at(0.500, [&] { r.model.StopRequested = true; });
-        r.polling.CmdSend_Click();
+        r.pump.at(0.500, [&] { r.polling.stop(); });
+        r.polling.sendOnce();
         const QList<QByteArray> rows = r.csv();
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows[0], QByteArray("2026-12-10T14:03:07.200+02:00,1,5,Waiting,1,,01 02,,,ok,"));
@@ -265,7 +265,7 @@ private slots:
             s.link.reply(0.020, p4Reply(QByteArray(1, static_cast<char>(wire)) + QByteArray::fromHex("020200")));
         };
         for (int round = 0; round < 3; ++round)
-            s.polling.CmdSend_Click();
+            s.polling.sendOnce();
         const Health::Slot& steady = health.slot(0);
         QCOMPARE(steady.requests, 3);
         QCOMPARE(steady.answered, 3);
@@ -285,7 +285,7 @@ private slots:
         QCOMPARE(flaky.lastAnswered.isValid(), true);
 
         s.model.setText(Field::Address, 0, "99");
-        s.polling.CmdSend_Click();
+        s.polling.sendOnce();
         QCOMPARE(health.slot(0).requests, 1);
         QCOMPARE(health.slot(0).address, QStringLiteral("99"));
         QCOMPARE(health.slot(1).requests, 4);

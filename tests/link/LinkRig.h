@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "ConsoleLink.h"
 #include "EventPump.h"
+#include "Number.h"
 #include "Trace.h"
 
 #include <functional>
@@ -48,7 +49,7 @@ struct LinkRig {
         settings.comPort = QStringLiteral("COM1");
         settings.host = QStringLiteral("127.0.0.1");
         settings.tcpPort = QStringLiteral("1001");
-        settings.timeOutDelay = [this] { return timeOutDelay; };
+        settings.timeoutMs = [this] { return toInt32(timeOutDelay); };
     }
     void connectLink() { link.Connect(settings); }
 

@@ -161,7 +161,7 @@ private slots:
         r.model.setText(Field::MemRecordSize, size);
         touch("Memory.mem");
         touch("Memory3.mem");
-        r.read.CmdReadMemory_Click();
+        r.read.read();
         QCOMPARE(r.prompter.shown.size(), 1);
         QCOMPARE(r.prompter.shown[0].text, message);
         QCOMPARE(r.prompter.shown[0].title, QStringLiteral("Tarvo"));
@@ -201,9 +201,11 @@ private slots:
         Rig r;
         r.tick(0);
         r.tick(2);
+        QStringList requests;
+        QObject::connect(&r.read, &MemoryRead::requestsChanged, [&](const QString& text) { requests << text; });
         touch("keep.mem");
         touch("Memory7.mem"); // left by an earlier read: removed
-        r.read.CmdReadMemory_Click();
+        r.read.read();
 
         const QList<QByteArray> dump = fileContent("Memory.mem").split('\n');
         const QByteArray stars = QByteArray(84, '*') + '\r';
@@ -223,9 +225,12 @@ private slots:
         QCOMPARE(fileContent("keep.mem"), QByteArray("user data\r\n"));
         QVERIFY(!QFile::exists("Memory7.mem"));
         QCOMPARE(r.viewed, QStringList{"Memory.mem"});
-        QVERIFY(r.model.enabled(Field::CmdReadMemory));
-        QVERIFY(!r.model.memory.MemDumpOn);
-        QCOMPARE(r.model.memory.MemRecordCount[0], 99);
+        QVERIFY(!r.read.reading());
+        QVERIFY(!r.read.state().MemDumpOn);
+        QCOMPARE(r.read.state().MemRecordCount[0], 99);
+        // The last requests are the ones the read left for the operator to see.
+        QCOMPARE(requests.last(), memdump::memoryRequests("01", "1e2c", 99, 12));
+        QCOMPARE(requests.mid(0, 2), (QStringList{"73", "71"}));
     }
 
     // Each read starts with empty identification texts: a controller that does not answer one this
@@ -234,18 +239,17 @@ private slots:
     {
         Rig r;
         r.tick(0);
-        r.read.CmdReadMemory_Click();
+        r.read.read();
         QCOMPARE(fileContent("Memory.mem").split('\n')[1], header(1, 5, romOf(5)));
         r.silentToRom = true;
-        r.read.CmdReadMemory_Click();
+        r.read.read();
         QCOMPARE(fileContent("Memory.mem").split('\n')[1], header(1, 5, QString()));
     }
 
     void readWithoutSlotsLeavesAnEmptyDump()
     {
         Rig r;
-        r.model.Silent = true;
-        r.read.CmdReadMemory_Click();
+        r.read.read(true);
         QCOMPARE(fileContent("Memory.mem"), QByteArray());
         QVERIFY(r.viewed.isEmpty());
     }
@@ -255,16 +259,12 @@ private slots:
         Rig r;
         r.tick(0);
         r.model.setListIndex(Field::TxtFunction, 0);
-        bool enabledDuring = true;
-        r.pump.at(0.001, [&] {
-            enabledDuring = r.model.enabled(Field::CmdReadMemory);
-            r.read.CmdReadMemory_Click();
-        });
-        r.polling.CmdSend_Click();
-        QVERIFY(!enabledDuring);
+        bool refused = false;
+        r.pump.at(0.001, [&] { refused = !r.read.read(); });
+        r.polling.sendOnce();
+        QVERIFY(refused);
         QVERIFY(!QFile::exists("Memory.mem"));
         QCOMPARE(r.link.writes.size(), 1); // only the send's own request
-        QVERIFY(r.model.enabled(Field::CmdReadMemory));
     }
 
 private:

@@ -42,9 +42,13 @@ private slots:
         link.reply(0.300, bad);
         link.reply(0.400, QByteArray("\x01", 1));
         QList<JournalRecord> rows;
+        std::stop_source stop;
         monitor.run(
-            {Protocol::Modbus, false, {}, 0.005}, [&] { return clock.t > 0.5; },
-            [&](const JournalRecord& r) { rows << r; });
+            {Protocol::Modbus, false, {}, 0.005}, stop.get_token(), [&](const JournalRecord& r) { rows << r; },
+            [&] {
+                if (clock.t > 0.5)
+                    stop.request_stop();
+            });
         QVERIFY(link.writes.isEmpty());
         QCOMPARE(rows.size(), 4);
         const QStringList verdicts{"ok", "ok", "bad-check", "unknown"};

@@ -1,6 +1,6 @@
-// The bus monitor as a cycle of the console: frames heard go into the journal, nothing is sent, the
-// buttons behave as while polling, Stop and a close end it, and a link that is not there is tried
-// again until it is.
+// The bus monitor as a cycle of the console: frames heard go into the journal, nothing is sent, no
+// other cycle starts meanwhile, Stop and a close end it, and a link that is not there is tried again
+// until it is.
 
 #include "Explain.h"
 #include "FakeStack.h"
@@ -36,9 +36,8 @@ private slots:
         s.link.reply(0.120, kReply);
         bool sendRefused = false;
         s.pump.at(0.5, [&] {
-            sendRefused = !s.model.enabled(Field::CmdSend) && !s.model.enabled(Field::CmdStart);
-            s.polling.CmdSend_Click(); // refused while the monitor runs
-            s.polling.CmdStop_Click();
+            sendRefused = !s.polling.sendOnce() && !s.polling.start(); // refused while the monitor runs
+            s.polling.stop();
         });
         QVERIFY(s.stack.monitor.run());
         s.stack.journal.flush();
@@ -47,7 +46,7 @@ private slots:
         QVERIFY(s.link.writes.isEmpty());
         QCOMPARE(s.link.connects, 1);
         QVERIFY(!s.link.open);
-        QVERIFY(s.model.enabled(Field::CmdSend) && s.model.enabled(Field::CmdStart));
+        QVERIFY(!s.polling.running());
         QVERIFY(!s.stack.monitor.listening());
         QCOMPARE(rows.rows.size(), 2);
         QCOMPARE(rows.rows[0].received, spacedHex(kRequest));
@@ -64,9 +63,9 @@ private slots:
         bool refused = false;
         s.pump.at(0.3, [&] {
             refused = !s.stack.monitor.run();
-            s.polling.CmdStop_Click();
+            s.polling.stop();
         });
-        s.polling.CmdStart_Click();
+        s.polling.start();
         QVERIFY(refused);
     }
 
@@ -81,7 +80,7 @@ private slots:
         s.link.refuseConnect = true;
         s.pump.at(3.0, [&] { s.link.refuseConnect = false; });
         s.pump.at(4.5, [&] { s.link.arrive(kRequest); });
-        s.pump.at(5.5, [&] { s.polling.CmdStop_Click(); });
+        s.pump.at(5.5, [&] { s.polling.stop(); });
         QVERIFY(s.stack.monitor.run());
         s.stack.journal.flush();
         QCOMPARE(s.link.connects, 3); // at the start, after 2 s (refused), after 4 s
@@ -93,8 +92,8 @@ private slots:
     {
         FakeStack s;
         int closed = 0;
-        s.session.closeNow = [&] { ++closed; };
-        s.pump.at(0.3, [&] { QVERIFY(!s.session.requestClose()); });
+        s.lifecycle.closeNow = [&] { ++closed; };
+        s.pump.at(0.3, [&] { QVERIFY(!s.lifecycle.requestClose()); });
         QVERIFY(s.stack.monitor.run());
         QCOMPARE(closed, 1);
     }

@@ -28,15 +28,13 @@ struct Console {
     Console()
     {
         window.watchBus(s.stack.journal, s.stack.health, writer);
-        monitor = addMonitorMenu(window, s.stack.monitor, s.polling);
-        // As the program wires the Stop button.
-        QObject::connect(&window, &ConsoleWindow::stopClicked, [this] { s.polling.CmdStop_Click(); });
+        monitor = addMonitorMenu(window);
         window.show();
     }
     QAction* action(const char* name) { return window.findChild<QAction*>(name); }
     FakeStack s;
-    JournalWriter writer{s.stack.journal};
-    ConsoleWindow window{s.model, s.prompter};
+    JournalWriter& writer = s.stack.journalFile;
+    ConsoleWindow window{s.stack, s.prompter};
     QAction* monitor = nullptr;
 };
 
@@ -91,9 +89,9 @@ private slots:
             c.monitor->trigger();
             unchecked = !c.monitor->isChecked();
             said = c.window.statusBar()->currentMessage();
-            c.s.polling.CmdStop_Click();
+            c.window.CmdStop_Click();
         });
-        c.s.polling.CmdStart_Click();
+        c.window.CmdStart_Click();
         QVERIFY(unchecked);
         QCOMPARE(said, QStringLiteral("Stop the running cycle first: the monitor needs the link."));
     }

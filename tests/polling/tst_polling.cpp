@@ -1,5 +1,6 @@
 #include "FakeStack.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,14 +37,15 @@ private slots:
     void sendWithoutSlots()
     {
         Rig r;
-        r.model.setListIndex(Field::SSTab1, 1);
-        r.polling.CmdSend_Click();
+        QSignalSpy started(&r.polling, &Polling::started);
+        QSignalSpy ended(&r.polling, &Polling::ended);
+        QVERIFY(r.polling.sendOnce());
         QVERIFY(r.trace.lines.isEmpty());
         QCOMPARE(r.link.connects, 0);
-        QCOMPARE(r.model.listIndex(Field::SSTab1), 0);
-        QVERIFY(r.model.enabled(Field::CmdSend));
-        QVERIFY(r.model.enabled(Field::CmdStart));
-        QVERIFY(!r.polling.cycleRunning());
+        QVERIFY(!r.polling.running());
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(ended[0][0].value<Polling::Cycle>(), Polling::Cycle::SendOnce);
     }
 
     void sendServesSelectedSlots()
@@ -52,21 +54,20 @@ private slots:
         r.tick(3, true);
         r.tick(7, true);
         r.model.setCheck(Field::CheckAdr, 9, 2); // only the value 1 selects
-        QStringList enabledDuring;
+        QList<int> servingDuring;
         r.link.onWrite = [&](const QByteArray& frame) {
-            enabledDuring.append(
-                QStringLiteral("%1%2").arg(r.model.enabled(Field::CmdSend)).arg(r.model.enabled(Field::CmdStart)));
+            servingDuring.append(r.polling.running() ? r.polling.currentSlot() : -1);
             r.link.reply(0.005, frame.left(1) + QByteArray(6, '\x11'));
         };
-        r.polling.CmdSend_Click();
+        r.polling.sendOnce();
         QCOMPARE(r.trace.lines, (QStringList{"Connceting to network: 3", "Connceting to network: 7"}));
         QCOMPARE(r.servedSlots(), (QList<int>{3, 7}));
         QCOMPARE(r.link.connects, 2);
         QCOMPARE(r.link.disconnects, 2);
         QCOMPARE(r.link.speeds, QStringList{"38400"});
-        QCOMPARE(enabledDuring, (QStringList{"00", "00"}));
-        QVERIFY(r.model.enabled(Field::CmdSend));
-        QCOMPARE(r.model.currentFunction, QStringLiteral("ReadInput"));
+        QCOMPARE(servingDuring, (QList<int>{3, 7}));
+        QVERIFY(!r.polling.running());
+        QCOMPARE(r.polling.currentFunction(), QStringLiteral("ReadInput"));
         QVERIFY(r.reply(3).startsWith("04 11"));
     }
 
@@ -76,15 +77,22 @@ private slots:
         r.tick(3, true);
         r.tick(7, true);
         r.link.onWrite = {}; // nobody answers
-        r.pump.at(0.05, [&] { r.polling.CmdStop_Click(); });
-        r.model.setText(Field::Reponse1, 20, "old");
-        r.polling.CmdSend_Click();
+        r.pump.at(0.05, [&] { r.polling.stop(); });
+        r.polling.sendOnce();
         QCOMPARE(r.servedSlots(), QList<int>{3});
         QCOMPARE(r.link.disconnects, 1); // by the exchange, when it saw Stop
-        QVERIFY(r.model.enabled(Field::CmdSend));
-        QVERIFY(r.model.enabled(Field::CmdStart));
-        QCOMPARE(r.model.listIndex(Field::SSTab1), 1);
-        QCOMPARE(r.model.text(Field::Reponse1, 20), QString());
+        QVERIFY(!r.polling.running());
+    }
+
+    // A Stop pressed while nothing runs does not end the next cycle.
+    void aStopBeforeTheCycleIsForgotten()
+    {
+        Rig r;
+        r.tick(3, true);
+        r.polling.stop();
+        r.polling.sendOnce();
+        QCOMPARE(r.servedSlots(), QList<int>{3});
+        QCOMPARE(r.link.disconnects, 1);
     }
 
     void pollingPassesUntilStop()
@@ -92,29 +100,30 @@ private slots:
         Rig r;
         r.tick(2, true);
         r.tick(7, true);
-        bool sawDisabled = false;
+        bool runningMidway = false;
         r.pump.at(0.5, [&] {
-            sawDisabled = !r.model.enabled(Field::Address, 4) && !r.model.enabled(Field::TxtFunction) &&
-                          !r.model.enabled(Field::Query) && r.model.enabled(Field::CheckAdr, 4);
+            runningMidway = r.polling.running();
             r.tick(7, false); // taken into account from the next time a pass reaches it
         });
-        r.pump.at(1.0, [&] { r.polling.CmdStop_Click(); });
-        r.polling.CmdStart_Click();
-        QVERIFY(sawDisabled);
+        r.pump.at(1.0, [&] { r.polling.stop(); });
+        QSignalSpy ended(&r.polling, &Polling::ended);
+        r.polling.start();
+        QVERIFY(runningMidway);
         QCOMPARE(r.link.connects, 1);
         QCOMPARE(r.link.disconnects, 1);
         const QList<int> served = r.servedSlots();
         QVERIFY(served.count(2) > served.count(7));
         QVERIFY(served.count(7) >= 1);
-        QVERIFY(r.model.enabled(Field::Address, 4));
-        QVERIFY(!r.polling.cycleRunning());
+        QVERIFY(!r.polling.running());
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(ended[0][0].value<Polling::Cycle>(), Polling::Cycle::Polling);
     }
 
     void pollingWithoutSlotsStopsAtEndOfPass()
     {
         Rig r;
-        r.pump.at(0.2, [&] { r.polling.CmdStop_Click(); });
-        r.polling.CmdStart_Click();
+        r.pump.at(0.2, [&] { r.polling.stop(); });
+        r.polling.start();
         QCOMPARE(r.link.connects, 1);
         QCOMPARE(r.link.disconnects, 1);
         QVERIFY(r.link.writes.isEmpty());
@@ -127,27 +136,25 @@ private slots:
         r.tick(3, true);
         r.tick(7, true);
         r.model.setText(Field::Address, 3, "abc");
-        r.polling.CmdSend_Click();
+        r.polling.sendOnce();
         QCOMPARE(r.reply(3), QStringLiteral("ERROR: Address \"abc\" is not a number"));
         QVERIFY(r.trace.lines.contains("Envoi:: Error : Address \"abc\" is not a number"));
         QCOMPARE(r.servedSlots(), QList<int>{7});
         QCOMPARE(r.link.disconnects, 2);
-        QVERIFY(r.model.enabled(Field::CmdSend));
-        QVERIFY(r.model.enabled(Field::CmdStart));
+        QVERIFY(!r.polling.running());
     }
 
-    void pollingErrorRestoresTheConsole()
+    void pollingEndsAtAnError()
     {
         Rig r;
         r.tick(1, true);
         r.pump.at(0.3, [&] { r.model.setText(Field::TimeOutDelay, "soon"); });
-        r.polling.CmdStart_Click();
+        QSignalSpy ended(&r.polling, &Polling::ended);
+        r.polling.start();
         QCOMPARE(r.reply(1), QStringLiteral("ERROR: Time Out Delay is not a number"));
         QCOMPARE(r.link.disconnects, 1);
-        for (const FieldRef ref : {FieldRef(Field::CmdSend), FieldRef(Field::CmdStart), FieldRef(Field::Function),
-                                   FieldRef(Field::Query), FieldRef(Field::Address, 1)})
-            QVERIFY2(r.model.enabled(ref), qPrintable(ConsoleModel::name(ref)));
-        QVERIFY(!r.polling.cycleRunning());
+        QCOMPARE(ended.size(), 1);
+        QVERIFY(!r.polling.running());
     }
 
     void noSecondCycleInsideTheFirst()
@@ -155,13 +162,15 @@ private slots:
         Rig r;
         r.tick(0, true);
         int nestedWrites = -1;
+        bool refused = false;
         r.pump.at(0.001, [&] {
             const qsizetype before = r.link.writes.size();
-            r.polling.CmdSend_Click(); // e.g. from the command line while a send runs
-            r.polling.CmdStart_Click();
+            // e.g. from the command line while a send runs
+            refused = !r.polling.sendOnce() && !r.polling.start() && !r.polling.runCycle([](std::stop_token) {});
             nestedWrites = static_cast<int>(r.link.writes.size() - before);
         });
-        r.polling.CmdSend_Click();
+        r.polling.sendOnce();
+        QVERIFY(refused);
         QCOMPARE(nestedWrites, 0);
         QCOMPARE(r.link.writes.size(), 1);
     }
@@ -171,11 +180,11 @@ private slots:
         Rig r;
         r.tick(0, true);
         r.model.setListIndex(Field::TxtFunction, 5);
-        r.polling.CmdSend_Click();
-        QCOMPARE(r.model.currentFunction, QStringLiteral("SendQuery"));
+        r.polling.sendOnce();
+        QCOMPARE(r.polling.currentFunction(), QStringLiteral("SendQuery"));
         r.model.setListIndex(Field::TxtFunction, -1);
-        r.polling.CmdSend_Click();
-        QCOMPARE(r.model.currentFunction, QStringLiteral("SendQuery"));
+        r.polling.sendOnce();
+        QCOMPARE(r.polling.currentFunction(), QStringLiteral("SendQuery"));
         QCOMPARE(r.link.writes.last(), QByteArray::fromHex("011801"));
     }
 

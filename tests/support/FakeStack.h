@@ -18,8 +18,8 @@ struct FakeSeams {
 
     Seams seams()
     {
-        return {clock, pump, trace, prompter, nullptr, [this](const ConsoleModel& model) {
-                    auto link = std::make_unique<FakeLink>(clock, pump, [&model] { return model.serialLink(); });
+        return {clock, pump, trace, prompter, nullptr, [this](const SettingsSource& settings) {
+                    auto link = std::make_unique<FakeLink>(clock, pump, [&settings] { return settings.serialLink(); });
                     fakeLink = link.get();
                     return link;
                 }};
@@ -36,6 +36,15 @@ struct FakeStack : FakeSeams {
             return true;
         };
     }
+    // Every Start (and monitor) run ends by itself after `seconds` of the fake clock, as if Stop were
+    // pressed: for tests that press Start only to see what pressing it does.
+    void stopCyclesAfter(double seconds)
+    {
+        QObject::connect(&stack.polling, &Polling::started, [this, seconds](Polling::Cycle cycle) {
+            if (cycle != Polling::Cycle::SendOnce)
+                pump.at(clock.t + seconds, [this] { stack.polling.stop(); });
+        });
+    }
     void tick(int slot, bool on = true) { model.setCheck(Field::CheckAdr, slot, on ? 1 : 0); }
     QString reply(int slot) const { return model.text(Field::Reponse, slot); }
     QString reply1(int slot) const { return model.text(Field::Reponse1, slot); }
@@ -46,7 +55,7 @@ struct FakeStack : FakeSeams {
     Engine& engine = stack.engine;
     Polling& polling = stack.polling;
     MemoryRead& read = stack.memoryRead;
-    Session& session = stack.session;
+    Lifecycle& lifecycle = stack.lifecycle;
     QStringList viewed;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ExchangeSettings.h"
 #include "Fields.h"
 #include "Framing.h"
 
@@ -15,13 +16,17 @@
 namespace tarvo {
 
 // The console's whole state: every field with its value, enabled and visible flags, and the
-// window-level variables. Every part of the program reads a field at the moment it uses it, so an edit
-// made during a wait takes effect at the next pass of that wait. The window only draws this model.
+// window-level variables. The window only draws this model.
+//
+// It is also what the core asks for its settings while the console drives it (SettingsSource): each
+// answer is read from the fields at the moment it is asked, so an edit made during a wait takes effect
+// at the next pass of that wait. And it shows what an exchange shows (ExchangeDisplay): replies in the
+// reply boxes, the check value flag.
 //
 // Behaviour code names a field by its enumerator (Fields.h): model.text(Field::TimeOutDelay),
 // model.check(Field::CheckAdr, slot). Only the window binding, the settings file and the tests go
 // through the fields' names, with name() and find().
-class ConsoleModel : public QObject {
+class ConsoleModel : public QObject, public SettingsSource, public ExchangeDisplay {
     Q_OBJECT
 public:
     using Kind = FieldKind;
@@ -77,48 +82,44 @@ public:
     bool visible(FieldRef ref) const { return state(ref).visible; }
     void setVisible(FieldRef ref, bool on);
 
-    // Slot helpers.
-    QString address(int slot) const { return text(Field::Address, slot); }
-    bool slotSelected(int slot) const { return check(Field::CheckAdr, slot) == 1; }
-
     // The rules that follow a choice.
     void UpdateProtocolOptions();
     void UpdateLinkOptions();
 
-    // The selected protocol, in the order the framing tests the options; none selected is None.
-    Protocol protocol() const;
     // The option button that chooses a protocol.
     static Field protocolOption(Protocol p);
-    // What request building needs, read now from the fields, for the given slot.
-    RequestSettings requestSettings(int slot) const;
-    bool serialLink() const { return selected(Field::OpCOM); }
-    // Bioscrypt with both request flags clear: nothing is awaited after a send.
-    bool replyLessSend() const;
-    // Bioscrypt with both request flags ticked: the response follows the acknowledgement.
-    bool secondMessageAwaited() const;
+
+    // The core's settings, read from the fields now. The protocol is the first option selected in the
+    // order the framing tests them; none selected is None. The delays raise the conversion's error
+    // when their field holds no whole number of 32 bits.
+    bool serialLink() const override { return selected(Field::OpCOM); }
+    QString speed() const override { return text(Field::COMSpeed); }
+    LinkSettings linkSettings() const override;
+    RequestSettings request(int slot) const override;
+    // The function of the list's choice; nothing while no item is chosen.
+    std::optional<QString> function() const override;
+    QString query() const override { return text(Field::Query); }
+    QString commands() const override { return text(Field::Cmd); }
+    bool slotSelected(int slot) const override { return check(Field::CheckAdr, slot) == 1; }
+    QString address(int slot) const override { return text(Field::Address, slot); }
+    int32_t timeoutMs() const override;
+    int32_t waitingMs() const override;
+    int32_t scanMs() const override;
+    int tries() const override { return 3; }
+    MemoryPanel memoryPanel() const override;
+
+    // What an exchange shows: its replies in the reply boxes, the flags beside the function.
+    void showReply(int slot, int box, const QString& text) override;
+    void showCheckError(bool shown) override { setVisible(Field::CrcErrorFlag, shown); }
+    void showEcho(bool shown) override { setVisible(Field::EchoFlag, shown); }
 
     // Window-level variables.
     QString title = QStringLiteral("Tarvo"); // the window's title; startup adds the version
-    // The function name and the slot handed to the exchange. The cycles use currentSlot itself as
-    // their loop variable, so while an exchange runs it holds the slot being served.
-    QString currentFunction;
-    int16_t currentSlot = 0;
-    bool StopRequested = false;
-    bool Silent = false;
-    QString CommandLine;
-    QString lastFileName; // the name last chosen in the file dialog
-
-    // The memory read's phase flags and per-slot tables. The read sets a flag around each of its
-    // sends and the reply hook, run by the exchange, fills the tables; both are the memory read's own
-    // (src/memdump), kept here because they live as long as the console.
-    struct MemoryRead {
-        bool MemEpromOn = false;
-        bool MemRomOn = false;
-        bool MemDumpOn = false;
-        std::array<int32_t, kSlots> MemRecordCount{};
-        std::array<QString, kSlots> MemEprom;
-        std::array<QString, kSlots> MemRom;
-    } memory;
+    QString lastFileName;                    // the name last chosen in the file dialog
+    // No text viewer is started for a finished memory dump ("silent=1" on the command line); it holds
+    // for every read of the run.
+    bool silent() const { return m_silent; }
+    void setSilent(bool on) { m_silent = on; }
 
     // The settings that live in Tarvo.ini beside the 99 lines of Tarvo.cfg, one group per feature.
     // Tarvo.ini is read after Tarvo.cfg at start and written with it at close.
@@ -180,6 +181,7 @@ private:
     void runChoiceRule(Field f);
 
     std::vector<State> m_states;
+    bool m_silent = false;
 };
 
 } // namespace tarvo

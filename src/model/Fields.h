@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ExchangeSettings.h"
+
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -100,7 +102,6 @@ enum class Field : uint16_t {
 };
 
 inline constexpr int kFieldCount = static_cast<int>(Field::Count_);
-inline constexpr int kSlotCount = 32;
 
 // One field, or one slot's copy of a per-slot field.
 struct FieldRef {

@@ -1,5 +1,8 @@
 #include "ConsoleModel.h"
 
+#include "Number.h"
+#include "Requests.h"
+
 #include <QHash>
 #include <stdexcept>
 
@@ -246,21 +249,6 @@ void ConsoleModel::UpdateLinkOptions()
     setEnabled(Field::COMSpeed, com);
 }
 
-Protocol ConsoleModel::protocol() const
-{
-    if (selected(Field::Modbus))
-        return Protocol::Modbus;
-    if (selected(Field::Protocol4))
-        return Protocol::Protocol4;
-    if (selected(Field::Protocol4Plus))
-        return Protocol::Protocol4Plus;
-    if (selected(Field::ProtocolAA))
-        return Protocol::Customer;
-    if (selected(Field::OptBioscrypt))
-        return Protocol::Bioscrypt;
-    return Protocol::None;
-}
-
 Field ConsoleModel::protocolOption(Protocol p)
 {
     switch (p) {
@@ -280,10 +268,21 @@ Field ConsoleModel::protocolOption(Protocol p)
     return Field::OptNone;
 }
 
-RequestSettings ConsoleModel::requestSettings(int slot) const
+RequestSettings ConsoleModel::request(int slot) const
 {
     RequestSettings s;
-    s.protocol = protocol();
+    if (selected(Field::Modbus))
+        s.protocol = Protocol::Modbus;
+    else if (selected(Field::Protocol4))
+        s.protocol = Protocol::Protocol4;
+    else if (selected(Field::Protocol4Plus))
+        s.protocol = Protocol::Protocol4Plus;
+    else if (selected(Field::ProtocolAA))
+        s.protocol = Protocol::Customer;
+    else if (selected(Field::OptBioscrypt))
+        s.protocol = Protocol::Bioscrypt;
+    else
+        s.protocol = Protocol::None;
     s.address = address(slot);
     s.customerCode = text(Field::CustomerCode);
     s.encrypt = selected(Field::Encrypt);
@@ -293,14 +292,49 @@ RequestSettings ConsoleModel::requestSettings(int slot) const
     return s;
 }
 
-bool ConsoleModel::replyLessSend() const
+std::optional<QString> ConsoleModel::function() const
 {
-    return selected(Field::OptBioscrypt) && check(Field::AckReq) == 0 && check(Field::RespReq) == 0;
+    return fn::forListIndex(listIndex(Field::Function));
 }
 
-bool ConsoleModel::secondMessageAwaited() const
+LinkSettings ConsoleModel::linkSettings() const
 {
-    return selected(Field::OptBioscrypt) && check(Field::AckReq) == 1 && check(Field::RespReq) == 1;
+    LinkSettings s;
+    s.comPort = text(Field::ComPort);
+    s.host = text(Field::IP);
+    s.tcpPort = text(Field::Port);
+    s.timeoutMs = [this] { return timeoutMs(); };
+    s.line = LineFormat::parse(ini.serial.line).value_or(LineFormat{});
+    s.line.rtsCts = ini.serial.rtsCts;
+    s.rs485 = {ini.serial.rs485, ini.serial.rtsOnSend, ini.serial.delayBeforeMs, ini.serial.delayAfterMs};
+    s.dropEcho = ini.serial.dropEcho;
+    s.lowLatency = ini.serial.lowLatency;
+    return s;
+}
+
+int32_t ConsoleModel::timeoutMs() const
+{
+    return toInt32(text(Field::TimeOutDelay));
+}
+
+int32_t ConsoleModel::waitingMs() const
+{
+    return toInt32(text(Field::WaitingDelay));
+}
+
+int32_t ConsoleModel::scanMs() const
+{
+    return toInt32(text(Field::Scan));
+}
+
+MemoryPanel ConsoleModel::memoryPanel() const
+{
+    return {text(Field::MemPage), text(Field::MemAddress), text(Field::MemRecordNumber), text(Field::MemRecordSize)};
+}
+
+void ConsoleModel::showReply(int slot, int box, const QString& value)
+{
+    setText(box == 0 ? Field::Reponse : Field::Reponse1, slot, value);
 }
 
 } // namespace tarvo

@@ -1,0 +1,126 @@
+#include "Lifecycle.h"
+
+#include "ConfigFile.h"
+#include "ConsoleModel.h"
+#include "IniFile.h"
+#include "Link.h"
+#include "MemoryRead.h"
+#include "Polling.h"
+#include "Switches.h"
+#include "TarvoVersion.h"
+#include "Trace.h"
+
+#include <QFile>
+
+namespace tarvo {
+
+Lifecycle::Lifecycle(ConsoleModel& model, Link& link, Polling& polling, MemoryRead& memoryRead, Trace& trace)
+    : m_model(model), m_link(link), m_polling(polling), m_memoryRead(memoryRead), m_trace(trace)
+{
+}
+
+QString Lifecycle::version()
+{
+    return QStringLiteral(TARVO_VERSION);
+}
+
+Lifecycle::LoadResult Lifecycle::load(const QString& argumentText)
+{
+    config::ReadConfig(m_model);
+    config::ReadIni(m_model);
+    const LoadResult parsed = ParseCommandLine(argumentText + QLatin1Char(' '));
+    if (parsed.endProgram)
+        return parsed;
+    m_model.title += QStringLiteral("  Version ") + version();
+    m_model.UpdateLinkOptions();
+    return parsed;
+}
+
+QString Lifecycle::close()
+{
+    try {
+        m_link.Disconnect();
+    } catch (...) {
+    }
+    if (m_model.check(Field::SaveOnExit) != 1)
+        return {};
+    QString error;
+    QString problem;
+    if (!config::SaveConfig(m_model, config::configFileName(), &error)) {
+        problem = QStringLiteral("The settings were not saved: ") + error;
+        m_trace.write(QStringLiteral("SaveConfig:: Error : ") + error);
+    }
+    if (!config::SaveIni(m_model, config::iniFileName(), &error)) {
+        if (problem.isEmpty())
+            problem = QStringLiteral("The settings were not saved: ") + error;
+        m_trace.write(QStringLiteral("SaveIni:: Error : ") + error);
+    }
+    return problem;
+}
+
+bool Lifecycle::requestClose()
+{
+    if (m_polling.running() || m_memoryRead.reading()) {
+        m_closePending = true;
+        m_memoryRead.requestAbort();
+        m_polling.stop();
+        return false;
+    }
+    m_closePending = false;
+    lastUnloadProblem = close();
+    return true;
+}
+
+void Lifecycle::cycleEnded()
+{
+    if (m_closePending && !m_polling.running() && !m_memoryRead.reading() && closeNow)
+        closeNow();
+}
+
+Lifecycle::LoadResult Lifecycle::ParseCommandLine(const QString& commandLine)
+{
+    m_model.setCheck(Field::SaveOnExit, commandLine.trimmed().isEmpty() ? 1 : 0);
+    const switches::Switches parsed = switches::parseSwitches(commandLine);
+    switches::apply(parsed, m_model);
+
+    LoadResult result;
+    if (!parsed.failure.isEmpty()) {
+        result.reason = parsed.failure;
+        if (parsed.read) { // a memory-read job that cannot run still ends the program
+            result.endProgram = true;
+            result.exitCode = 1;
+        }
+        return result;
+    }
+    if (parsed.send) {
+        m_polling.sendOnce();
+        return result;
+    }
+    if (!parsed.read)
+        return result;
+
+    result.endProgram = true;
+    result.exitCode = 1;
+    if (!m_memoryRead.read(m_model.silent())) {
+        result.reason = QStringLiteral("the memory read did not run (see the message above)");
+        return result;
+    }
+    const QString dump = memdump::dumpFileName();
+    const QString& outputFile = parsed.outputFile;
+    if (m_memoryRead.aborted())
+        result.reason = QStringLiteral("interrupted; what was read is in %1").arg(dump);
+    else if (outputFile.isEmpty())
+        result.reason = QStringLiteral("no outputfile given; the dump is in %1").arg(dump);
+    else if (QFile::exists(outputFile))
+        result.reason =
+            QStringLiteral("%1 already exists and is left as it is; the dump is in %2").arg(outputFile, dump);
+    else if (!QFile::exists(dump))
+        result.reason = QStringLiteral("the memory read wrote no %1").arg(dump);
+    else if (!QFile::rename(dump, outputFile))
+        result.reason = QStringLiteral("cannot rename %1 to %2; the dump is in %1").arg(dump, outputFile);
+    else
+        result.exitCode = 0;
+    return result;
+}
+
+} // namespace tarvo
