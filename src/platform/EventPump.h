@@ -5,6 +5,7 @@
 #include <stop_token>
 
 class QObject;
+class QSocketNotifier;
 
 namespace tarvo {
 
@@ -17,6 +18,10 @@ public:
     virtual ~EventPump() = default;
     // Runs pending events; may block at most maxWaitMs for the next one.
     virtual void processEvents(int maxWaitMs = 1) = 0;
+    // The same, blocking at most `seconds`, to the fraction of a millisecond where the pump can: a
+    // wait that asks to wake at a deadline is not woken up to a millisecond later by a timer that
+    // counts in whole ones. By default the whole milliseconds, rounded up.
+    virtual void processEventsFor(double seconds);
 };
 
 class QtEventPump final : public EventPump {
@@ -24,11 +29,26 @@ public:
     QtEventPump();
     ~QtEventPump() override;
     void processEvents(int maxWaitMs = 1) override;
+    void processEventsFor(double seconds) override;
 
 private:
+    // Runs what is pending; true when that handled something, and the caller should look at it now.
+    bool processPending();
+    // Sleeps in the event loop until the next event; the sleep is bounded by a timer (or the caller's
+    // own timer file).
+    void sleepForEvents();
+    // Sleeps in the event loop until the next event or the monotonic clock's time in nanoseconds,
+    // through the timer file; true when the time came (rather than an event).
+    bool sleepUntil(long long monotonicNs);
+
     // Bounds a sleep in the event loop: its timer event only ends the wait. Kept for the pump's life,
     // as a wait makes one pass per arrival or tick.
     std::unique_ptr<QObject> m_waker;
+    // On Linux, a timer file that wakes the event loop at the nanosecond asked for; made on first use,
+    // once the event loop exists. -1: none (another system, or it could not be made).
+    int m_timerFd = -1;
+    bool m_timerFdTried = false;
+    std::unique_ptr<QSocketNotifier> m_timerNotifier;
 };
 
 // How a wait ended.
