@@ -8,7 +8,6 @@
 #include "Display.h"
 #include "EventPump.h"
 #include "MonitorMenu.h"
-#include "SerialLink.h"
 #include "Stack.h"
 #include "Switches.h"
 #include "TarvoVersion.h"
@@ -149,6 +148,5 @@ int main(int argc, char* argv[])
     RoutingPrompter prompter(memoryReadJob);
     Stack stack({clock, pump, trace, prompter, nullptr, {}});
     prompter.watch(stack.model);
-    stack.model.setListItems(Field::ComPort, SerialLink::comPortChoices());
     return memoryReadJob ? runMemoryReadJob(stack, argumentText) : runConsole(stack, prompter, trace, argumentText);
 }

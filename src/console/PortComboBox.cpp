@@ -140,6 +140,13 @@ void PortComboBox::redraw()
     setToolTip(describe(details(text)));
 }
 
+void PortComboBox::showEvent(QShowEvent* event)
+{
+    QComboBox::showEvent(event);
+    if (!m_looked)
+        refresh(false);
+}
+
 void PortComboBox::showPopup()
 {
     refresh(true);

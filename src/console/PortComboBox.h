@@ -41,6 +41,11 @@ public:
 
     void showPopup() override;
 
+protected:
+    // The machine's ports are looked for the first time the list is shown, not while the console
+    // starts: asking the system for them takes longer than drawing the whole window.
+    void showEvent(QShowEvent* event) override;
+
 private:
     ConsoleModel& m_model;
     std::unique_ptr<PortSource> m_ownSource;

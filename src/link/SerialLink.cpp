@@ -90,15 +90,6 @@ QString SerialLink::serialDevice(const QString& comPort)
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
 
-QStringList SerialLink::comPortChoices()
-{
-    SystemPortSource source;
-    QStringList choices;
-    for (const PortDetails& p : portChoices(source))
-        choices << p.name;
-    return choices;
-}
-
 void SerialLink::Connect(const LinkSettings& settings)
 {
     m_lastFailure = {};

@@ -66,8 +66,6 @@ public:
     // What the port was asked for when it opened, as Qt holds it.
     const QSerialPort& port() const { return m_port; }
 
-    // The ComPort drop-down's choices: COM1 to COM5, then the ports this machine has.
-    static QStringList comPortChoices();
     // The device that a ComPort text opens. Throws TarvoError when the text names no port.
     static QString serialDevice(const QString& comPort);
 

@@ -1,4 +1,5 @@
 #include "LinkRig.h"
+#include "Ports.h"
 #include "PtyPair.h"
 
 #include <QDeadlineTimer>
@@ -471,7 +472,10 @@ private slots:
 
     void comPortChoices()
     {
-        const QStringList choices = SerialLink::comPortChoices();
+        SystemPortSource system;
+        QStringList choices;
+        for (const PortDetails& p : portChoices(system))
+            choices << p.name;
         QCOMPARE(choices.mid(0, 5), (QStringList{"COM1", "COM2", "COM3", "COM4", "COM5"}));
         for (const QString& port : choices.mid(5))
             QVERIFY2(port.startsWith('/'), qPrintable(port));
