@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #ifdef __linux__
@@ -62,7 +63,7 @@ void QtEventPump::processEvents(int maxWaitMs)
     m_waker->killTimer(id);
 }
 
-void QtEventPump::processEventsFor(double seconds)
+bool QtEventPump::haveTimerFile()
 {
 #ifdef __linux__
     if (!m_timerFdTried && QAbstractEventDispatcher::instance()) {
@@ -70,52 +71,71 @@ void QtEventPump::processEventsFor(double seconds)
         m_timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         if (m_timerFd >= 0) {
             m_timerNotifier = std::make_unique<QSocketNotifier>(m_timerFd, QSocketNotifier::Read);
-            m_timerNotifier->setEnabled(false);
+            QObject::connect(m_timerNotifier.get(), &QSocketNotifier::activated, [this] {
+                uint64_t expired = 0;
+                if (::read(m_timerFd, &expired, sizeof expired) == static_cast<ssize_t>(sizeof expired))
+                    m_timerFired = true;
+            });
         }
     }
-    if (m_timerFd >= 0 && QAbstractEventDispatcher::instance()) {
-        // Counted from now: the pending events run first take nothing from the sleep.
-        timespec now{};
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        if (processPending() || seconds <= 0)
-            return;
-        const long long wakeAt = static_cast<long long>(now.tv_sec) * 1'000'000'000 + now.tv_nsec +
-                                 static_cast<long long>(std::ceil(seconds * 1e9));
-        // A long sleep ends later than a short one (the processor has gone into a deeper rest): the last
-        // millisecond before the deadline is slept on its own, so that the wake comes when asked.
-        constexpr long long kFinalApproachNs = 1'000'000;
-        if (seconds * 1e9 > 2 * kFinalApproachNs && !sleepUntil(wakeAt - kFinalApproachNs))
-            return; // an event came first
-        sleepUntil(wakeAt);
-        return;
-    }
 #endif
-    EventPump::processEventsFor(seconds);
+    return m_timerFd >= 0;
 }
 
-#ifdef __linux__
-bool QtEventPump::sleepUntil(long long monotonicNs)
+void QtEventPump::processEventsFor(double seconds)
 {
-    itimerspec at{};
-    at.it_value.tv_sec = static_cast<time_t>(monotonicNs / 1'000'000'000);
-    at.it_value.tv_nsec = static_cast<long>(monotonicNs % 1'000'000'000);
-    if (::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
-        // No timer file after all: whole milliseconds from now.
-        timespec now{};
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        const long long left = monotonicNs - (static_cast<long long>(now.tv_sec) * 1'000'000'000 + now.tv_nsec);
-        processEvents(static_cast<int>(std::max(0LL, (left + 999'999) / 1'000'000)));
-        return false;
+    if (!QAbstractEventDispatcher::instance() || !haveTimerFile() || seconds <= 0) {
+        EventPump::processEventsFor(seconds);
+        return;
     }
-    m_timerNotifier->setEnabled(true);
+#ifdef __linux__
+    // The sleep is counted from now, and ends by the timer file at the nanosecond asked for rather than
+    // at the next whole millisecond. A long sleep ends later than a short one on this kind of machine
+    // (the processor rests deeper): it is aimed that much earlier, as this pump has seen it, so that
+    // it seldom wakes late; one that wakes early leaves a short stretch for the caller's next pass.
+    const long long sleepNs = static_cast<long long>(std::ceil(seconds * 1e9));
+    const bool longSleep = sleepNs > kLongSleepNs;
+    const long long wakeAt = monotonicNs() + sleepNs - (longSleep ? m_lateness.aimEarlierNs() : 0);
+    itimerspec at{};
+    at.it_value.tv_sec = static_cast<time_t>(wakeAt / 1'000'000'000);
+    at.it_value.tv_nsec = static_cast<long>(wakeAt % 1'000'000'000);
+    if (::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
+        EventPump::processEventsFor(seconds);
+        return;
+    }
+    // The event loop's pass runs what is pending first, and does not sleep then.
+    m_timerFired = false;
     sleepForEvents();
-    m_timerNotifier->setEnabled(false);
-    const itimerspec off{};
-    ::timerfd_settime(m_timerFd, 0, &off, nullptr);
-    uint64_t expired = 0;
-    return ::read(m_timerFd, &expired, sizeof expired) == static_cast<ssize_t>(sizeof expired);
-}
+    if (!m_timerFired) {
+        // Something else came first: the timer must not wake the loop later for nothing.
+        const itimerspec off{};
+        ::timerfd_settime(m_timerFd, 0, &off, nullptr);
+    } else if (longSleep) {
+        m_lateness.add(monotonicNs() - wakeAt);
+    }
 #endif
+}
+
+long long QtEventPump::monotonicNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+void QtEventPump::Lateness::add(long long ns)
+{
+    m_seen[m_next] = std::clamp(ns, 0LL, kMostEarlierNs); // from the timer's end, wherever it was aimed
+    m_next = (m_next + 1) % m_seen.size();
+    m_count = std::min(m_count + 1, m_seen.size());
+    if (m_next % 8 != 0)
+        return;
+    // Aimed earlier by what nearly every long sleep took beyond its time: the tenth of the latest
+    // wakes that came soonest.
+    std::array<long long, kSeen> sorted = m_seen;
+    std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(m_count));
+    m_aimEarlierNs = sorted[m_count / 10];
+}
 
 WaitEnd pumpUntil(EventPump& pump, const Clock& clock, const std::function<double()>& deadline,
                   const std::stop_token& stop, const std::function<bool()>& done, int maxSleepMs)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -34,20 +35,39 @@ public:
 private:
     // Runs what is pending; true when that handled something, and the caller should look at it now.
     bool processPending();
-    // Sleeps in the event loop until the next event; the sleep is bounded by a timer (or the caller's
-    // own timer file).
+    // Sleeps in the event loop until the next event; the sleep is bounded by a timer.
     void sleepForEvents();
-    // Sleeps in the event loop until the next event or the monotonic clock's time in nanoseconds,
-    // through the timer file; true when the time came (rather than an event).
-    bool sleepUntil(long long monotonicNs);
+    // The timer file of a sleep, made on first use (once the event loop exists); false where there is
+    // none (another system, or it could not be made).
+    bool haveTimerFile();
+    static long long monotonicNs();
+
+    // How late the timer file's long sleeps have ended, and so how much earlier to aim the next one.
+    static constexpr long long kLongSleepNs = 3'000'000;
+    class Lateness {
+    public:
+        long long aimEarlierNs() const { return m_aimEarlierNs; }
+        // One long sleep ended this many nanoseconds after it was aimed.
+        void add(long long ns);
+
+    private:
+        static constexpr size_t kSeen = 64;
+        static constexpr long long kMostEarlierNs = 2'000'000; // never aimed earlier than this
+        std::array<long long, kSeen> m_seen{};
+        size_t m_next = 0;
+        size_t m_count = 0;
+        long long m_aimEarlierNs = 0;
+    } m_lateness;
 
     // Bounds a sleep in the event loop: its timer event only ends the wait. Kept for the pump's life,
     // as a wait makes one pass per arrival or tick.
     std::unique_ptr<QObject> m_waker;
-    // On Linux, a timer file that wakes the event loop at the nanosecond asked for; made on first use,
-    // once the event loop exists. -1: none (another system, or it could not be made).
+    // On Linux, a timer file that wakes the event loop at the nanosecond asked for. Its notifier stays
+    // enabled: a timer file that is not armed is never readable, and enabling one for each sleep
+    // would wake the event loop once more every time.
     int m_timerFd = -1;
     bool m_timerFdTried = false;
+    bool m_timerFired = false;
     std::unique_ptr<QSocketNotifier> m_timerNotifier;
 };
 
