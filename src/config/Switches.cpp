@@ -72,9 +72,12 @@ QString usage()
         "  page=P firstaddress=HEX records=N recordsize=N outputfile=NAME\n"
         "                     read controller memory unattended into NAME, then exit\n"
         "  silent=1           do not open the dump in a text viewer\n"
-        "Exit status of a memory read: 0 when the dump was written under the output name; 1 otherwise,\n"
-        "with the reason on standard error (the dump then stays in Memory.mem).\n"
-        "  --help, -h, /?     this text        --version   the version\n");
+        "  --help, -h, /?     this text        --version   the version\n"
+        "Exit status of a memory read (the reason on standard error when it is not 0):\n"
+        "  0  every controller answered and the dump was written under the output name\n"
+        "  1  a controller did not answer (its part of the dump is missing), or the dump could not be\n"
+        "     written under the output name (it then stays in Memory.mem), or the read was interrupted\n"
+        "  3  the link could not be opened, or was lost and not regained\n");
 }
 
 void apply(const Switches& switches, ConsoleModel& model)

@@ -138,8 +138,10 @@ void MemoryRead::onReply(const QString& text, int slot)
 {
     if (slot < 0 || slot >= kSlotCount)
         return;
-    if (m_state.MemDumpOn)
+    if (m_state.MemDumpOn) {
+        m_answered[static_cast<size_t>(slot)] = true;
         WriteMemoryRecord(text, slot);
+    }
     if (m_state.MemEpromOn) {
         if (const auto eprom = memdump::epromText(text))
             m_state.MemEprom[static_cast<size_t>(slot)] = *eprom;
@@ -205,6 +207,9 @@ bool MemoryRead::read(bool silent)
 
     m_reading = true;
     m_abort = false;
+    m_outcome = {};
+    m_answered = {};
+    const int connectFailures = m_polling.connectFailures();
     emit started();
 
     // Only the files this read writes are removed; any other .mem file of the user stays.
@@ -235,8 +240,14 @@ bool MemoryRead::read(bool silent)
         m_trace.write(QStringLiteral("CmdReadMemory:: Error : ") + e.description());
     }
     emit requestsChanged(requests);
+    const QList<int> asked = m_settings.selectedSlots();
     if (!m_abort)
         send(requests);
+    m_outcome.linkDown = m_polling.connectFailures() != connectFailures;
+    for (int slot : asked) {
+        if (!m_answered[static_cast<size_t>(slot)])
+            m_outcome.silentSlots.append(slot);
+    }
 
     mergeDump();
     if (!silent && !m_abort && openViewer && !openViewer(memdump::dumpFileName()))

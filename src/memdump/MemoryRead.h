@@ -68,6 +68,14 @@ public:
     };
     const State& state() const { return m_state; }
 
+    // What the last read got: whether the link was there for each of its phases, and the selected
+    // slots from which no reply came to the memory requests.
+    struct Outcome {
+        bool linkDown = false;
+        QList<int> silentSlots;
+    };
+    const Outcome& outcome() const { return m_outcome; }
+
     // Shows the finished dump; by default the desktop's handler for text files, without waiting.
     // Returns false when no viewer could be started.
     std::function<bool(const QString& path)> openViewer;
@@ -88,6 +96,8 @@ private:
     Prompter& m_prompter;
     Trace& m_trace;
     State m_state;
+    Outcome m_outcome;
+    std::array<bool, kSlotCount> m_answered{}; // in the memory phase
     bool m_reading = false;
     bool m_abort = false;
 };

@@ -49,6 +49,8 @@ void Polling::takeFunction(const SettingsSource& settings)
 void Polling::connect(const SettingsSource& settings)
 {
     m_link.Connect(settings.linkSettings());
+    if (!m_link.isConnected())
+        ++m_connectFailures;
 }
 
 void Polling::reportError(int slot, const std::exception& e)

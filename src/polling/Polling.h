@@ -51,6 +51,9 @@ public:
     bool runCycle(const std::function<void(std::stop_token stop)>& body);
 
     bool running() const { return m_running; }
+    // How many times a cycle has connected and found the link still closed, since the program began:
+    // whoever runs several cycles tells from it whether the link was there for them.
+    int connectFailures() const { return m_connectFailures; }
     // The slot being served while an exchange runs, and the function name it was handed.
     int16_t currentSlot() const { return m_currentSlot; }
     const QString& currentFunction() const { return m_currentFunction; }
@@ -75,6 +78,7 @@ private:
     Trace& m_trace;
     ExchangeDisplay* m_display;
     bool m_running = false;
+    int m_connectFailures = 0;
     std::stop_source m_stop;
     int16_t m_currentSlot = 0;
     QString m_currentFunction;

@@ -120,6 +120,24 @@ Lifecycle::LoadResult Lifecycle::ParseCommandLine(const QString& commandLine)
         result.reason = QStringLiteral("cannot rename %1 to %2; the dump is in %1").arg(dump, outputFile);
     else
         result.exitCode = 0;
+
+    // A dump stored under its name holds only what was read: the run says so when that was not all.
+    const QString where = result.exitCode == 0 ? outputFile : dump;
+    const MemoryRead::Outcome& got = m_memoryRead.outcome();
+    if (got.linkDown && !m_memoryRead.aborted()) {
+        const QString link = m_model.serialLink()
+                                 ? QStringLiteral("the serial port %1").arg(m_model.text(Field::ComPort))
+                                 : QStringLiteral("%1:%2").arg(m_model.text(Field::IP), m_model.text(Field::Port));
+        result.exitCode = 3;
+        result.reason = QStringLiteral("cannot open the link to %1; what was read is in %2").arg(link, where);
+    } else if (result.exitCode == 0 && !got.silentSlots.isEmpty()) {
+        QStringList silent;
+        for (int slot : got.silentSlots)
+            silent << QStringLiteral("%1 (slot #%2)").arg(m_model.text(Field::Address, slot)).arg(slot + 1);
+        result.exitCode = 1;
+        result.reason = QStringLiteral("no answer from controller address %1; what was read is in %2")
+                            .arg(silent.join(QStringLiteral(", ")), where);
+    }
     return result;
 }
 

@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -183,6 +184,39 @@ private slots:
         if (outputExists)
             QCOMPARE(fileContent(output), QByteArray("earlier dump"));
         QVERIFY(fileContent("Memory.mem").contains(" CTR#1  Address:3"));
+    }
+
+    // A read that got nothing, or not all, never ends with 0: the link that could not be opened gives 3,
+    // a controller that did not answer 1, each with the reason; the dump is stored all the same.
+    void unattendedMemoryReadThatGotNothing_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("nothing listens") << "closed" << 3 << "cannot open the link to 127.0.0.1:";
+        QTest::newRow("no such port") << "com=9" << 3 << "cannot open the link to the serial port COM9";
+        QTest::newRow("the controller is silent") << "silent" << 1 << "no answer from controller address 3 (slot #1)";
+    }
+    void unattendedMemoryReadThatGotNothing()
+    {
+        QFETCH(QString, link);
+        QFETCH(int, exitCode);
+        QFETCH(QString, reason);
+        SimProcess sim({"--protocol", "p4", "--tcp", "127.0.0.1:0", "--fault", "3:silent"});
+        QStringList args{link};
+        if (link == "silent") {
+            args = QStringList{"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort), "timeoutdelay=100"};
+        } else if (link == "closed") {
+            QTcpServer free;
+            QVERIFY(free.listen(QHostAddress::LocalHost));
+            args = QStringList{"tcp=127.0.0.1", "port=" + QString::number(free.serverPort()), "timeoutdelay=300"};
+        }
+        Program tarvo(m_dir->path());
+        tarvo.start(readArgs(args, "dump.mem"));
+        QCOMPARE(tarvo.finish(), exitCode);
+        const QString err = QString::fromLocal8Bit(tarvo.process.readAllStandardError());
+        QVERIFY2(err.contains("tarvo: " + reason) && err.contains("is in dump.mem"), qPrintable(err));
+        QVERIFY(QFile::exists("dump.mem"));
     }
 
     // A command line that cannot run as asked never ends with 0 without the dump: a switch that fails
