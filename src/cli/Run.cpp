@@ -297,7 +297,8 @@ int BusRun::exec(const std::function<std::optional<QString>()>& prepare, const s
         const Seams seams{
             clock, pump, m_trace, m_prompter, nullptr, [this](const SettingsSource& settings) -> std::unique_ptr<Link> {
                 const Seams plain{clock, pump, m_trace, m_prompter, nullptr, {}};
-                auto link = std::make_unique<WatchedLink>(Core::consoleLink(settings, plain));
+                auto link =
+                    std::make_unique<WatchedLink>(Core::consoleLink(settings, plain), clock, pump, m_stop.get_token());
                 m_link = link.get();
                 return link;
             }};

@@ -14,13 +14,19 @@ namespace tarvo::cli {
 // The console's link, watched: a link operation reports nothing, but a script must tell "nobody
 // answered" from "there was no link". After every Connect and every write (which opens a dropped
 // link again) it looks whether the link is open; when it is not, onDown runs once and the link counts
-// as down for the rest of the run.
+// as down for the rest of the run. A link lost after it had been open is tried again for ten seconds
+// first, at the write that finds it gone: long enough for a USB adapter to come back under its name.
 class WatchedLink final : public Link {
 public:
-    explicit WatchedLink(std::unique_ptr<Link> inner) : m_inner(std::move(inner)) {}
+    // clock, pump, stop: what the tries to open a lost link again wait with.
+    WatchedLink(std::unique_ptr<Link> inner, const Clock& clock, EventPump& pump, std::stop_token stop)
+        : m_inner(std::move(inner)), m_clock(clock), m_pump(pump), m_stop(std::move(stop))
+    {
+    }
 
     void Connect(const LinkSettings& settings) override
     {
+        m_settings = settings;
         m_inner->Connect(settings);
         m_connectedOnce = m_connectedOnce || m_inner->isConnected();
         check();
@@ -31,6 +37,11 @@ public:
     void WriteData(const QByteArray& data) override
     {
         m_inner->WriteData(data);
+        if (!m_down && m_connectedOnce && !m_inner->isConnected()) {
+            reopen(m_settings, m_clock, m_pump, m_stop);
+            if (m_inner->isConnected())
+                m_inner->WriteData(data);
+        }
         check();
     }
     QByteArray ReadData() override { return m_inner->ReadData(); }
@@ -42,8 +53,8 @@ public:
     double characterSeconds() const override { return m_inner->characterSeconds(); }
     QStringList takeNotes() override { return m_inner->takeNotes(); }
 
-    // A link that dropped while only listening (nothing is written to open it again): tried again every
-    // two seconds for ten, long enough for an adapter pulled and put back; then it is down.
+    // A link that dropped: tried again every two seconds for ten, long enough for an adapter pulled and
+    // put back; then it is down. Listening calls it itself, as nothing is written there.
     void reopen(const LinkSettings& settings, const Clock& clock, EventPump& pump, const std::stop_token& stop)
     {
         if (m_down || m_inner->isConnected())
@@ -78,6 +89,10 @@ private:
     }
 
     std::unique_ptr<Link> m_inner;
+    const Clock& m_clock;
+    EventPump& m_pump;
+    std::stop_token m_stop;
+    LinkSettings m_settings;
     bool m_down = false;
     bool m_connectedOnce = false;
 };

@@ -338,9 +338,13 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
         m_hook->onReply(text, call.slot);
 
     AttemptRecord& record = call.record;
-    record.verdict = AttemptRecord::Verdict::Reply;
     record.repliedAt = m_clock.now();
     record.reply = bytes;
+    // Bytes were waiting, but nothing could be read (the link went away meanwhile): the console shows
+    // the empty reply as it read it, and the report says that this was no reply.
+    record.verdict = bytes.isEmpty() ? AttemptRecord::Verdict::Error : AttemptRecord::Verdict::Reply;
+    if (bytes.isEmpty())
+        record.detail = QStringLiteral("the reply could not be read");
 
     if (call.firstView) {
         showReply(call.slot, 0, text);

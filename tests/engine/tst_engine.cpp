@@ -424,6 +424,25 @@ private slots:
         QCOMPARE(journal.records[1].reply, hex("01020304050607"));
     }
 
+    // The reply's bytes were waiting, then the link went away before they could be read: the console
+    // shows what it read (nothing), and the attempt is an error, never an answer.
+    void aReplyThatCannotBeReadIsNoAnswer()
+    {
+        struct Attempts final : ExchangeObserver {
+            void attemptFinished(const AttemptRecord& a) override { records.append(a); }
+            QList<AttemptRecord> records;
+        } attempts;
+        Rig r;
+        r.engine.addObserver(&attempts);
+        r.answerEveryWrite(0.010, p4Reply(hex("0102020000")));
+        r.pump.at(0.030, [&] { r.link.rx.clear(); }); // gone with the port, during the settle
+        QVERIFY(r.run("ReadInput"));
+        QCOMPARE(r.reply(), QString());
+        QCOMPARE(attempts.records.size(), 1);
+        QCOMPARE(attempts.records[0].verdict, AttemptRecord::Verdict::Error);
+        QCOMPARE(attempts.records[0].detail, QStringLiteral("the reply could not be read"));
+    }
+
 private:
     QTemporaryDir m_dir;
 };
