@@ -70,4 +70,20 @@ QString CrcCcitt(const QString& frame)
     return fourDigits(crc);
 }
 
+uint16_t crcModbus(QByteArrayView bytes)
+{
+    uint16_t crc = 0xFFFF;
+    for (const char c : bytes)
+        crc = static_cast<uint16_t>((crc >> 8) ^ kModbusTable[(crc ^ static_cast<uint8_t>(c)) & 0xFF]);
+    return crc;
+}
+
+uint16_t crcXmodem(QByteArrayView bytes)
+{
+    uint16_t crc = 0;
+    for (const char c : bytes)
+        crc = static_cast<uint16_t>((crc << 8) ^ kCcittTable[((crc >> 8) ^ static_cast<uint8_t>(c)) & 0xFF]);
+    return crc;
+}
+
 } // namespace tarvo

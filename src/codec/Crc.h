@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
+#include <cstdint>
 
 namespace tarvo {
 
@@ -14,5 +16,10 @@ QString CrcModbus(const QString& frame);
 
 // CRC-16/XMODEM (polynomial 1021, init 0000): four digits, high byte first.
 QString CrcCcitt(const QString& frame);
+
+// The same two over bytes, as numbers: for checking every reply, where going through text would
+// cost more than the rest of the check.
+uint16_t crcModbus(QByteArrayView bytes);
+uint16_t crcXmodem(QByteArrayView bytes);
 
 } // namespace tarvo

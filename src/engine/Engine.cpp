@@ -350,6 +350,7 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
         showReply(call.slot, 0, text);
         call.firstView = false;
         if (call.functionName == fn::ReadBuffer) {
+            judge(call, record);
             call.recordOpen = false;
             finish(record);
             return Outcome::NextRequest;
@@ -366,12 +367,24 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
         return stopped(call); // the reply stays shown, unchecked
 
     const RequestSettings s = call.settings.request(call.slot);
-    record.checkFailed = replyCheckFails(bytes, s.protocol, s.encrypt, s.password);
-    if (record.checkFailed && m_display)
+    if (replyCheckFails(bytes, s.protocol, s.encrypt, s.password) && m_display)
         m_display->showCheckError(true);
+    judge(call, record);
     call.recordOpen = false;
     finish(record);
     return Outcome::Done;
+}
+
+void Engine::judge(const Call& call, AttemptRecord& record) const
+{
+    if (record.verdict != AttemptRecord::Verdict::Reply)
+        return;
+    const RequestSettings s = call.settings.request(call.slot);
+    const ReplyJudgement j = judgeReply(record.reply, s.protocol, s.encrypt, s.password, frameToBytes(record.frame),
+                                        call.functionName == fn::SendCommand);
+    record.checkFailed = j.result == ReplyJudgement::Result::Bad;
+    if (!j.detail.isEmpty())
+        record.detail += (record.detail.isEmpty() ? QString() : QStringLiteral("; ")) + j.detail;
 }
 
 Engine::Outcome Engine::listen(Call& call)

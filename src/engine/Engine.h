@@ -60,6 +60,9 @@ private:
     // second message). listening: the listen-only function, which counts TCP arrivals too.
     Outcome settle(Call& call, bool listening);
     Outcome showReply(Call& call, double t0, bool paced);
+    // What the report makes of the attempt's reply: every check its framing carries, stricter than
+    // the console's own indicator.
+    void judge(const Call& call, AttemptRecord& record) const;
     // Starts the record of the call's next attempt (or listen).
     AttemptRecord& newRecord(Call& call);
     void finish(AttemptRecord& record);

@@ -26,8 +26,10 @@ struct AttemptRecord {
     double repliedAt = 0;    // the reply was read (Reply only)
     QByteArray reply;
     Verdict verdict = Verdict::NoReply;
-    bool checkFailed = false; // the reply's check value did not match (checked protocols only)
-    QString detail;           // the error text, and what the link noted during the attempt
+    // The reply failed a check its framing carries (too short for its check value, a check value or a
+    // count that does not match); the console's own indicator is stricter about none of this.
+    bool checkFailed = false;
+    QString detail; // the error text, and what the link noted during the attempt
 };
 
 class ExchangeObserver {

@@ -499,6 +499,24 @@ private slots:
         }
     }
 
+    // A reply trickled slower than the settle waits is read short, and its rest lands in the next
+    // address's reply: neither is an answer, and the second says whose bytes it holds.
+    void shortAndStrayReplies()
+    {
+        SimProcess sim({"--tcp", "127.0.0.1:0", "--fault", "2:trickle=30", "--fault", "8:delay=400"});
+        const Run r = runCli({"send", "--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort), "--address", "2,8",
+                              "--timeout", "600", "--format", "json"});
+        QCOMPARE(r.code, 2);
+        const QList<Record> got = records(r.out, "json");
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got[0].verdict, QStringLiteral("bad-check"));
+        QCOMPARE(got[0].json.value("detail").toString(), QStringLiteral("too short"));
+        QCOMPARE(got[1].verdict, QStringLiteral("bad-check"));
+        QVERIFY2(
+            got[1].json.value("detail").toString().contains("is not the request's 09: bytes of an earlier exchange?"),
+            qPrintable(got[1].json.value("detail").toString()));
+    }
+
     void censusFindsTheServedAddresses_data()
     {
         QTest::addColumn<QString>("protocol");
