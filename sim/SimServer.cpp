@@ -86,6 +86,14 @@ void Link::received(const QByteArray& bytes)
         m_gap.stop();
 }
 
+void Link::ended()
+{
+    m_gap.stop();
+    const QByteArray rest = m_assembler.flush();
+    if (!rest.isEmpty())
+        handle(rest);
+}
+
 void Link::handle(const QByteArray& frame)
 {
     const Decision d = m_server.core().handleFrame(frame, m_state);
@@ -331,7 +339,9 @@ void SimServer::acceptClients()
                 guard->disconnectFromHost();
         };
         connect(socket, &QTcpSocket::readyRead, link, [socket, link] { link->received(socket->readAll()); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket, name] {
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket, link, name] {
+            link->received(socket->readAll());
+            link->ended();
             log(name, QStringLiteral("--"), {}, -1, QStringLiteral("connection closed"));
             socket->deleteLater();
         });

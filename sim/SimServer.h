@@ -31,6 +31,9 @@ public:
     Link(SimServer& server, QString name, bool tcp);
     ~Link() override;
     void received(const QByteArray& bytes);
+    // The link is closing: what it holds of a frame still coming is handled (and logged) now, as the
+    // gap that would end it will not come.
+    void ended();
     // Writes raw bytes on the link; set by the owner.
     std::function<qint64(const QByteArray&)> write;
     std::function<void()> close;

@@ -21,7 +21,8 @@ const char* const kExitStatuses =
     "  1    at least one address did not answer (and no reply failed its check)\n"
     "  2    at least one reply failed its check value\n"
     "  3    the link could not be opened, or was lost and not regained\n"
-    "  64   bad usage (unknown option, bad address, a request the protocol refuses): nothing was sent\n"
+    "  64   bad usage (unknown option, bad address, a request the protocol refuses or warns about): nothing was "
+    "sent\n"
     "  130  interrupted by SIGINT or SIGTERM: what was done so far is printed, the journal closed\n";
 const char* const kFrameExitStatuses =
     "Exit status:\n"

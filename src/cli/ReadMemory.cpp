@@ -110,7 +110,14 @@ int readMemory(const Options& options)
 {
     BusRun run(options);
     DumpFile dump;
-    return run.exec([&] { return dump.create(options.output); }, [&] { return read(run, dump); });
+    return run.exec(
+        [&]() -> std::optional<QString> {
+            if (run.plan.settings.protocol() == Protocol::Bioscrypt)
+                return QStringLiteral("the memory read's requests (73, 71, 72) are no Bioscrypt reader's commands; "
+                                      "nothing was sent");
+            return dump.create(options.output);
+        },
+        [&] { return read(run, dump); });
 }
 
 } // namespace tarvo::cli

@@ -219,11 +219,36 @@ std::optional<QString> makePlan(const Options& o, Plan& plan)
     return std::nullopt;
 }
 
+std::optional<QString> bioscryptProblem(Protocol protocol, const QString& function, const QString& commands)
+{
+    if (protocol != Protocol::Bioscrypt || function == fn::Waiting)
+        return std::nullopt;
+    // The console sends these as they are built, its warning beside them; a script would take the
+    // frame for a command the reader understood.
+    if (function != fn::SendCommand)
+        return QStringLiteral("a Bioscrypt reader takes command lines only (--command HEX): this function's request "
+                              "is none of its commands; nothing was sent");
+    for (const QString& line : commandTextLines(commands)) {
+        RequestSettings s;
+        s.protocol = Protocol::Bioscrypt;
+        try {
+            const std::optional<CommandLine> cl = commandLine(line, s);
+            if (cl && !cl->warning.isEmpty())
+                return QStringLiteral("--command %1: %2; nothing was sent").arg(cl->commandText, cl->warning);
+        } catch (const TarvoError&) {
+            // Refused with its own reason where the request is built.
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<QString> requestProblem(const Plan& plan, int& sentWidth)
 {
     const FixedSettings& s = plan.settings;
     if (plan.function == fn::Waiting)
         return std::nullopt;
+    if (auto problem = bioscryptProblem(s.protocol(), plan.function, s.commands()))
+        return problem;
     for (int slot : s.selectedSlots()) {
         const RequestSettings r = s.request(slot);
         try {

@@ -55,8 +55,12 @@ struct Plan {
 
 // Fills the plan; what makes the command line unusable (nothing is sent), or nothing.
 std::optional<QString> makePlan(const Options& options, Plan& plan);
+// A request the console would send under Bioscrypt with its warning, or that no Bioscrypt reader takes
+// (a fixed function's): refused, as a script cannot see the console's message box.
+std::optional<QString> bioscryptProblem(Protocol protocol, const QString& function, const QString& commands);
 // Builds every request of every selected slot as the exchange will build it, so that one the protocol
-// refuses is reported before anything goes out; sentWidth receives the widest request's text length.
+// refuses (or warns about) is reported before anything goes out; sentWidth receives the widest request's
+// text length.
 std::optional<QString> requestProblem(const Plan& plan, int& sentWidth);
 
 // The link's trace: its failures on standard error, its routine steps only when asked for (they

@@ -65,6 +65,8 @@ int scan(const Options& options)
     return run.exec(
         [&]() -> std::optional<QString> {
             plan = censusPlan(run);
+            if (auto problem = bioscryptProblem(run.plan.settings.protocol(), plan.function, plan.command))
+                return problem;
             int longest = 0;
             if (auto refused = run.core().census.refusal(plan, &longest))
                 return refused;

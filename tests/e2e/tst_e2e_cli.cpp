@@ -416,6 +416,41 @@ private slots:
         QCOMPARE(sent, frames);
     }
 
+    // Under Bioscrypt a run sends only what a reader takes: a fixed function's request, and a command
+    // the console would send with its warning, are refused before anything goes out; a command goes
+    // out, and the simulator's log has it.
+    void bioscryptSendsOnlyWhatReadersTake_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("framesHeard");
+        QTest::newRow("a fixed function")
+            << QStringList{"--function", "read-input"} << 64 << "a Bioscrypt reader takes command lines only" << 0;
+        QTest::newRow("a command not starting with 0")
+            << QStringList{"--command", "1234"} << 64
+            << "--command 1234: Wrong Protocol command. The First letter of the command must be 0" << 0;
+        QTest::newRow("a command, no reply asked for") << QStringList{"--command", "0105"} << 0 << "" << 1;
+    }
+    void bioscryptSendsOnlyWhatReadersTake()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, said);
+        QFETCH(int, framesHeard);
+        const QString log = m_dir->filePath("sim.log");
+        SimProcess sim({"--protocol", "bioscrypt", "--tcp", "127.0.0.1:0", "--log", log});
+        const Run r = runCli(QStringList{"send", "--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort), "--protocol",
+                                         "bioscrypt", "--address", "7", "--format", "json"} +
+                             args);
+        QCOMPARE(r.code, code);
+        QVERIFY2(QString::fromLocal8Bit(r.err).contains(said), r.err.constData());
+        QTest::qWait(100);
+        QCOMPARE(simLogFrames(log).size(), framesHeard);
+        if (framesHeard > 0)
+            QCOMPARE(records(r.out, "json").value(0).sent, simLogFrames(log).value(0).mid(3));
+    }
+
     // SIGINT during a poll: what was done is printed, the journal is closed whole, the status is 130.
     void interruptedPoll()
     {
