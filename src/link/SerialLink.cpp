@@ -160,14 +160,25 @@ void SerialLink::setUpRs485()
         m_notes << QStringLiteral("RS-485: the driver switches the transmitter (kernel mode)");
         return;
     }
-    // Most USB adapters and every pseudo-terminal have no RS-485 mode: RTS is switched here instead.
-    m_switchRts = true;
+    // Most USB adapters and every pseudo-terminal have no RS-485 mode: RTS is switched here instead,
+    // where the port has an RTS line to switch (it is put at its idle level now, which tells). What
+    // the operator is told and what the journal notes say the same.
     const QString why = systemErrorText(refused);
-    tellOnce(QStringLiteral("rs485 ") + m_device,
-             QStringLiteral("Connect:: Error : RS-485: the driver of %1 has no RS-485 mode (%2); Tarvo switches RTS "
-                            "around each frame itself")
-                 .arg(m_device, why));
-    m_notes << QStringLiteral("RS-485: RTS switched by Tarvo around each frame (no kernel mode: %1)").arg(why);
+    const int noRts = m_control->setRts(!m_settings.rs485.rtsOnSend);
+    m_switchRts = noRts == 0;
+    if (m_switchRts) {
+        tellOnce(QStringLiteral("rs485 ") + m_device,
+                 QStringLiteral("Connect:: Error : RS-485: the driver of %1 has no RS-485 mode (%2); Tarvo switches "
+                                "RTS around each frame itself")
+                     .arg(m_device, why));
+        m_notes << QStringLiteral("RS-485: RTS switched by Tarvo around each frame (no kernel mode: %1)").arg(why);
+        return;
+    }
+    const QString told = QStringLiteral("RS-485: the driver of %1 has no RS-485 mode (%2), and its RTS cannot be "
+                                        "switched (%3): frames go out without switching the transmitter")
+                             .arg(m_device, why, systemErrorText(noRts));
+    tellOnce(QStringLiteral("rs485 ") + m_device, QStringLiteral("Connect:: Error : ") + told);
+    m_notes << told;
 }
 
 void SerialLink::setUpLowLatency()
@@ -279,11 +290,14 @@ void SerialLink::WriteData(const QByteArray& data)
                 return false;
             }
         });
-        if (lines != 0)
-            tellOnce(QStringLiteral("rts ") + m_device,
-                     QStringLiteral("WriteData:: Error : RS-485: RTS cannot be switched on %1 (%2); frames go out "
-                                    "without switching the transmitter")
-                         .arg(m_device, systemErrorText(lines)));
+        if (lines != 0 && !m_told.contains(QStringLiteral("rts ") + m_device)) {
+            // RTS switched when the port opened, and not any more: said once, here and in the journal.
+            const QString told = QStringLiteral("RS-485: RTS cannot be switched on %1 (%2); frames go out without "
+                                                "switching the transmitter")
+                                     .arg(m_device, systemErrorText(lines));
+            tellOnce(QStringLiteral("rts ") + m_device, QStringLiteral("WriteData:: Error : ") + told);
+            m_notes << told;
+        }
         if (failure)
             throw *failure;
     });
