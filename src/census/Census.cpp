@@ -125,7 +125,8 @@ Census::End Census::run(const CensusPlan& plan)
             if (!ranItsCourse)
                 return End::Stopped; // the exchange closed the link
             if (result) {
-                result->speed = speed > 0 ? QString::number(speed) : QString();
+                // The speed asked at: the plan's, else the line's own (TCP has none).
+                result->speed = speed > 0 ? QString::number(speed) : m_base.serialLink() ? m_base.speed() : QString();
                 if (onResult)
                     onResult(*result);
             }

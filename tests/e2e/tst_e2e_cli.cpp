@@ -197,8 +197,10 @@ private slots:
         const QList<Record> got = records(run.out, format);
         QCOMPARE(got.size(), command == "scan" ? 6 : command == "poll" ? 8 : 4);
         QCOMPARE(framesOf(got), simLogFrames(log));
-        QCOMPARE(answering(got),
-                 (QStringList{"0", "1", "3"}) + (command == "poll" ? QStringList{"0", "1", "3"} : QStringList{}));
+        // A serial census without --speeds asks at the line's own speed and says which it was.
+        const QString at = command == "scan" && !tcp ? "@38400" : "";
+        QCOMPARE(answering(got), (QStringList{"0" + at, "1" + at, "3" + at}) +
+                                     (command == "poll" ? QStringList{"0", "1", "3"} : QStringList{}));
         if (format == "text")
             QVERIFY2(run.err.contains(command == "scan"   ? "3 of 6 answered, 3 no answer"
                                       : command == "poll" ? "6 of 8 answered, 2 no answer"
@@ -556,20 +558,22 @@ private slots:
     {
         QTest::addColumn<QString>("protocol");
         QTest::addColumn<QStringList>("request");
-        QTest::newRow("Modbus") << "modbus" << QStringList{};
-        QTest::newRow("Protocol 4") << "p4" << QStringList{"--function", "read-buffer-100"};
-        QTest::newRow("Bioscrypt") << "bioscrypt" << QStringList{"--command", "0001", "--ack"};
+        QTest::addColumn<QString>("speed"); // the protocol's own line speed, asked at without --speeds
+        QTest::newRow("Modbus") << "modbus" << QStringList{} << "9600";
+        QTest::newRow("Protocol 4") << "p4" << QStringList{"--function", "read-buffer-100"} << "38400";
+        QTest::newRow("Bioscrypt") << "bioscrypt" << QStringList{"--command", "0001", "--ack"} << "38400";
     }
     void censusFindsTheServedAddresses()
     {
         QFETCH(QString, protocol);
         QFETCH(QStringList, request);
+        QFETCH(QString, speed);
         SimProcess sim({"--protocol", protocol, "--serial", "--addresses", "1,4,9"});
         const Run run = runCli(QStringList{"scan", "--serial", sim.ptyPath, "--protocol", protocol, "--range", "0..12",
                                            "--timeout", "60", "--format", "json"} +
                                request);
         QCOMPARE(run.code, 1);
-        QCOMPARE(answering(records(run.out, "json")), (QStringList{"1", "4", "9"}));
+        QCOMPARE(answering(records(run.out, "json")), (QStringList{"1@" + speed, "4@" + speed, "9@" + speed}));
     }
 
     // A pseudo-terminal moves bytes at any speed: the simulator stands in for a real line by ignoring
@@ -600,7 +604,7 @@ private slots:
         slave.kill();
         slave.waitForFinished();
         QCOMPARE(run.code, 1);
-        QCOMPARE(answering(records(run.out, "json")), QStringList{"4"}); // slave id 5 is console address 4
+        QCOMPARE(answering(records(run.out, "json")), QStringList{"4@9600"}); // slave id 5 is console address 4
     }
 
     // Link, protocol, timings, function and slots from a Tarvo.cfg the console wrote; options override.
