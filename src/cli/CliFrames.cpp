@@ -114,7 +114,18 @@ QByteArray checkOutput(const FrameExplanation& e, Protocol protocol, Format form
 
 QByteArray monitorHeader(Format format)
 {
-    return format == Format::Csv ? journalCsvHeader() : QByteArray();
+    switch (format) {
+    case Format::Json:
+        return {};
+    case Format::Csv:
+        return journalCsvHeader();
+    case Format::Text:
+        break;
+    }
+    // Frames differ in length, so the detail follows its frame rather than a column of its own.
+    return QStringLiteral("%1  %2  FRAME  DETAIL\n")
+        .arg(QStringLiteral("TIME").leftJustified(12), QStringLiteral("VERDICT").leftJustified(9))
+        .toUtf8();
 }
 
 QByteArray monitorOutput(const JournalRecord& r, Format format)

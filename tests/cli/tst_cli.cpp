@@ -389,7 +389,8 @@ private slots:
                                         << QByteArray("bad-check: CRC-16/MODBUS carried C5 84, computed C5 83 (read "
                                                       "as a request)\n");
         QTest::newRow("monitor text") << "monitor" << int(Format::Text)
-                                      << QByteArray("14:03:07.125  bad-check  06 03 01 00 00 06 C5 84  request; "
+                                      << QByteArray("TIME          VERDICT    FRAME  DETAIL\n"
+                                                    "14:03:07.125  bad-check  06 03 01 00 00 06 C5 84  request; "
                                                     "CRC-16/MODBUS carried C5 84, computed C5 83\n");
         QTest::newRow("monitor json")
             << "monitor" << int(Format::Json)
