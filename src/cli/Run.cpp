@@ -363,8 +363,12 @@ void BusRun::sayLinkDown()
                                   : QStringLiteral("%1:%2").arg(s.link.host, s.link.tcpPort);
     if (m_link->lost())
         say(QStringLiteral("the link to %1 was lost and could not be opened again").arg(what));
-    else
+    else {
+        // A serial port's reason is in its trace line already; a TCP client's comes as a note.
+        for (const QString& note : m_link->takeNotes())
+            say(note);
         say(QStringLiteral("cannot open the link to %1").arg(what));
+    }
 }
 
 int BusRun::finish(const Tally& tally)

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <utility>
 
 namespace tarvo {
 
@@ -40,7 +41,26 @@ TcpLink::~TcpLink()
 
 void TcpLink::Connect(const LinkSettings& settings)
 {
+    m_openFailure.clear();
     guarded(m_trace, "Connect", [this, &settings] { connectToHost(settings); });
+    // The trace keeps its lines as they are; the reason goes with the notes, so that a journal row or
+    // the command line can say why nothing was sent.
+    if (!isConnected())
+        m_openFailure = QStringLiteral("no connection to %1 (%2)").arg(peer(), whyNotConnected());
+}
+
+QString TcpLink::whyNotConnected() const
+{
+    return m_socket.state() == QAbstractSocket::UnconnectedState ? m_socket.errorString()
+                                                                 : QStringLiteral("no answer before the time-out");
+}
+
+QStringList TcpLink::takeNotes()
+{
+    QStringList notes = m_reconnects.takeNotes();
+    if (!m_openFailure.isEmpty())
+        notes.prepend(std::exchange(m_openFailure, {}));
+    return notes;
 }
 
 void TcpLink::connectToHost(const LinkSettings& settings)
@@ -95,7 +115,8 @@ void TcpLink::reconnectIfDropped()
     if (m_socket.state() == QAbstractSocket::ConnectedState) {
         m_reconnects.back(peer());
     } else {
-        m_reconnects.failed(QStringLiteral("no connection to %1 (%2)").arg(peer(), m_socket.errorString()));
+        m_openFailure.clear(); // told as the try's failure
+        m_reconnects.failed(QStringLiteral("no connection to %1 (%2)").arg(peer(), whyNotConnected()));
         m_socket.abort(); // the next write tries afresh
         m_wanted = true;
     }

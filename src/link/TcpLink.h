@@ -28,7 +28,8 @@ public:
     int16_t ReceivedBufferCount() override { return 0; }
     int32_t ArrivalCount() override { return m_arrivalCount; }
     void ClearArrivalCount() override { m_arrivalCount = 0; }
-    QStringList takeNotes() override { return m_reconnects.takeNotes(); }
+    // What the reconnects went through, and why the last Connect found no connection.
+    QStringList takeNotes() override;
 
 private:
     void connectToHost(const LinkSettings& settings);
@@ -36,6 +37,8 @@ private:
     // write, and at every write after that until it is back.
     void reconnectIfDropped();
     QString peer() const;
+    // Why the socket is not connected after a connect: the system's reason, or a time-out.
+    QString whyNotConnected() const;
 
     Trace& m_trace;
     EventPump& m_pump;
@@ -45,6 +48,7 @@ private:
     bool m_wanted = false; // connected by Connect and not yet closed by Disconnect
     LinkSettings m_settings;
     Reconnects m_reconnects;
+    QString m_openFailure; // the last Connect's, until taken as a note
 };
 
 } // namespace tarvo

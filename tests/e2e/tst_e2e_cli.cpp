@@ -333,7 +333,7 @@ private slots:
             << QStringList{"send", "@", "--address", "1,2", "--timeout", "80"} << 2 << "1 bad check";
         QTest::newRow("3 a refused host")
             << QStringList{} << QStringList{"send", "--tcp", "127.0.0.1:1", "--address", "1", "--timeout", "200"} << 3
-            << "cannot open the link to 127.0.0.1:1";
+            << "no connection to 127.0.0.1:1 (Connection refused)\ntarvo-cli: cannot open the link to 127.0.0.1:1";
         QTest::newRow("3 no such port") << QStringList{}
                                         << QStringList{"send", "--serial", "/dev/tarvo-none", "--address", "1"} << 3
                                         << "No such file";

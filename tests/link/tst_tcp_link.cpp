@@ -160,6 +160,11 @@ private slots:
         rig.connectLink();
         QCOMPARE(rig.trace.lines, kConnectLines); // no failure line
         QCOMPARE(rig.pump.passes, expectedPasses);
+        // ...but the reason goes with the notes, for the journal and the command line.
+        QCOMPARE(rig.link.takeNotes(),
+                 QStringList{"no connection to 127.0.0.1:" + rig.settings.tcpPort +
+                             (silent ? " (no answer before the time-out)" : " (Connection refused)")});
+        QCOMPARE(rig.link.takeNotes(), QStringList());
     }
 
     void connectFailures_data()
