@@ -82,15 +82,18 @@ QByteArray checkOutput(const FrameExplanation& e, Protocol protocol, Format form
     const QString verdict = checkVerdictName(e.verdict);
     const QString carried = spacedHex(e.received);
     const QString computed = spacedHex(e.computed);
+    // Bytes after the frame are no part of the check: said where a reason would be, so that a script
+    // that reads only the verdict's row sees them too.
+    const QString problem = e.problem.isEmpty() ? e.trailingNote() : e.problem;
     switch (format) {
     case Format::Json:
         return "{\"verdict\":" + jsonString(verdict) + ",\"check\":" + jsonString(e.checkName) +
                ",\"carried\":" + jsonString(carried) + ",\"computed\":" + jsonString(computed) +
-               ",\"read_as\":" + jsonString(readAs(e)) + ",\"problem\":" + jsonString(e.problem) +
+               ",\"read_as\":" + jsonString(readAs(e)) + ",\"problem\":" + jsonString(problem) +
                (explain ? ",\"fields\":" + fieldsJson(e) : QByteArray()) + "}\n";
     case Format::Csv:
         return "verdict,check,carried,computed,read_as,problem\r\n" +
-               csvRow({verdict, e.checkName, carried, computed, readAs(e), e.problem});
+               csvRow({verdict, e.checkName, carried, computed, readAs(e), problem});
     case Format::Text:
         break;
     }
@@ -100,6 +103,8 @@ QByteArray checkOutput(const FrameExplanation& e, Protocol protocol, Format form
     case CheckVerdict::Bad:
         line = QStringLiteral("%1: %2 carried %3, computed %4 (read as a %5)")
                    .arg(verdict, e.checkName, carried, computed, readAs(e));
+        if (e.trailing > 0)
+            line += QStringLiteral("; ") + e.trailingNote();
         break;
     case CheckVerdict::Unchecked:
         line = QStringLiteral("unchecked: %1 frames have no check value")

@@ -97,11 +97,35 @@ void setCheck(FrameExplanation& e, Protocol p, const QByteArray& received, const
     e.verdict = received == computed ? CheckVerdict::Ok : CheckVerdict::Bad;
 }
 
+// The check value of the protocol over the bytes taken as one whole frame.
+void checkAsWhole(FrameExplanation& e, Protocol p, bool encrypt, const QString& password)
+{
+    const QByteArray& b = e.bytes;
+    const int n = static_cast<int>(b.size());
+    switch (p) {
+    case Protocol::Modbus:
+        setCheck(e, p, b.right(2), checkOf(p, b.left(n - 2), false, {}));
+        return;
+    case Protocol::Protocol4:
+    case Protocol::Protocol4Plus:
+    case Protocol::Customer:
+        setCheck(e, p, b.mid(n - 3, 2), checkOf(p, b.left(n - 3), encrypt, password));
+        return;
+    case Protocol::Bioscrypt:
+        setCheck(e, p, b.right(4), checkOf(p, b.mid(4, n - 8), false, {}));
+        return;
+    case Protocol::None:
+        break;
+    }
+    e.verdict = CheckVerdict::Unchecked;
+}
+
 QString wireAddress(int wire)
 {
     return QStringLiteral("%1 on the wire: console address %2").arg(wire).arg(wire - 1);
 }
 
+// The frame's bytes (its length fixed before) as a Modbus frame: the check value is its last two.
 void modbusFields(FrameExplanation& e)
 {
     const QByteArray& b = e.bytes;
@@ -110,7 +134,7 @@ void modbusFields(FrameExplanation& e)
     Builder out(e);
     out.add(1, QStringLiteral("address"), wireAddress(byteAt(b, 0)));
     const int body = n - 4;
-    if (f & 0x80) {
+    if ((f & 0x80) && body >= 1) {
         e.reply = true;
         out.add(1, QStringLiteral("function"), modbusFunctionName(f) + QStringLiteral(", refused"));
         const int code = byteAt(b, 2);
@@ -120,6 +144,8 @@ void modbusFields(FrameExplanation& e)
                     .arg(code, 2, 16, QLatin1Char('0'))
                     .toUpper()
                     .arg(name.isEmpty() ? QString() : QStringLiteral(": ") + name));
+        // An exception reply has no more; a longer frame whose check value holds keeps its bytes named.
+        out.add(out.left(2), QStringLiteral("data"), QString());
     } else if (body >= 1 && body == 1 + byteAt(b, 2) && (f <= 0x04 || f == 0x18)) {
         e.reply = true;
         out.add(1, QStringLiteral("function"), modbusFunctionName(f));
@@ -155,51 +181,170 @@ void endByte(Builder& out, const QByteArray& b)
                         : QStringLiteral("%1, not 04").arg(byteText(b, static_cast<int>(b.size()) - 1)));
 }
 
-void leadFamily(FrameExplanation& e, Protocol p, bool encrypt, const QString& password)
+// The frame's bytes (its length fixed before): the check value is the two bytes before the last.
+void leadFamily(FrameExplanation& e, Protocol p)
 {
     const QByteArray& b = e.bytes;
     const int n = static_cast<int>(b.size());
+    Builder out(e);
     // The count layout: b1 b2 N, N data bytes, two check bytes, the end byte. Replies have it, and so
     // do command lines (lead byte, console address, length, command).
-    const bool counted = n >= 6 && 3 + byteAt(b, 2) + 3 == n;
-    const QByteArray countedCheck = counted ? checkOf(p, b.left(3 + byteAt(b, 2)), encrypt, password) : QByteArray();
-    const QByteArray requestCheck = checkOf(p, b.left(n - 3), encrypt, password);
-    const QByteArray carried = b.mid(n - 3, 2);
-    Builder out(e);
-    if (counted && (countedCheck == carried || requestCheck != carried)) {
+    if (n >= 6 && 3 + byteAt(b, 2) + 3 == n) {
         e.reply = true;
-        setCheck(e, p, carried, countedCheck);
         out.add(1, QStringLiteral("first byte"),
                 byteAt(b, 0) == 0x40 ? QStringLiteral("lead byte 40") : QStringLiteral("lead byte or address"));
         out.add(1, QStringLiteral("second byte"), QStringLiteral("console address or function"));
         out.add(1, QStringLiteral("count"), QStringLiteral("%1 data bytes").arg(byteAt(b, 2)));
         out.add(byteAt(b, 2), QStringLiteral("data"), QString());
     } else {
-        setCheck(e, p, carried, requestCheck);
+        // A frame of four bytes has room for one byte before its check value.
         out.add(1, QStringLiteral("address"), wireAddress(byteAt(b, 0)));
-        out.add(1, QStringLiteral("function"), modbusFunctionName(byteAt(b, 1)));
+        if (out.left(3) > 0)
+            out.add(1, QStringLiteral("function"), modbusFunctionName(byteAt(b, 1)));
         out.add(out.left(3), QStringLiteral("data"), QString());
     }
     out.add(2, QStringLiteral("check value"), checkName(p));
     endByte(out, b);
 }
 
-void bioscryptInner(Builder& out, const QByteArray& b, int innerLength)
+// What the first digit of a Bioscrypt command code says: the console's request flags (acknowledge 1,
+// respond 2), or the kind of a controller's message; empty for a digit that is neither.
+QString bioscryptCodeKind(QChar digit, bool request)
 {
-    // Address and 0001 with the digits of each byte swapped, the command code likewise, the data
-    // with every four digits reversed, four zero bytes.
+    switch (digit.unicode()) {
+    case '0':
+        return QStringLiteral("flags 0: no reply asked");
+    case '1':
+        return QStringLiteral("flags 1: acknowledgement asked");
+    case '2':
+        return QStringLiteral("flags 2: response asked");
+    case '3':
+        return QStringLiteral("flags 3: acknowledgement and response asked");
+    case '4':
+        return request ? QString() : QStringLiteral("a response");
+    case '8':
+        return request ? QString() : QStringLiteral("an acknowledgement");
+    default:
+        return {};
+    }
+}
+
+bool bioscryptReplyCode(const QByteArray& inner)
+{
+    if (inner.size() < 10)
+        return false;
+    const QString code = SwapDigitPairs(hex(inner.mid(4, 2)).remove(QLatin1Char(' ')));
+    return code.startsWith(QLatin1Char('4')) || code.startsWith(QLatin1Char('8'));
+}
+
+// The bytes between the header and the check value, given alone (`inner`), taken apart where the
+// builder stands: the address and 0001 with the digits of each byte swapped, the command code likewise,
+// the data with every four digits reversed, four zero bytes. `request`: the console's own frame, whose
+// code's first digit is its flags whatever it holds.
+void bioscryptInner(Builder& out, const QByteArray& inner, bool request)
+{
+    const int innerLength = static_cast<int>(inner.size());
     if (innerLength < 10) {
         out.add(innerLength, QStringLiteral("data"), QString());
         return;
     }
-    const QString address = SwapDigitPairs(hex(b.mid(out.at(), 2)).remove(QLatin1Char(' ')));
+    auto digits = [&](int offset, int length) { return hex(inner.mid(offset, length)).remove(QLatin1Char(' ')); };
+    const QString address = SwapDigitPairs(digits(0, 2));
     out.add(2, QStringLiteral("address"),
             QStringLiteral("console address %1").arg(static_cast<qint64>(HexToDec(address))));
-    out.add(2, QStringLiteral("0001"), QString());
-    const QString code = SwapDigitPairs(hex(b.mid(out.at(), 2)).remove(QLatin1Char(' ')));
-    out.add(2, QStringLiteral("command"), QStringLiteral("%1 (flags %2)").arg(code, code.left(1)));
-    out.add(innerLength - 10, QStringLiteral("data"), QString());
-    out.add(4, QStringLiteral("zeros"), QString());
+    const QString one = SwapDigitPairs(digits(2, 2));
+    out.add(2, QStringLiteral("0001"), one == QLatin1String("0001") ? QString() : one + QStringLiteral(", not 0001"));
+    const QString code = SwapDigitPairs(digits(4, 2));
+    const QString kind = bioscryptCodeKind(code.at(0), request);
+    out.add(2, QStringLiteral("command"),
+            QStringLiteral("%1 (%2)").arg(code, kind.isEmpty() ? QStringLiteral("flags ") + code.left(1) : kind));
+    if (innerLength > 10)
+        out.add(innerLength - 10, QStringLiteral("data"),
+                QStringLiteral("%1 (each four digits reversed on the wire)")
+                    .arg(ReverseDigitQuads(digits(6, innerLength - 10))));
+    out.add(4, QStringLiteral("zeros"), inner.right(4) == QByteArray(4, '\0') ? QString() : QStringLiteral("not zero"));
+}
+
+// Whether the check value of the protocol holds for the first `length` bytes taken as a whole frame.
+bool checkHolds(Protocol p, const QByteArray& b, int length, bool encrypt, const QString& password)
+{
+    if (length > b.size())
+        return false;
+    switch (p) {
+    case Protocol::Modbus:
+        return length >= 4 && checkOf(p, b.left(length - 2), false, {}) == b.mid(length - 2, 2);
+    case Protocol::Protocol4:
+    case Protocol::Protocol4Plus:
+    case Protocol::Customer:
+        return length >= 4 && checkOf(p, b.left(length - 3), encrypt, password) == b.mid(length - 3, 2);
+    case Protocol::Bioscrypt:
+        return length >= 8 && checkOf(p, b.mid(4, length - 8), false, {}) == b.mid(length - 4, 4);
+    case Protocol::None:
+        break;
+    }
+    return false;
+}
+
+// The lengths a Modbus frame can have by its function code, the likelier first (a read's reply before
+// its request); empty for a code whose lengths are not known here.
+QList<int> modbusLengths(const QByteArray& b)
+{
+    if (b.size() < 3)
+        return {};
+    const int f = byteAt(b, 1);
+    if (f & 0x80)
+        return {5};
+    if (f <= 0x04 || f == 0x18)
+        return {5 + byteAt(b, 2), 8, 5};
+    if (f == 0x05 || f == 0x06)
+        return {8};
+    // Write multiple: the request's length is in its seventh byte, the reply has 8. Before the seventh
+    // byte has come neither can be complete, but the function is still known: trying every length
+    // would let a CRC that holds by chance cut the frame.
+    if (f == 0x0F || f == 0x10)
+        return b.size() >= 7 ? QList<int>{9 + byteAt(b, 6), 8} : QList<int>{8};
+    return {};
+}
+
+// Where the frame at the start of the bytes ends: at the first complete frame, as the monitor and the
+// simulator cut them; else at the end of the bytes when their check value holds over them all; else
+// where the layout ends it, so that a frame followed by stray bytes is read at its own check value, not
+// at the stray bytes' end. The complete frame comes first because a Modbus frame with a 00 after it
+// always has a CRC that holds over all its bytes (the CRC of a frame and its CRC's low byte is the high
+// byte), so a single stray zero would otherwise shift the check value.
+int frameLength(Protocol p, const QByteArray& b, bool encrypt, const QString& password)
+{
+    const int n = static_cast<int>(b.size());
+    if (const int complete = completeFrameLength(p, b, encrypt, password); complete > 0)
+        return complete;
+    if (checkHolds(p, b, n, encrypt, password))
+        return n;
+    switch (p) {
+    case Protocol::Modbus: {
+        const QList<int> lengths = modbusLengths(b);
+        if (lengths.contains(n))
+            return n;
+        int longest = 0;
+        for (int len : lengths) {
+            if (len >= 4 && len < n)
+                longest = std::max(longest, len);
+        }
+        return longest > 0 ? longest : n;
+    }
+    case Protocol::Protocol4:
+    case Protocol::Protocol4Plus:
+    case Protocol::Customer: {
+        // The end byte where it belongs ends the frame; else a count whose end byte is in its place.
+        if (byteAt(b, n - 1) == 0x04)
+            return n;
+        const int counted = 3 + byteAt(b, 2) + 3;
+        return counted < n && byteAt(b, counted - 1) == 0x04 ? counted : n;
+    }
+    case Protocol::Bioscrypt:
+    case Protocol::None:
+        break;
+    }
+    return n;
 }
 
 } // namespace
@@ -254,6 +399,16 @@ int FrameExplanation::fieldAt(int byteOffset) const
     return -1;
 }
 
+QString FrameExplanation::trailingNote() const
+{
+    if (trailing <= 0)
+        return {};
+    return QStringLiteral("%1 trailing byte%2 after the frame: %3")
+        .arg(trailing)
+        .arg(trailing == 1 ? QString() : QStringLiteral("s"))
+        .arg(hex(bytes.right(trailing)));
+}
+
 QString modbusExceptionName(int code)
 {
     switch (code) {
@@ -297,36 +452,57 @@ FrameExplanation explainFrame(Protocol p, const QByteArray& bytes, bool encrypt,
     case Protocol::Modbus:
         if (n < 4)
             return notAFrame(QStringLiteral("a Modbus frame has at least 4 bytes: address, function and two of CRC"));
-        setCheck(e, p, bytes.right(2), checkOf(p, bytes.left(n - 2), false, {}));
-        modbusFields(e);
-        return e;
+        break;
     case Protocol::Protocol4:
     case Protocol::Protocol4Plus:
     case Protocol::Customer:
         if (n < 4)
             return notAFrame(QStringLiteral("a frame of this protocol has at least 4 bytes: data, two of check "
                                             "value and the end byte"));
-        leadFamily(e, p, encrypt, password);
-        return e;
-    case Protocol::Bioscrypt: {
+        break;
+    case Protocol::Bioscrypt:
         if (n < 8 || !bytes.startsWith(kBioscryptHeader))
             return notAFrame(QStringLiteral("a Bioscrypt frame starts with 40 28 6B FE and ends with a check value of "
                                             "4 bytes"));
-        const QByteArray inner = bytes.mid(4, n - 8);
-        setCheck(e, p, bytes.right(4), checkOf(p, inner, false, {}));
-        e.reply = false;
+        break;
+    case Protocol::None:
+        e.verdict = CheckVerdict::Unchecked;
+        if (n > 0)
+            e.fields = {{0, n, QStringLiteral("bytes"), QStringLiteral("no framing")}};
+        return e;
+    }
+
+    // The frame alone is taken apart, then the bytes after it become the last field.
+    const int length = frameLength(p, bytes, encrypt, password);
+    e.bytes = bytes.left(length);
+    checkAsWhole(e, p, encrypt, password);
+    switch (p) {
+    case Protocol::Modbus:
+        modbusFields(e);
+        break;
+    case Protocol::Protocol4:
+    case Protocol::Protocol4Plus:
+    case Protocol::Customer:
+        leadFamily(e, p);
+        break;
+    case Protocol::Bioscrypt: {
+        const QByteArray inner = e.bytes.mid(4, length - 8);
+        e.reply = bioscryptReplyCode(inner);
         Builder out(e);
         out.add(4, QStringLiteral("header"), QStringLiteral("40 28 6B FE"));
-        bioscryptInner(out, bytes, n - 8);
+        bioscryptInner(out, inner, false);
         out.add(4, QStringLiteral("check value"), checkName(p));
-        return e;
+        break;
     }
     case Protocol::None:
         break;
     }
-    e.verdict = CheckVerdict::Unchecked;
-    if (n > 0)
-        e.fields = {{0, n, QStringLiteral("bytes"), QStringLiteral("no framing")}};
+    e.bytes = bytes;
+    if (length < n) {
+        e.trailing = n - length;
+        e.fields.append({length, e.trailing, QStringLiteral("trailing bytes"),
+                         QStringLiteral("after the frame; no check value covers them")});
+    }
     return e;
 }
 
@@ -335,9 +511,11 @@ QList<FrameExplanation> explainRequests(const RequestSettings& s, const QString&
 {
     QList<FrameExplanation> out;
     auto framed = [&](const QString& text, const std::function<void(Builder&, const QByteArray&)>& inner) {
-        FrameExplanation e = explainFrame(s.protocol, frameToBytes(frameRequest(text, s)), s.encrypt, s.password);
-        e.reply = false;
-        e.fields.clear();
+        // The console's frame is one frame from its first byte to its last, whatever a check value
+        // that holds by chance on fewer of its bytes would say.
+        FrameExplanation e;
+        e.bytes = frameToBytes(frameRequest(text, s));
+        checkAsWhole(e, s.protocol, s.encrypt, s.password);
         Builder b(e);
         const int n = static_cast<int>(e.bytes.size());
         switch (s.protocol) {
@@ -384,7 +562,7 @@ QList<FrameExplanation> explainRequests(const RequestSettings& s, const QString&
                     b.add(body, QStringLiteral("command"), cl.commandText);
                     break;
                 case Protocol::Bioscrypt:
-                    bioscryptInner(b, f, static_cast<int>(f.size()));
+                    bioscryptInner(b, f, true);
                     break;
                 case Protocol::None:
                     b.add(body, QStringLiteral("command"), cl.commandText);
@@ -435,32 +613,19 @@ QByteArray appendCheck(CheckKind kind, const QByteArray& body)
 int completeFrameLength(Protocol p, const QByteArray& bytes, bool encrypt, const QString& password)
 {
     const int n = static_cast<int>(bytes.size());
+    auto holds = [&](int len) { return checkHolds(p, bytes, len, encrypt, password); };
     switch (p) {
     case Protocol::Modbus: {
-        // The lengths the function code allows come first: a CRC that holds by chance at a shorter
-        // length (one in 65536) must not cut a frame in two.
-        auto holds = [&](int len) {
-            return len >= 4 && len <= n && checkOf(p, bytes.left(len - 2), false, {}) == bytes.mid(len - 2, 2);
-        };
-        if (n >= 3) {
-            const int f = byteAt(bytes, 1);
-            QList<int> lengths;
-            if (f & 0x80)
-                lengths = {5};
-            else if (f <= 0x04 || f == 0x18)
-                lengths = {5 + byteAt(bytes, 2), 8, 5};
-            else if (f == 0x05 || f == 0x06)
-                lengths = {8};
-            else if ((f == 0x0F || f == 0x10) && n >= 7)
-                lengths = {9 + byteAt(bytes, 6), 8};
+        // The lengths the function code allows, and only those: trying every length would let a CRC
+        // that holds by chance (one in 65536) inside a frame still coming cut it in two.
+        if (n < 3)
+            return 0;
+        if (const QList<int> lengths = modbusLengths(bytes); !lengths.isEmpty()) {
             for (int len : lengths) {
                 if (holds(len))
                     return len;
             }
-            // A known function allows only these lengths: trying every length would let a CRC that
-            // holds by chance (one in 65536) inside a frame still coming cut it in two.
-            if (!lengths.isEmpty())
-                return 0;
+            return 0;
         }
         for (int len = 4; len <= n; ++len) {
             if (holds(len))
@@ -472,8 +637,7 @@ int completeFrameLength(Protocol p, const QByteArray& bytes, bool encrypt, const
     case Protocol::Protocol4Plus:
     case Protocol::Customer:
         for (int len = 4; len <= n; ++len) {
-            if (byteAt(bytes, len - 1) == 0x04 &&
-                checkOf(p, bytes.left(len - 3), encrypt, password) == bytes.mid(len - 3, 2))
+            if (byteAt(bytes, len - 1) == 0x04 && holds(len))
                 return len;
         }
         return 0;
@@ -481,7 +645,7 @@ int completeFrameLength(Protocol p, const QByteArray& bytes, bool encrypt, const
         if (!bytes.startsWith(kBioscryptHeader))
             return 0;
         for (int len = 8; len <= n; ++len) {
-            if (checkOf(p, bytes.mid(4, len - 8), false, {}) == bytes.mid(len - 4, 4))
+            if (holds(len))
                 return len;
         }
         return 0;

@@ -32,10 +32,13 @@ struct FrameExplanation {
     QByteArray received; // the check value the frame carries
     QByteArray computed; // the check value of the bytes it covers
     CheckVerdict verdict = CheckVerdict::Unchecked;
-    QString problem; // for NotAFrame: why
+    QString problem;  // for NotAFrame: why
+    int trailing = 0; // bytes after the frame's end: its last field, "trailing bytes", which no check covers
 
     // The field a byte belongs to; -1 for none.
     int fieldAt(int byteOffset) const;
+    // "3 trailing bytes after the frame: 00 00 04"; empty when the frame takes all the bytes.
+    QString trailingNote() const;
 };
 
 // The frames the console sends for a function on one slot (the requests of callRequests), each with
@@ -47,9 +50,15 @@ QList<FrameExplanation> explainRequests(const RequestSettings& settings, const Q
                                         const QString& command);
 
 // Any frame of the protocol, request or reply, taken apart and checked. A frame of Protocol 4, 4+ or
-// Customer Protocol is read as a reply when its count byte fits its length and its check holds that
-// way, otherwise as a request; Modbus replies name the function, byte count, data words and exception
-// codes. encrypt/password: the pass phrase that Protocol 4+ sums include.
+// Customer Protocol is read as a reply when its count byte fits its length, otherwise as a request;
+// Modbus replies name the function, byte count, data words and exception codes; a Bioscrypt frame whose
+// command code starts with 8 or 4 is an acknowledgement or a response. encrypt/password: the pass
+// phrase that Protocol 4+ sums include.
+//
+// One reading gives the fields and the verdict: the frame ends at the first complete frame
+// (completeFrameLength), or failing that at the end of the bytes when its check value holds over them
+// all, or failing that where its layout ends it (a Modbus function's length, a Protocol 4 count and
+// end byte); the bytes after it are one last field, "trailing bytes" (FrameExplanation::trailing).
 FrameExplanation explainFrame(Protocol protocol, const QByteArray& bytes, bool encrypt = false,
                               const QString& password = {});
 

@@ -1,10 +1,12 @@
 // Frames taken apart field by field: the requests the console builds (the worked frames of the wire
 // format), replies of every protocol with their check values, and the check values appended to a body.
 
+#include "Conversions.h"
 #include "Errors.h"
 #include "Explain.h"
 #include "RequestSettingsFor.h"
 #include "Requests.h"
+#include "SimCore.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -33,6 +35,25 @@ QString layout(const FrameExplanation& e)
 QByteArray hex(const char* text)
 {
     return QByteArray::fromHex(text);
+}
+
+// The bytes of the field of that name; empty when there is none.
+QByteArray fieldBytes(const FrameExplanation& e, const QString& name)
+{
+    for (const FrameField& f : e.fields) {
+        if (f.name == name)
+            return e.bytes.mid(f.offset, f.length);
+    }
+    return {};
+}
+
+QString fieldMeaning(const FrameExplanation& e, const QString& name)
+{
+    for (const FrameField& f : e.fields) {
+        if (f.name == name)
+            return f.meaning;
+    }
+    return {};
 }
 
 } // namespace
@@ -177,6 +198,166 @@ private slots:
         QCOMPARE(bad.received, good.received);
         QVERIFY(bad.computed != bad.received);
         QVERIFY(!bad.checkName.isEmpty());
+    }
+
+    // One reading gives the fields and the verdict: the check value compared is the one the fields
+    // show, and bytes after the frame are a last field of their own, which the verdict names.
+    void oneReading_data()
+    {
+        QTest::addColumn<Protocol>("protocol");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<CheckVerdict>("verdict");
+        QTest::addColumn<QByteArray>("carried");
+        const QByteArray registers = appendCheck(CheckKind::Crc16Modbus, hex("06040405000501"));
+        const QByteArray p4Reply = appendCheck(CheckKind::Crc16XmodemWithEnd, hex("010202AABB"));
+        const QByteArray bio = appendCheck(CheckKind::NegatedSum, hex("00100010105000000000"));
+        QTest::newRow("Modbus exception, bad, with stray bytes")
+            << Protocol::Modbus << hex("FFFDFDAABB000004")
+            << "address:1 function:1 exception:1 check value:2 trailing bytes:3" << CheckVerdict::Bad << hex("AABB");
+        QTest::newRow("Modbus reply, good, with stray bytes")
+            << Protocol::Modbus << registers + hex("0102")
+            << "address:1 function:1 byte count:1 register 1:2 register 2:2 check value:2 trailing bytes:2"
+            << CheckVerdict::Ok << registers.right(2);
+        // A CRC always holds over a Modbus frame and a 00 after it, two bytes further on.
+        QTest::newRow("Modbus request, good, a stray 00")
+            << Protocol::Modbus << hex("010300000002C40B00")
+            << "address:1 function:1 start:2 count:2 check value:2 trailing bytes:1" << CheckVerdict::Ok << hex("C40B");
+        QTest::newRow("Modbus request, bad, one byte too many")
+            << Protocol::Modbus << hex("010300000002C40C00")
+            << "address:1 function:1 start:2 count:2 check value:2 trailing bytes:1" << CheckVerdict::Bad
+            << hex("C40C");
+        QTest::newRow("Modbus exception of 4 bytes")
+            << Protocol::Modbus << appendCheck(CheckKind::Crc16Modbus, hex("0684"))
+            << "address:1 function:1 check value:2" << CheckVerdict::Ok
+            << appendCheck(CheckKind::Crc16Modbus, hex("0684")).right(2);
+        QTest::newRow("Modbus exception longer than its layout, check holding")
+            << Protocol::Modbus << appendCheck(CheckKind::Crc16Modbus, hex("068402AABB"))
+            << "address:1 function:1 exception:1 data:2 check value:2" << CheckVerdict::Ok
+            << appendCheck(CheckKind::Crc16Modbus, hex("068402AABB")).right(2);
+        QTest::newRow("Protocol 4, 4 bytes")
+            << Protocol::Protocol4 << hex("01AABB04") << "address:1 check value:2 end byte:1" << CheckVerdict::Bad
+            << hex("AABB");
+        QTest::newRow("Protocol 4 reply, good, with stray bytes")
+            << Protocol::Protocol4 << p4Reply + hex("0506")
+            << "first byte:1 second byte:1 count:1 data:2 check value:2 end byte:1 trailing bytes:2" << CheckVerdict::Ok
+            << p4Reply.mid(5, 2);
+        QTest::newRow("Protocol 4 reply, bad, with stray bytes")
+            << Protocol::Protocol4 << hex("010202AABB123404FF")
+            << "first byte:1 second byte:1 count:1 data:2 check value:2 end byte:1 trailing bytes:1"
+            << CheckVerdict::Bad << hex("1234");
+        QTest::newRow("Bioscrypt, good, with stray bytes")
+            << Protocol::Bioscrypt << bio + hex("40")
+            << "header:4 address:2 0001:2 command:2 zeros:4 check value:4 trailing bytes:1" << CheckVerdict::Ok
+            << bio.right(4);
+    }
+    void oneReading()
+    {
+        QFETCH(Protocol, protocol);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, fields);
+        QFETCH(CheckVerdict, verdict);
+        QFETCH(QByteArray, carried);
+        const FrameExplanation e = explainFrame(protocol, bytes);
+        QCOMPARE(layout(e), fields);
+        QCOMPARE(e.verdict, verdict);
+        QCOMPARE(e.received, carried);
+        QCOMPARE(fieldBytes(e, "check value"), carried);
+        const QByteArray trailing = fieldBytes(e, "trailing bytes");
+        QCOMPARE(e.trailing, trailing.size());
+        if (trailing.isEmpty()) {
+            QVERIFY(e.trailingNote().isEmpty());
+            return;
+        }
+        QVERIFY(e.trailingNote().endsWith(": " + ByteArrayToHex(trailing, false).trimmed()));
+        // The frame without the stray bytes reads the same.
+        const FrameExplanation alone = explainFrame(protocol, bytes.chopped(trailing.size()));
+        QCOMPARE(alone.trailing, 0);
+        QCOMPARE(alone.verdict, e.verdict);
+        QCOMPARE(alone.computed, e.computed);
+        QCOMPARE(alone.fields, e.fields.mid(0, e.fields.size() - 1));
+    }
+
+    // A write of several registers is 8 bytes (the reply) or 9 and more (the request): the first bytes
+    // of one are never a frame, even where a CRC holds over them by chance.
+    void writeMultipleIsNotCutShort()
+    {
+        const QByteArray start = appendCheck(CheckKind::Crc16Modbus, hex("0110")); // holds at 4 bytes
+        const QByteArray request = appendCheck(CheckKind::Crc16Modbus, start + hex("000204AABBCCDD"));
+        for (int n = 3; n < request.size(); ++n)
+            QCOMPARE(completeFrameLength(Protocol::Modbus, request.left(n)), 0);
+        QCOMPARE(completeFrameLength(Protocol::Modbus, request + hex("01")), request.size());
+    }
+
+    // The console's Bioscrypt frames name their fields as the simulator reads them, and the
+    // simulator's replies are read as acknowledgements and responses.
+    void bioscryptAsTheSimulatorReads_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("ack");
+        QTest::addColumn<bool>("resp");
+        QTest::newRow("7, 1234 as typed") << "7"
+                                          << "1234" << false << false;
+        QTest::newRow("1, 0105 with data, both flags") << "1"
+                                                       << "0105ABCDEF" << true << true;
+        QTest::newRow("4660, acknowledgement") << "4660"
+                                               << "0FED" << true << false;
+        QTest::newRow("65535, response with data") << "65535"
+                                                   << "0001A1B2C3D4" << false << true;
+    }
+    void bioscryptAsTheSimulatorReads()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, command);
+        QFETCH(bool, ack);
+        QFETCH(bool, resp);
+        RequestSettings s = test::settingsFor(Protocol::Bioscrypt, address);
+        s.ackReq = ack;
+        s.respReq = resp;
+        const QList<FrameExplanation> frames = explainRequests(s, fn::SendCommand, {}, command);
+        QCOMPARE(frames.size(), 1);
+        const FrameExplanation& e = frames[0];
+
+        sim::SimConfig config;
+        config.protocol = Protocol::Bioscrypt;
+        config.served = {{0, 65535}};
+        sim::SimCore core(config);
+        sim::LinkState link;
+        const sim::Decision d = core.handleFrame(e.bytes, link);
+        QCOMPARE(d.consoleAddress, address.toInt());
+        QCOMPARE(fieldMeaning(e, "address"), QStringLiteral("console address %1").arg(d.consoleAddress));
+        // "command 1234 data DC BA FE": the code, then the data bytes as they are on the wire.
+        const QStringList request = d.request.split(QLatin1Char(' '));
+        QCOMPARE(request.value(0), QStringLiteral("command"));
+        QCOMPARE(fieldMeaning(e, "command").section(QLatin1Char(' '), 0, 0), request.value(1));
+        QCOMPARE(ByteArrayToHex(fieldBytes(e, "data"), false).trimmed(), request.mid(3).join(QLatin1Char(' ')));
+        if (request.size() > 2)
+            QCOMPARE(fieldMeaning(e, "data").section(QLatin1Char(' '), 0, 0), command.mid(4));
+        // The frame given to check is read the same way.
+        const FrameExplanation checked = explainFrame(Protocol::Bioscrypt, e.bytes);
+        QCOMPARE(checked.verdict, CheckVerdict::Ok);
+        QCOMPARE(checked.fields, e.fields);
+        QVERIFY(!checked.reply);
+
+        QStringList kinds;
+        for (const sim::Segment& reply : d.replies) {
+            const FrameExplanation r = explainFrame(Protocol::Bioscrypt, reply.bytes);
+            QCOMPARE(r.verdict, CheckVerdict::Ok);
+            QVERIFY(r.reply);
+            QCOMPARE(fieldMeaning(r, "address"), fieldMeaning(e, "address"));
+            kinds << fieldMeaning(r, "command").section(QLatin1Char('('), 1).chopped(1);
+        }
+        // The code's first digit as sent: the flags typed (1234 asks for an acknowledgement), or the
+        // ones the console put there.
+        const int flags = request.value(1).left(1).toInt(nullptr, 16);
+        QCOMPARE(flags == (ack ? 1 : 0) + (resp ? 2 : 0), command.startsWith(QLatin1Char('0')));
+        QStringList expected;
+        if (flags & 1)
+            expected << "an acknowledgement";
+        if (flags & 2)
+            expected << "a response";
+        QCOMPARE(kinds, expected);
     }
 
     void notFrames_data()

@@ -12,9 +12,11 @@
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -416,6 +418,74 @@ private slots:
         QStringList sent = simLogFrames(log);
         sent.removeIf([](const QString& f) { return !f.startsWith("rx "); });
         QCOMPARE(sent, frames);
+    }
+
+    // check reads one frame: the verdict line speaks of the check value the fields show, and bytes
+    // after the frame are a field of their own that the verdict names.
+    void checkReadsOneFrame_data()
+    {
+        QTest::addColumn<QString>("bytes");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("exception, bad, stray bytes")
+            << "FF FD FD AA BB 00 00 04" << 2
+            << "bad-check: CRC-16/MODBUS carried AA BB, computed C0 E1 (read as a reply); 3 trailing bytes after the "
+               "frame: 00 00 04";
+        QTest::newRow("request, good, a stray byte") << "01 03 00 00 00 02 C4 0B 00" << 0
+                                                     << "ok: CRC-16/MODBUS carried C4 0B, computed C4 0B (read as a "
+                                                        "request); 1 trailing byte after the frame: 00";
+    }
+    void checkReadsOneFrame()
+    {
+        QFETCH(QString, bytes);
+        QFETCH(int, code);
+        QFETCH(QString, verdict);
+        const QStringList args{"check", "--protocol", "modbus", "--explain", bytes};
+        const Run text = runCli(args);
+        QCOMPARE(text.code, code);
+        const QList<QByteArray> lines = text.out.trimmed().split('\n');
+        QCOMPARE(QString::fromUtf8(lines.first()), verdict);
+        QVERIFY2(lines.last().contains("trailing bytes"), lines.last().constData());
+
+        const Run json = runCli(args + QStringList{"--format", "json"});
+        QCOMPARE(json.code, code);
+        const QJsonObject o = QJsonDocument::fromJson(json.out).object();
+        QCOMPARE(o.value("problem").toString(), verdict.section("; ", 1));
+        QStringList named;
+        for (const QJsonValue& f : o.value("fields").toArray()) {
+            named << f.toObject().value("bytes").toString();
+            if (f.toObject().value("field").toString() == "check value")
+                QCOMPARE(f.toObject().value("bytes").toString(), o.value("carried").toString());
+        }
+        QCOMPARE(named.join(' '), bytes); // every byte in one field, in order
+    }
+
+    // frame --explain names the Bioscrypt fields as the simulator reads the same bytes.
+    void bioscryptFieldsAsTheSimulatorReads()
+    {
+        const QString log = m_dir->filePath("sim.log");
+        SimProcess sim({"--protocol", "bioscrypt", "--tcp", "127.0.0.1:0", "--log", log});
+        // 0234 with the acknowledgement flag goes out as 1234.
+        const QStringList args{"--protocol", "bioscrypt", "--address", "7", "--command", "0234", "--ack"};
+        const Run frame = runCli(QStringList{"frame", "--explain", "--format", "json"} + args);
+        QCOMPARE(frame.code, 0);
+        const QJsonObject o = QJsonDocument::fromJson(frame.out).object();
+        QHash<QString, QString> meaning;
+        for (const QJsonValue& f : o.value("fields").toArray())
+            meaning.insert(f.toObject().value("field").toString(), f.toObject().value("meaning").toString());
+
+        const Run send = runCli(QStringList{"send", "--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort),
+                                            "--timeout", "100", "--tries", "1"} +
+                                args);
+        QVERIFY2(send.code == 0 || send.code == 1, send.err.constData());
+        QTest::qWait(100);
+        // "... rx addr 7      40 28 6B FE ...  | command 1234: answered"
+        static const QRegularExpression rx(QStringLiteral("\\srx addr (\\d+)\\s+(.*?)\\s*\\| command (\\S+?):"));
+        const QRegularExpressionMatch m = rx.match(QString::fromLatin1(fileContent(log)));
+        QVERIFY2(m.hasMatch(), fileContent(log).constData());
+        QCOMPARE(m.captured(2), o.value("frame").toString());
+        QCOMPARE(meaning.value("address"), "console address " + m.captured(1));
+        QCOMPARE(meaning.value("command").section(' ', 0, 0), m.captured(3));
     }
 
     // Under Bioscrypt a run sends only what a reader takes: a fixed function's request, and a command
