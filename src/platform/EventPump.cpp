@@ -43,6 +43,19 @@ bool QtEventPump::processPending()
     return QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents);
 }
 
+void QtEventPump::freeWhatWasLetGo()
+{
+    // Objects let go of (deleteLater) by the code that waits, between its waits. Qt frees them only
+    // once the event processing they were let go of in has returned, and a cycle's waits run inside
+    // the click that started it: until Stop they stayed, and each pass of the event loop walked all
+    // of them again. The window lets go of an animation at every layout it redoes (the check value
+    // flag shown and hidden at every bad reply), so a long poll of failing controllers cost more CPU
+    // minute after minute. Only what was let go of at this wait's own level is freed: an object let
+    // go of further down the stack, before an event loop that runs this wait, stays until that loop
+    // returns.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 void QtEventPump::sleepForEvents()
 {
     QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
@@ -54,6 +67,7 @@ void QtEventPump::processEvents(int maxWaitMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         return;
     }
+    freeWhatWasLetGo();
     if (processPending() || maxWaitMs <= 0)
         return;
     // Nothing yet: sleep in the dispatcher until the next event or until the tick ends; a precise
@@ -89,6 +103,7 @@ void QtEventPump::processEventsFor(double seconds)
         return;
     }
 #ifdef __linux__
+    freeWhatWasLetGo();
     // The sleep is counted from now, and ends by the timer file at the nanosecond asked for rather than
     // at the next whole millisecond. A long sleep ends later than a short one on this kind of machine
     // (the processor rests deeper): it is aimed that much earlier, as this pump has seen it, so that

@@ -35,6 +35,8 @@ public:
 private:
     // Runs what is pending; true when that handled something, and the caller should look at it now.
     bool processPending();
+    // Frees the objects that the code around the waits let go of since the last pass.
+    static void freeWhatWasLetGo();
     // Sleeps in the event loop until the next event; the sleep is bounded by a timer.
     void sleepForEvents();
     // The timer file of a sleep, made on first use (once the event loop exists); false where there is

@@ -1,5 +1,7 @@
+#include "Clock.h"
 #include "ConsoleModel.h"
 #include "ConsoleWindow.h"
+#include "EventPump.h"
 #include "FakeFileDialogs.h"
 #include "FakePrompter.h"
 #include "FakeStack.h"
@@ -9,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -22,6 +25,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace tarvo;
 
@@ -547,6 +551,37 @@ private slots:
         QCOMPARE(c.s.link.writes.size(), 3);
         QVERIFY2(c.s.link.writeTimes[1] < 0.25, qPrintable(QString::number(c.s.link.writeTimes[1])));
         QCOMPARE(c.model.text(Field::Reponse, 0), QStringLiteral("NO ANSWER FROM CONTROLLER ADDRESS 1"));
+    }
+
+    // Every bad reply shows the check value flag and the next request hides it, and each time the
+    // window lays itself out again and lets go of what it made for that. A cycle's waits, run inside
+    // the click that started it over the real event loop, free it as they go: a long poll of a
+    // controller with bad replies left the window no bigger than it was.
+    void checkValueFlagLeavesNothingBehind()
+    {
+        Console c;
+        c.showAt1280x800();
+        QtEventPump pump;
+        SteadyClock clock;
+        const auto reply = [&](bool bad) {
+            c.model.showCheckError(false); // the next request
+            c.model.showCheckError(bad);
+            pumpUntil(pump, clock, clock.now() + 0.001);
+        };
+        qsizetype before = 0;
+        qsizetype after = 0;
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, [&] {
+            for (int i = 0; i < 5; ++i)
+                reply(i % 2 == 0);
+            before = c.window.findChildren<QObject*>().size();
+            for (int i = 0; i < 200; ++i)
+                reply(i % 2 == 0);
+            after = c.window.findChildren<QObject*>().size();
+            loop.quit();
+        });
+        loop.exec();
+        QCOMPARE(after, before);
     }
 
     void stopGivesTheConsoleBack()

@@ -5,6 +5,8 @@
 #include "EventPump.h"
 #include "FakeLink.h"
 
+#include <QEventLoop>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
@@ -55,6 +57,71 @@ private slots:
         std::stop_source stop;
         QTimer::singleShot(10, [&] { stop.request_stop(); });
         QCOMPARE(pumpUntil(pump, clock, clock.now() + 5, stop.get_token()), WaitEnd::Stopped);
+    }
+
+    // What the waiting code lets go of between its waits (the window drops an animation at every
+    // layout it redoes) is freed by the next wait, whether the waits run from the top or inside an
+    // event handler, as a cycle started by a click does: kept until the cycle ended, a long poll
+    // held ever more of them, and each pass of the event loop walked them all again.
+    void freesWhatTheWaitingCodeLetsGo_data()
+    {
+        QTest::addColumn<bool>("inHandler");
+        QTest::newRow("from the top") << false;
+        QTest::newRow("inside an event handler") << true;
+    }
+    void freesWhatTheWaitingCodeLetsGo()
+    {
+        QFETCH(bool, inHandler);
+        QtEventPump pump;
+        SteadyClock clock;
+        QList<QPointer<QObject>> kept;
+        const auto cycle = [&] {
+            for (int i = 0; i < 3; ++i) {
+                kept << new QObject;
+                kept.last()->deleteLater();
+                pumpUntil(pump, clock, clock.now() + 0.002);
+            }
+        };
+        if (inHandler) {
+            QEventLoop loop;
+            QTimer::singleShot(0, &loop, [&] {
+                cycle();
+                loop.quit();
+            });
+            loop.exec();
+        } else {
+            cycle();
+        }
+        QCOMPARE(kept.size(), 3);
+        for (const QPointer<QObject>& p : std::as_const(kept))
+            QVERIFY(p.isNull());
+    }
+
+    // What a caller further down let go of before it started an event loop, inside which a wait
+    // runs, may still be in its hands: it stays until that loop has returned.
+    void keepsWhatACallerBelowLetGo()
+    {
+        QtEventPump pump;
+        SteadyClock clock;
+        QEventLoop outer;
+        QPointer<QObject> held;
+        bool heldThroughTheWait = false;
+        QTimer::singleShot(0, &outer, [&] {
+            held = new QObject;
+            held->deleteLater();
+            QEventLoop inner;
+            QTimer::singleShot(0, &inner, [&] {
+                pumpUntil(pump, clock, clock.now() + 0.005);
+                heldThroughTheWait = !held.isNull();
+                inner.quit();
+            });
+            inner.exec();
+            outer.quit();
+        });
+        outer.exec();
+        QVERIFY(heldThroughTheWait);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(held.isNull());
     }
 
     // Each pass runs the events, then tests the stop, then what is awaited, then the deadline, which
