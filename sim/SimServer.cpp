@@ -3,10 +3,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <QHostAddress>
+#include <QHostInfo>
+#include <QNetworkDatagram>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextStream>
+#include <QUdpSocket>
 
 #include <cerrno>
 #include <cstdio>
@@ -56,14 +59,41 @@ QString errnoText()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// The address to listen on: an IP address as given, or the first address a host name resolves to
+// (QHostAddress alone takes "localhost" for no address at all, and the listener then takes every
+// interface).
+bool listenAddress(const QString& host, QHostAddress& address, QString& error)
+{
+    address = QHostAddress(host);
+    if (!address.isNull())
+        return true;
+    const QHostInfo info = QHostInfo::fromName(host);
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        error = QStringLiteral("cannot listen on %1: %2")
+                    .arg(host, info.error() != QHostInfo::NoError ? info.errorString()
+                                                                  : QStringLiteral("the host has no address"));
+        return false;
+    }
+    address = info.addresses().constFirst();
+    return true;
+}
+
+// UDP has no connections to end: the peers heard from are remembered up to this many, the one heard
+// from longest ago (with nothing left to send) forgotten first, so that a long run with masters that
+// take a new port for every poll does not grow without end.
+constexpr int kUdpPeersKept = 64;
+
 } // namespace
 
 // ---- Link
 
-Link::Link(SimServer& server, QString name, bool tcp)
-    : m_server(server), m_name(std::move(name)), m_assembler(server.core())
+Link::Link(SimServer& server, QString name, Kind kind)
+    : m_server(server), m_name(std::move(name)), m_datagram(kind == Kind::Udp),
+      m_assembler(server.core(), kind != Kind::Pty && server.options().mbap)
 {
-    m_state.tcp = tcp;
+    m_state.tcp = kind == Kind::Tcp;
+    m_state.mbap = kind != Kind::Pty && server.options().mbap;
+    m_state.datagram = m_datagram;
     m_gap.setSingleShot(true);
     m_send.setSingleShot(true);
     connect(&m_gap, &QTimer::timeout, this, [this] {
@@ -78,9 +108,16 @@ Link::~Link() = default;
 
 void Link::received(const QByteArray& bytes)
 {
+    lastHeard = QDateTime::currentMSecsSinceEpoch();
+    if (m_datagram) {
+        handle(bytes);
+        return;
+    }
     for (const QByteArray& frame : m_assembler.feed(bytes))
         handle(frame);
-    if (m_assembler.pending())
+    // A Modbus TCP frame ends by its header's length alone: a request split over segments that
+    // come apart must still be joined.
+    if (m_assembler.pending() && !m_state.mbap)
         m_gap.start(m_server.options().gapMs);
     else
         m_gap.stop();
@@ -195,17 +232,21 @@ bool SimServer::start(QString& error)
         }
         m_logStream = std::make_unique<QTextStream>(m_logFile.get());
     }
-    say(QStringLiteral("tarvo-sim: protocol %1, console addresses %2")
-            .arg(protocolName(m_options.config.protocol), [&] {
-                QStringList parts;
-                for (const auto& r : m_options.config.served)
-                    parts << (r.first == r.second ? QString::number(r.first)
-                                                  : QStringLiteral("%1-%2").arg(r.first).arg(r.second));
-                return parts.join(QLatin1Char(','));
-            }()));
+    say(QStringLiteral("tarvo-sim: protocol %1%2, console addresses %3")
+            .arg(protocolName(m_options.config.protocol),
+                 m_options.mbap ? QStringLiteral(" (Modbus TCP framing on TCP and UDP)") : QString(), [&] {
+                     QStringList parts;
+                     for (const auto& r : m_options.config.served)
+                         parts << (r.first == r.second ? QString::number(r.first)
+                                                       : QStringLiteral("%1-%2").arg(r.first).arg(r.second));
+                     return parts.join(QLatin1Char(','));
+                 }()));
     if (m_options.tcp) {
+        QHostAddress address;
+        if (!listenAddress(m_options.tcpHost, address, error))
+            return false;
         m_tcp = new QTcpServer(this);
-        if (!m_tcp->listen(QHostAddress(m_options.tcpHost), m_options.tcpPort)) {
+        if (!m_tcp->listen(address, m_options.tcpPort)) {
             error = QStringLiteral("cannot listen on %1:%2: %3%4")
                         .arg(m_options.tcpHost)
                         .arg(m_options.tcpPort)
@@ -218,9 +259,70 @@ bool SimServer::start(QString& error)
         connect(m_tcp, &QTcpServer::newConnection, this, &SimServer::acceptClients);
         say(QStringLiteral("tcp: %1:%2").arg(m_tcp->serverAddress().toString()).arg(m_tcp->serverPort()));
     }
+    if (m_options.udp && !openUdp(error))
+        return false;
     if (m_options.serial && !openPty(error))
         return false;
     return true;
+}
+
+bool SimServer::openUdp(QString& error)
+{
+    QHostAddress host;
+    if (!listenAddress(m_options.udpHost, host, error))
+        return false;
+    m_udp = new QUdpSocket(this);
+    if (!m_udp->bind(host, m_options.udpPort)) {
+        error = QStringLiteral("cannot listen for UDP on %1:%2: %3%4")
+                    .arg(m_options.udpHost)
+                    .arg(m_options.udpPort)
+                    .arg(m_udp->errorString(),
+                         m_options.udpPort < 1024 && geteuid() != 0
+                             ? QStringLiteral(" (ports below 1024 need root: try --udp 127.0.0.1:1502)")
+                             : QString());
+        return false;
+    }
+    connect(m_udp, &QUdpSocket::readyRead, this, &SimServer::readDatagrams);
+    say(QStringLiteral("udp: %1:%2").arg(m_udp->localAddress().toString()).arg(m_udp->localPort()));
+    return true;
+}
+
+void SimServer::readDatagrams()
+{
+    while (m_udp->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_udp->receiveDatagram();
+        if (!datagram.isValid())
+            break;
+        udpPeer(datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()))->received(datagram.data());
+    }
+}
+
+Link* SimServer::udpPeer(const QHostAddress& address, quint16 port)
+{
+    const QString key = QStringLiteral("%1:%2").arg(address.toString()).arg(port);
+    if (Link* known = m_udpPeers.value(key))
+        return known;
+    if (m_udpPeers.size() >= kUdpPeersKept) {
+        auto oldest = m_udpPeers.end();
+        for (auto it = m_udpPeers.begin(); it != m_udpPeers.end(); ++it) {
+            if (it.value()->idle() && (oldest == m_udpPeers.end() || it.value()->lastHeard < oldest.value()->lastHeard))
+                oldest = it;
+        }
+        if (oldest != m_udpPeers.end()) {
+            delete oldest.value();
+            m_udpPeers.erase(oldest);
+        }
+    }
+    const QString name = QStringLiteral("udp#%1").arg(++m_udpPeerCount);
+    auto* link = new Link(*this, name, Link::Kind::Udp);
+    link->setParent(this);
+    QPointer<QUdpSocket> socket(m_udp);
+    link->write = [socket, address, port](const QByteArray& bytes) -> qint64 {
+        return socket ? socket->writeDatagram(bytes, address, port) : 0;
+    };
+    m_udpPeers.insert(key, link);
+    log(name, QStringLiteral("--"), {}, -1, QStringLiteral("datagrams from %1").arg(key));
+    return link;
 }
 
 bool SimServer::openPty(QString& error)
@@ -275,7 +377,7 @@ bool SimServer::openPty(QString& error)
         m_linkMade = true;
     }
 
-    m_ptyLink = std::make_unique<Link>(*this, QStringLiteral("pty"), false);
+    m_ptyLink = std::make_unique<Link>(*this, QStringLiteral("pty"), Link::Kind::Pty);
     const int master = m_master;
     m_ptyLink->write = [master](const QByteArray& bytes) -> qint64 {
         const ssize_t n = ::write(master, bytes.constData(), static_cast<size_t>(bytes.size()));
@@ -324,7 +426,7 @@ void SimServer::acceptClients()
 {
     while (QTcpSocket* socket = m_tcp->nextPendingConnection()) {
         const QString name = QStringLiteral("tcp#%1").arg(++m_clientCount);
-        auto* link = new Link(*this, name, true);
+        auto* link = new Link(*this, name, Link::Kind::Tcp);
         link->setParent(socket);
         QPointer<QTcpSocket> guard(socket);
         link->write = [guard](const QByteArray& bytes) -> qint64 {
@@ -366,6 +468,10 @@ void SimServer::stop()
     m_slave = m_master = -1;
     if (m_tcp)
         m_tcp->close();
+    qDeleteAll(m_udpPeers);
+    m_udpPeers.clear();
+    if (m_udp)
+        m_udp->close();
 }
 
 } // namespace tarvo::sim

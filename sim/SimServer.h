@@ -1,12 +1,14 @@
 #pragma once
 
-// The simulator's input and output: a pseudo-terminal and a TCP listener, each link cutting its bytes
-// into frames with a FrameAssembler and a gap timer, handing them to SimCore and writing the replies
-// (with the delays and trickling that the fault modes ask for). One thread, event-driven.
+// The simulator's input and output: a pseudo-terminal, a TCP listener and a UDP socket, each stream
+// link cutting its bytes into frames with a FrameAssembler and a gap timer (a datagram is one frame),
+// handing them to SimCore and writing the replies (with the delays and trickling that the fault modes
+// ask for). One thread, event-driven.
 
 #include "SimCore.h"
 #include "SimOptions.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -14,8 +16,10 @@
 #include <functional>
 #include <memory>
 
+class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
+class QUdpSocket;
 class QSocketNotifier;
 class QTextStream;
 class QFile;
@@ -24,11 +28,12 @@ namespace tarvo::sim {
 
 class SimServer;
 
-// One link: the pty or one TCP connection.
+// One link: the pty, one TCP connection, or one UDP peer (an address and port heard from).
 class Link : public QObject {
     Q_OBJECT
 public:
-    Link(SimServer& server, QString name, bool tcp);
+    enum class Kind { Pty, Tcp, Udp };
+    Link(SimServer& server, QString name, Kind kind);
     ~Link() override;
     void received(const QByteArray& bytes);
     // The link is closing: what it holds of a frame still coming is handled (and logged) now, as the
@@ -38,6 +43,8 @@ public:
     std::function<qint64(const QByteArray&)> write;
     std::function<void()> close;
     const QString& name() const { return m_name; }
+    bool idle() const { return !m_busy && m_queue.isEmpty(); }
+    qint64 lastHeard = 0; // when the link last received, in ms since the epoch
 
 private:
     struct Pending {
@@ -53,6 +60,7 @@ private:
 
     SimServer& m_server;
     QString m_name;
+    bool m_datagram = false; // one frame per datagram, one reply per datagram: no gap, no trickle
     LinkState m_state;
     FrameAssembler m_assembler;
     QTimer m_gap;
@@ -82,6 +90,9 @@ private:
     bool openPty(QString& error);
     void readPty();
     void acceptClients();
+    bool openUdp(QString& error);
+    void readDatagrams();
+    Link* udpPeer(const QHostAddress& address, quint16 port);
 
     SimOptions m_options;
     SimCore m_core;
@@ -93,6 +104,9 @@ private:
     std::unique_ptr<Link> m_ptyLink;
     QTcpServer* m_tcp = nullptr;
     int m_clientCount = 0;
+    QUdpSocket* m_udp = nullptr;
+    QHash<QString, Link*> m_udpPeers; // by "address:port"; children of this server
+    int m_udpPeerCount = 0;
     std::unique_ptr<QFile> m_logFile;
     std::unique_ptr<QTextStream> m_out;
     std::unique_ptr<QTextStream> m_logStream;

@@ -2,6 +2,7 @@
 
 #include "Crc.h"
 #include "Explain.h"
+#include "Mbap.h"
 #include "SimMemory.h"
 
 #include <algorithm>
@@ -55,6 +56,20 @@ QString fmt4(int v)
 }
 
 const QByteArray kBioHeader = QByteArray::fromHex("40286BFE");
+
+constexpr int kMbapHeader = mbap::kHeaderSize;
+constexpr int kMbapLengthMax = mbap::kMaxLength;
+
+// Why the bytes do not start with a Modbus TCP header; empty when they do (or may, once more bytes
+// come).
+QString mbapHeaderFault(const QByteArray& b)
+{
+    if (b.size() >= 4 && u16(b, 2) != 0)
+        return QStringLiteral("protocol id %1, not 0").arg(fmt4(u16(b, 2)));
+    if (b.size() >= 6 && (u16(b, 4) == 0 || u16(b, 4) > kMbapLengthMax))
+        return QStringLiteral("length %1, not 1 to %2").arg(u16(b, 4)).arg(kMbapLengthMax);
+    return {};
+}
 
 // The Bioscrypt check: the last four bytes are ReverseDigitQuads(NegSumHex(F)).
 bool bioscryptValid(const QByteArray& frame)
@@ -178,6 +193,11 @@ QByteArray SimCore::layoutReply(int b1, int b2, const QByteArray& data) const
     return r;
 }
 
+int SimCore::mbapFrameLength(const QByteArray& b)
+{
+    return mbap::frameLength(b);
+}
+
 int SimCore::completeFrameLength(const QByteArray& b) const
 {
     const auto n = b.size();
@@ -286,8 +306,39 @@ Decision SimCore::parseModbus(const QByteArray& f) const
         d.request = modbusFunctionName(fn);
         exception(0x01);
     }
+    if (const int forced = m_config.faultsOf(d.consoleAddress).exceptionCode; forced >= 0) {
+        reply.truncate(1);
+        exception(forced);
+    }
     reply += modbusCrc(reply);
     d.replies.append({reply, 0});
+    return d;
+}
+
+// The request is answered as its RTU twin (unit id as the address byte, the PDU, a CRC) would be, and
+// the RTU reply goes back with the request's header in place of its address and CRC.
+Decision SimCore::parseMbap(const QByteArray& f) const
+{
+    Decision d;
+    QString fault = mbapHeaderFault(f);
+    if (fault.isEmpty() && f.size() < kMbapHeader)
+        fault = QStringLiteral("%1 bytes, shorter than the %2-byte header").arg(f.size()).arg(kMbapHeader);
+    else if (fault.isEmpty() && f.size() != 6 + u16(f, 4))
+        fault = QStringLiteral("the header's length %1 does not match the %2 bytes after it")
+                    .arg(u16(f, 4))
+                    .arg(f.size() - 6);
+    else if (fault.isEmpty() && f.size() == kMbapHeader)
+        fault = QStringLiteral("no function code");
+    if (!fault.isEmpty()) {
+        d.request = QStringLiteral("Modbus TCP frame");
+        d.verdict = QStringLiteral("ignored: not a Modbus TCP frame (%1)").arg(fault);
+        return d;
+    }
+    QByteArray rtu = f.mid(6);
+    rtu += modbusCrc(rtu);
+    d = parseModbus(rtu);
+    for (Segment& s : d.replies)
+        s.bytes = mbap::fromRtu(s.bytes, mbap::transaction(f));
     return d;
 }
 
@@ -450,7 +501,13 @@ void SimCore::applyFaults(Decision& d, LinkState& link)
         d.verdict += QStringLiteral(" at attempt %1 (fault from=%1)").arg(fs.answerFrom);
     }
     for (Segment& s : d.replies) {
-        if (fs.badCheck && !s.bytes.isEmpty()) {
+        if (fs.badCheck && link.mbap && s.bytes.size() >= 6) {
+            // No check value in a Modbus TCP frame: the header's length claims one byte more than
+            // follows, so that a master which trusts it waits for a byte that never comes.
+            const int length = (u16(s.bytes, 4) + 1) & 0xFFFF;
+            s.bytes[4] = static_cast<char>(length >> 8);
+            s.bytes[5] = static_cast<char>(length & 0xFF);
+        } else if (fs.badCheck && !s.bytes.isEmpty()) {
             // The check value sits just before the end byte in the lead-byte layout, at the end otherwise.
             const bool layout = m_config.protocol != Protocol::Modbus && m_config.protocol != Protocol::Bioscrypt;
             const qsizetype at = layout && s.bytes.size() >= 3 ? s.bytes.size() - 3 : s.bytes.size() - 1;
@@ -463,16 +520,18 @@ void SimCore::applyFaults(Decision& d, LinkState& link)
         }
     }
     d.replies.first().delayMs += fs.delayMs;
-    d.trickleMs = fs.trickleMs;
+    d.trickleMs = link.datagram ? 0 : fs.trickleMs;
     QStringList notes;
+    if (fs.exceptionCode >= 0 && m_config.protocol == Protocol::Modbus)
+        notes << QStringLiteral("exception=%1").arg(fmt2(fs.exceptionCode));
     if (fs.badCheck)
-        notes << QStringLiteral("bad check value");
+        notes << (link.mbap ? QStringLiteral("bad length") : QStringLiteral("bad check value"));
     if (fs.partialBytes >= 0)
         notes << QStringLiteral("partial");
     if (fs.delayMs > 0)
         notes << QStringLiteral("delay=%1").arg(fs.delayMs);
-    if (fs.trickleMs > 0)
-        notes << QStringLiteral("trickle=%1").arg(fs.trickleMs);
+    if (d.trickleMs > 0)
+        notes << QStringLiteral("trickle=%1").arg(d.trickleMs);
     if (!notes.isEmpty())
         d.verdict += QStringLiteral(" (fault %1)").arg(notes.join(QStringLiteral(", ")));
 }
@@ -482,7 +541,7 @@ Decision SimCore::handleFrame(const QByteArray& frame, LinkState& link)
     Decision d;
     switch (m_config.protocol) {
     case Protocol::Modbus:
-        d = parseModbus(frame);
+        d = link.mbap ? parseMbap(frame) : parseModbus(frame);
         break;
     case Protocol::Protocol4:
     case Protocol::Protocol4Plus:
@@ -504,6 +563,22 @@ QList<QByteArray> FrameAssembler::feed(const QByteArray& bytes)
 {
     m_buffer += bytes;
     QList<QByteArray> frames;
+    if (m_mbap) {
+        for (;;) {
+            const int len = SimCore::mbapFrameLength(m_buffer);
+            if (len < 0) {
+                // Nothing behind a bad header can be trusted to start a frame: give up the buffer
+                // as one piece, and the next segment starts afresh.
+                frames.append(flush());
+                break;
+            }
+            if (len == 0)
+                break;
+            frames.append(m_buffer.left(len));
+            m_buffer.remove(0, len);
+        }
+        return frames;
+    }
     while (const int len = m_core.completeFrameLength(m_buffer)) {
         frames.append(m_buffer.left(len));
         m_buffer.remove(0, len);

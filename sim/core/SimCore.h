@@ -18,7 +18,8 @@
 // REPLIES.
 //   Modbus: standard RTU replies for functions 01, 02, 03, 04; the console's query "A 18 Q" gets
 //     A 18 04 <queryData> CRC; exception 01 for any other function, 02 for registers or bits outside
-//     0..1023, 03 for a bad count or a request of the wrong length.
+//     0..1023, 03 for a bad count or a request of the wrong length. Under the fault exception=NN every
+//     served request gets A (function + 80) NN CRC instead.
 //   Protocol 4 / 4+ / Customer: b1 b2 N <N data bytes> check check 04, the check over b1..b(3+N)
 //     (CRC-CCITT high byte first for Protocol 4 and Customer, the 16-bit byte sum for Protocol 4+).
 //     Fixed requests: b1 = the wire address (console address + 1), b2 = the function; data as Modbus
@@ -46,6 +47,15 @@
 // bytes so far already form a complete frame with a valid check value (completeFrameLength), so that
 // back-to-back frames are cut apart. A frame with a bad check value, for an address that is not
 // served, or that cannot be understood is ignored, as a controller on a shared bus would do.
+//
+// MODBUS TCP (MBAP). A link with LinkState::mbap set (TCP and UDP under --mbap, Modbus only) carries
+// a 7-byte header instead of the RTU address and CRC: transaction id (2 bytes, high byte first),
+// protocol id 0 (2), length (2: the bytes that follow, unit id + PDU), unit id (1), then the PDU.
+// The unit id is the RTU address byte (console address + 1); the request is answered exactly as its
+// RTU twin would be, and the reply carries the request's transaction id and unit id with the RTU
+// reply's PDU. On a stream the header's length alone cuts frames, whatever the segments and the
+// silences; a header with a protocol id other than 0 or a length of 0 or above 254 is no frame: it
+// and everything buffered behind it are handed on as one piece, which is logged and ignored.
 
 #include "Framing.h"
 
@@ -60,13 +70,14 @@ namespace tarvo::sim {
 
 // Fault modes of one console address.
 struct FaultSet {
-    bool silent = false;   // never answers
-    int answerFrom = 1;    // ignores answerFrom-1 requests, answers the next one, starts over
-    bool badCheck = false; // the reply's check value is corrupted
-    int trickleMs = 0;     // reply bytes are written one by one, trickleMs apart
-    int partialBytes = -1; // -1: whole reply; 0: the first half; n: only the first n bytes
-    int delayMs = 0;       // the reply starts delayMs after the request
-    int dropAfter = -1;    // TCP: after dropAfter frames for this address, the next one closes the connection
+    bool silent = false;    // never answers
+    int answerFrom = 1;     // ignores answerFrom-1 requests, answers the next one, starts over
+    bool badCheck = false;  // the reply's check value is corrupted
+    int trickleMs = 0;      // reply bytes are written one by one, trickleMs apart
+    int partialBytes = -1;  // -1: whole reply; 0: the first half; n: only the first n bytes
+    int delayMs = 0;        // the reply starts delayMs after the request
+    int dropAfter = -1;     // TCP: after dropAfter frames for this address, the next one closes the connection
+    int exceptionCode = -1; // Modbus: every request gets this exception code instead of its answer
 };
 
 struct SimConfig {
@@ -82,7 +93,9 @@ struct SimConfig {
 
 // Per connection (or per pty) state.
 struct LinkState {
-    bool tcp = false;
+    bool tcp = false;      // a connection that the drop fault can close
+    bool mbap = false;     // frames carry the Modbus TCP header instead of the RTU address and CRC
+    bool datagram = false; // UDP: a reply goes in one datagram, never trickled
     QHash<int, int> framesPerAddress;
 };
 
@@ -110,6 +123,10 @@ public:
     // (yet) form one.
     int completeFrameLength(const QByteArray& bytes) const;
 
+    // Length of the complete Modbus TCP frame at the start of the bytes; 0 when more bytes are
+    // needed; -1 when the header there is not a Modbus TCP header.
+    static int mbapFrameLength(const QByteArray& bytes);
+
     // What to do about one frame received on the link.
     Decision handleFrame(const QByteArray& frame, LinkState& link);
 
@@ -118,6 +135,7 @@ public:
 
 private:
     Decision parseModbus(const QByteArray& frame) const;
+    Decision parseMbap(const QByteArray& frame) const;
     Decision parseLeadByteFamily(const QByteArray& frame) const;
     Decision parseBioscrypt(const QByteArray& frame) const;
     Decision parseNone(const QByteArray& frame) const;
@@ -132,16 +150,18 @@ private:
 };
 
 // Cuts a byte stream into frames: complete frames as soon as they are recognised, the rest when the
-// line falls silent (flush).
+// line falls silent (flush). With mbap set, frames are cut by the Modbus TCP header's length, and a
+// bad header comes out at once together with everything buffered behind it.
 class FrameAssembler {
 public:
-    explicit FrameAssembler(const SimCore& core) : m_core(core) {}
+    explicit FrameAssembler(const SimCore& core, bool mbap = false) : m_core(core), m_mbap(mbap) {}
     QList<QByteArray> feed(const QByteArray& bytes);
     QByteArray flush();
     bool pending() const { return !m_buffer.isEmpty(); }
 
 private:
     const SimCore& m_core;
+    bool m_mbap = false;
     QByteArray m_buffer;
 };
 

@@ -54,6 +54,23 @@ bool parseFault(const QString& faultText, QMap<int, FaultSet>& faults, QString& 
     const QString valueText = eq < 0 ? QString() : modeText.mid(eq + 1);
     int value = -1;
     const bool hasValue = eq >= 0;
+    if (mode == QLatin1String("exception")) {
+        // The code as Modbus documents name it: hexadecimal, 01 illegal function, 02 illegal data
+        // address, 0B gateway target failed to respond, ...
+        bool ok = false;
+        const int code = valueText.toInt(&ok, 16);
+        if (!hasValue || !ok || valueText.size() > 2 || code < 1 || code > 255) {
+            error = QStringLiteral("--fault \"%1\": exception needs =NN, an exception code of one or two "
+                                   "hexadecimal digits from 01 to FF, e.g. 3:exception=02")
+                        .arg(faultText);
+            return false;
+        }
+        for (const auto& r : ranges) {
+            for (int a = r.first; a <= r.second; ++a)
+                faults[a].exceptionCode = code;
+        }
+        return true;
+    }
     if (hasValue && !toInt(valueText, 0, 600000, value)) {
         error = QStringLiteral("--fault \"%1\": \"%2\" is not a number from 0 to 600000").arg(faultText, valueText);
         return false;
@@ -105,7 +122,7 @@ bool parseFault(const QString& faultText, QMap<int, FaultSet>& faults, QString& 
     } else {
         error =
             QStringLiteral("--fault \"%1\": unknown mode \"%2\" (silent, from=N, badcheck, trickle=MS, partial[=N], "
-                           "delay=MS, drop=N)")
+                           "delay=MS, drop=N, exception=NN)")
                 .arg(faultText, mode);
         return false;
     }
@@ -152,6 +169,8 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
     const QCommandLineOption protocol(QStringLiteral("protocol"), QString(), QStringLiteral("name"));
     const QCommandLineOption code(QStringLiteral("code"), QString(), QStringLiteral("hh"));
     const QCommandLineOption tcp(QStringLiteral("tcp"), QString(), QStringLiteral("host:port"));
+    const QCommandLineOption udp(QStringLiteral("udp"), QString(), QStringLiteral("host:port"));
+    const QCommandLineOption mbap(QStringLiteral("mbap"));
     const QCommandLineOption serial(QStringLiteral("serial"));
     const QCommandLineOption link(QStringLiteral("link"), QString(), QStringLiteral("path"));
     const QCommandLineOption speed(QStringLiteral("speed"), QString(), QStringLiteral("baud"));
@@ -161,8 +180,8 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
     const QCommandLineOption gap(QStringLiteral("gap"), QString(), QStringLiteral("ms"));
     const QCommandLineOption echo(QStringLiteral("echo"));
     const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
-    p.addOptions(
-        {help, version, protocol, code, tcp, serial, link, speed, strictSpeed, addresses, fault, gap, log, echo});
+    p.addOptions({help, version, protocol, code, tcp, udp, mbap, serial, link, speed, strictSpeed, addresses, fault,
+                  gap, log, echo});
     QStringList full = args;
     full.prepend(QStringLiteral("tarvo-sim"));
     if (!p.parse(full)) {
@@ -190,25 +209,33 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
         }
         o.config.customerCode = v;
     }
-    // Links: both by default; naming one of them chooses only what is named.
+    // Links: TCP and serial by default; naming any of them chooses only what is named.
     const bool wantTcp = p.isSet(tcp);
+    const bool wantUdp = p.isSet(udp);
     const bool wantSerial = p.isSet(serial) || p.isSet(link);
-    if (wantTcp || wantSerial) {
+    if (wantTcp || wantUdp || wantSerial) {
         o.tcp = wantTcp;
+        o.udp = wantUdp;
         o.serial = wantSerial;
     }
-    if (wantTcp) {
-        const QString t = p.value(tcp);
+    auto hostAndPort = [&](const QCommandLineOption& option, const char* example, QString& hostOut, quint16& portOut) {
+        const QString t = p.value(option);
         const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
         const QString host = colon < 0 ? QStringLiteral("127.0.0.1") : t.left(colon);
         int port = 0;
         if (!toInt(colon < 0 ? t : t.mid(colon + 1), 0, 65535, port) || host.isEmpty()) {
-            error = QStringLiteral("--tcp \"%1\": expected [HOST:]PORT, e.g. 127.0.0.1:1001").arg(t);
+            error = QStringLiteral("--%1 \"%2\": expected [HOST:]PORT, e.g. %3")
+                        .arg(option.names().constFirst(), t, QLatin1String(example));
             return false;
         }
-        o.tcpHost = host;
-        o.tcpPort = static_cast<quint16>(port);
-    }
+        hostOut = host;
+        portOut = static_cast<quint16>(port);
+        return true;
+    };
+    if (wantTcp && !hostAndPort(tcp, "127.0.0.1:1001", o.tcpHost, o.tcpPort))
+        return false;
+    if (wantUdp && !hostAndPort(udp, "127.0.0.1:1502", o.udpHost, o.udpPort))
+        return false;
     o.linkPath = p.value(link);
     o.echo = p.isSet(echo);
     if (p.isSet(speed) && !toInt(p.value(speed), 50, 4000000, o.speed)) {
@@ -228,6 +255,26 @@ bool parseOptions(const QStringList& args, SimOptions& o, QString& error)
         if (!parseFault(faultText, o.config.faults, error))
             return false;
     }
+    o.mbap = p.isSet(mbap);
+    if (o.mbap && o.config.protocol != Protocol::Modbus) {
+        error = QStringLiteral("--mbap is Modbus TCP framing: it needs --protocol modbus, not %1")
+                    .arg(protocolName(o.config.protocol));
+        return false;
+    }
+    if (o.mbap && !o.tcp && !o.udp) {
+        error = QStringLiteral("--mbap frames the TCP and UDP listeners, and none is open: add --tcp or --udp");
+        return false;
+    }
+    if (o.config.protocol != Protocol::Modbus) {
+        for (auto it = o.config.faults.cbegin(); it != o.config.faults.cend(); ++it) {
+            if (it->exceptionCode >= 0) {
+                error = QStringLiteral("--fault %1:exception: exception replies are Modbus's, and the protocol is %2")
+                            .arg(it.key())
+                            .arg(protocolName(o.config.protocol));
+                return false;
+            }
+        }
+    }
     o.logFile = p.value(log);
     return true;
 }
@@ -236,13 +283,22 @@ QString helpText()
 {
     return QStringLiteral(R"(Usage: tarvo-sim [options]
 
-Plays the field controllers that the Tarvo console talks to, on a TCP port and on a virtual serial
-port (a pseudo-terminal) that it creates itself.
+Plays the field controllers that the Tarvo console talks to, on a TCP port, a UDP port and a virtual
+serial port (a pseudo-terminal) that it creates itself.
 
-Links (both when neither is named):
+Links (TCP and serial when none is named; naming any opens only those named):
   --tcp [HOST:]PORT     listen for TCP clients (default 127.0.0.1:1001, the console's IP and Port;
-                        port 0 takes a free port). Raw frames, no extra header; clients one after
-                        another or several at once.
+                        port 0 takes a free port, printed as "tcp: HOST:PORT"). Raw frames, no extra
+                        header (unless --mbap); clients one after another or several at once.
+  --udp [HOST:]PORT     listen for UDP datagrams (host 127.0.0.1 when not given; port 0 takes a free
+                        port, printed as "udp: HOST:PORT"): one request per datagram, the reply in
+                        one datagram to the sender's address and port
+  --mbap                TCP and UDP speak Modbus TCP: a 7-byte header (transaction id, protocol id
+                        0, length, unit id) and the PDU, no CRC; the unit id is the RTU address
+                        byte (console address + 1). Needs --protocol modbus; the serial line stays
+                        RTU. On TCP the header's length alone cuts frames; a header with a protocol
+                        id other than 0, or a length of 0 or above 254, is logged and the
+                        connection's buffered bytes dropped.
   --serial              create a pseudo-terminal; its path is printed as "serial: /dev/pts/N"
   --link PATH           also make a symlink PATH to it (removed at exit); implies --serial
   --speed BAUD          line speed set on the pseudo-terminal, 8 data bits, no parity, 2 stop bits
@@ -263,16 +319,20 @@ Controllers:
   --fault LIST:MODE     a fault mode for the addresses in LIST; repeat for more. MODE is one of
                           silent        never answers
                           from=N        ignores N-1 requests, answers the Nth, then starts over
-                          badcheck      replies with a corrupted check value
-                          trickle=MS    writes the reply one byte at a time, MS apart
+                          badcheck      replies with a corrupted check value (--mbap: a header
+                                        whose length is one more than the bytes that follow)
+                          trickle=MS    writes the reply one byte at a time, MS apart (not on
+                                        UDP: a datagram always goes whole)
                           partial[=N]   sends only the first N bytes of the reply (default: half)
                           delay=MS      starts the reply MS after the request
                           drop=N        TCP: answers N frames on a connection, then closes it at
                                         the next one (0: at the first)
+                          exception=NN  Modbus: answers every request with exception code NN
+                                        (hexadecimal, e.g. 02 illegal data address)
 
 Frames and log:
   --gap MS              silence that ends a frame (default 20); a frame whose check value is
-                        already complete ends at once
+                        already complete ends at once (Modbus TCP frames end by their length)
   --log FILE            append the frame log to FILE instead of standard output
   -h, --help            this text
   --version             the version (the same for every program of Tarvo)
@@ -291,9 +351,15 @@ when (i + a) mod 3 = 0; coil i = 1 when (i + a) mod 2 = 1; registers and bits 0.
 Commands under Protocol 4 / 4+ / Customer: 73 (EPROM identification), 71 (ROM identification),
 72 pp aaaa ll (ll bytes of memory); others are echoed.
 
+Modbus registers and bits exist at 0..1023: a read beyond gets exception 02 (illegal data address),
+a function other than 01, 02, 03, 04 and the console's query 18 exception 01 (illegal function).
+
 Example, Modbus on a pseudo-terminal, read 4 input registers of console address 5:
   tarvo-sim --protocol modbus --serial --link /tmp/ttySIM &
   mbpoll -m rtu -b 38400 -d 8 -s 2 -P none -a 6 -t 3 -r 1 -c 4 -1 /tmp/ttySIM
+The same over Modbus TCP on port 1502:
+  tarvo-sim --protocol modbus --mbap --tcp 1502 &
+  mbpoll -m tcp -p 1502 -a 6 -t 3 -r 1 -c 4 -1 127.0.0.1
 
 Every frame received and sent is logged with its time, bytes, console address and verdict.
 SIGINT or SIGTERM stops the simulator cleanly.

@@ -14,6 +14,10 @@ struct SimOptions {
     bool tcp = true;
     QString tcpHost = QStringLiteral("127.0.0.1");
     quint16 tcpPort = 1001; // 0: any free port (the one taken is printed)
+    bool udp = false;
+    QString udpHost = QStringLiteral("127.0.0.1");
+    quint16 udpPort = 0; // 0: any free port (the one taken is printed)
+    bool mbap = false;   // TCP and UDP speak Modbus TCP (the MBAP header) instead of RTU frames
     bool serial = true;
     QString linkPath; // symlink to the pty, made at start and removed at exit
     int speed = 38400;

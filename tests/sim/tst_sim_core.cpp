@@ -470,6 +470,139 @@ private slots:
             QVERIFY(!core.handleFrame(f, serial).dropConnection);
     }
 
+    void faultException()
+    {
+        SimConfig c = configFor(Protocol::Modbus);
+        c.faults[3].exceptionCode = 0x0B;
+        c.faults[4].exceptionCode = 0x02;
+        c.faults[4].silent = true;
+        SimCore core(c);
+        // Every request of address 3 gets the fault's code, whatever it asked, its reply's CRC valid.
+        for (const char* line : {"0300000002", "0400000001", "0600010002"}) {
+            const Decision d =
+                ask(core, commandFrame(Protocol::Modbus, QStringLiteral("3"), QString::fromLatin1(line)));
+            QCOMPARE(d.replies.size(), 1);
+            const QByteArray r = d.replies[0].bytes;
+            QCOMPARE(r.size(), 5);
+            QCOMPARE(r.left(3), QByteArray::fromHex("04") + char(hex(line).at(0) | 0x80) + char(0x0B));
+            QCOMPARE(QString::fromLatin1(r.right(2).toHex().toUpper()), CrcModbus(ByteArrayToHex(r.left(3), false)));
+            QCOMPARE(d.verdict, QStringLiteral("exception 0B (fault exception=0B)"));
+        }
+        // Silence wins; other addresses are answered as usual.
+        QVERIFY(ask(core, commandFrame(Protocol::Modbus, QStringLiteral("4"), QStringLiteral("0300000002")))
+                    .replies.isEmpty());
+        QCOMPARE(ask(core, commandFrame(Protocol::Modbus, QStringLiteral("5"), QStringLiteral("0300000002")))
+                     .replies.value(0)
+                     .bytes.left(3),
+                 hex("060304"));
+    }
+
+    // ---- Modbus TCP: what arrives on a connection, segment by segment, and what goes back
+
+    void mbap_data()
+    {
+        // Each expected entry is the reply's bytes, or for a piece that gets none, a part of its verdict.
+        QTest::addColumn<QStringList>("segments");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("pendingAfter");
+        // Console address 5 (unit 6): holding registers 100, 101 are 600, 601; input register 0x110 of
+        // console address 10 (unit 11) is 0x0A10.
+        const QString hold = "0001 0000 0006 06 03 0064 0002";
+        const QString holdReply = "0001 0000 0007 06 03 04 0258 0259";
+        const QString input = "ABCD 0000 0006 0B 04 0110 0001";
+        const QString inputReply = "ABCD 0000 0005 0B 04 02 0A10";
+        QTest::newRow("holding registers") << QStringList{hold} << QStringList{holdReply} << false;
+        QTest::newRow("two requests in one segment")
+            << QStringList{hold + input} << QStringList{holdReply, inputReply} << false;
+        QTest::newRow("one request in three segments")
+            << QStringList{"00 01 00", "00 00 06 06 03", "00 64 00 02"} << QStringList{holdReply} << false;
+        QTest::newRow("a request and the start of the next")
+            << QStringList{input + "0001 0000 0006 06"} << QStringList{inputReply} << true;
+        QTest::newRow("the console's query")
+            << QStringList{"000C 0000 0003 06 18 07"} << QStringList{"000C 0000 0007 06 18 04 07 05 55 AA"} << false;
+        // Unit id = console address + 1: unit 11 is console address 10, the last one served.
+        QTest::newRow("unit beyond the served")
+            << QStringList{"0002 0000 0006 0C 03 0000 0001"} << QStringList{"ignored: address 11 not served"} << false;
+        QTest::newRow("unit 0, broadcast")
+            << QStringList{"0002 0000 0006 00 03 0000 0001"} << QStringList{"ignored: broadcast"} << false;
+        QTest::newRow("read past register 1023")
+            << QStringList{"0003 0000 0006 06 03 03FC 0008"} << QStringList{"0003 0000 0003 06 83 02"} << false;
+        QTest::newRow("function not served")
+            << QStringList{"0004 0000 0006 06 06 0001 0002"} << QStringList{"0004 0000 0003 06 86 01"} << false;
+        QTest::newRow("function of any length not served")
+            << QStringList{"0005 0000 0005 06 2B 0E 01 00"} << QStringList{"0005 0000 0003 06 AB 01"} << false;
+        QTest::newRow("read of the wrong length")
+            << QStringList{"000B 0000 0007 06 03 0000 0001 FF"} << QStringList{"000B 0000 0003 06 83 03"} << false;
+        QTest::newRow("fault exception=04")
+            << QStringList{"0006 0000 0006 04 03 0000 0001"} << QStringList{"0006 0000 0003 04 83 04"} << false;
+        QTest::newRow("fault badcheck: the length one too many")
+            << QStringList{"000D 0000 0006 05 03 0000 0001"} << QStringList{"000D 0000 0006 05 03 02 0190"} << false;
+        // Not a header: logged, and the buffer behind it dropped; the next segment starts afresh.
+        QTest::newRow("protocol id 1") << QStringList{"0007 0001 0006 06 03 0000 0001" + hold, hold}
+                                       << QStringList{"protocol id 0001", holdReply} << false;
+        QTest::newRow("protocol id seen in 4 bytes")
+            << QStringList{"0007 0102"} << QStringList{"protocol id 0102"} << false;
+        QTest::newRow("length 0") << QStringList{"0008 0000 0000 06 03"} << QStringList{"length 0,"} << false;
+        QTest::newRow("length 255") << QStringList{"0009 0000 00FF 06 03"} << QStringList{"length 255,"} << false;
+        QTest::newRow("no function code")
+            << QStringList{"000A 0000 0001 06", hold} << QStringList{"no function code", holdReply} << false;
+    }
+
+    void mbap()
+    {
+        QFETCH(QStringList, segments);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, pendingAfter);
+        SimConfig c = configFor(Protocol::Modbus);
+        c.served = {{0, 10}};
+        c.faults[3].exceptionCode = 0x04;
+        c.faults[4].badCheck = true;
+        SimCore core(c);
+        FrameAssembler assembler(core, true);
+        LinkState link;
+        link.tcp = link.mbap = true;
+        QStringList got;
+        for (const QString& segment : segments) {
+            for (const QByteArray& frame : assembler.feed(QByteArray::fromHex(segment.toLatin1()))) {
+                const Decision d = core.handleFrame(frame, link);
+                QVERIFY(d.replies.size() <= 1);
+                got << (d.replies.isEmpty() ? d.verdict : hexBytes(d.replies[0].bytes).remove(QLatin1Char(' ')));
+            }
+        }
+        QCOMPARE(got.size(), expected.size());
+        static const QRegularExpression bytes(QStringLiteral("^[0-9A-F ]+$"));
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            if (bytes.match(expected[i]).hasMatch())
+                QCOMPARE(got[i], QString(expected[i]).remove(QLatin1Char(' ')));
+            else
+                QVERIFY2(got[i].contains(expected[i]), qPrintable(got[i]));
+        }
+        QCOMPARE(assembler.pending(), pendingAfter);
+    }
+
+    void mbapFaults()
+    {
+        SimConfig c = configFor(Protocol::Modbus);
+        c.faults[3].partialBytes = 7;
+        c.faults[4].dropAfter = 0;
+        c.faults[5].answerFrom = 2;
+        SimCore core(c);
+        LinkState link;
+        link.tcp = link.mbap = true;
+        auto read = [](int unit) { return hex("0001 0000 0006") + char(unit) + hex("03 0000 0001"); };
+        QCOMPARE(core.handleFrame(read(4), link).replies.value(0).bytes, hex("0001 0000 0005 04"));
+        QVERIFY(core.handleFrame(read(5), link).dropConnection);
+        QVERIFY(core.handleFrame(read(6), link).replies.isEmpty());
+        QCOMPARE(core.handleFrame(read(6), link).replies.value(0).bytes, hex("0001 0000 0005 06 03 02 01F4"));
+        // A datagram is one frame: a length that disagrees with it is no frame.
+        LinkState udp;
+        udp.mbap = true;
+        const Decision d = core.handleFrame(read(1) + hex("00"), udp);
+        QVERIFY(d.replies.isEmpty());
+        QVERIFY2(d.verdict.contains(QLatin1String("does not match")), qPrintable(d.verdict));
+        QVERIFY(!core.handleFrame(read(5), udp).dropConnection); // no connection to drop
+    }
+
     // ---- command line
 
     void options_data()
@@ -490,6 +623,23 @@ private slots:
         QTest::newRow("fault without list") << QStringList{"--fault", "silent"} << false;
         QTest::newRow("bad port") << QStringList{"--tcp", "localhost:70000"} << false;
         QTest::newRow("stray argument") << QStringList{"modbus"} << false;
+        QTest::newRow("udp") << QStringList{"--udp", "0"} << true;
+        QTest::newRow("bad udp port") << QStringList{"--udp", "127.0.0.1:x"} << false;
+        QTest::newRow("mbap") << QStringList{"--protocol", "modbus", "--mbap"} << true;
+        QTest::newRow("mbap on udp") << QStringList{"--protocol", "modbus", "--mbap", "--udp", "0"} << true;
+        QTest::newRow("mbap under the default protocol") << QStringList{"--mbap"} << false;
+        QTest::newRow("mbap under p4plus") << QStringList{"--protocol", "p4plus", "--mbap"} << false;
+        QTest::newRow("mbap with no tcp or udp") << QStringList{"--protocol", "modbus", "--mbap", "--serial"} << false;
+        QTest::newRow("exception") << QStringList{"--protocol", "modbus", "--fault", "3:exception=0b"} << true;
+        QTest::newRow("exception under p4") << QStringList{"--fault", "3:exception=02"} << false;
+        QTest::newRow("exception under bioscrypt")
+            << QStringList{"--protocol", "bioscrypt", "--fault", "3:exception=02"} << false;
+        QTest::newRow("exception 00") << QStringList{"--protocol", "modbus", "--fault", "3:exception=00"} << false;
+        QTest::newRow("exception not hex") << QStringList{"--protocol", "modbus", "--fault", "3:exception=0G"} << false;
+        QTest::newRow("exception too long")
+            << QStringList{"--protocol", "modbus", "--fault", "3:exception=102"} << false;
+        QTest::newRow("exception without code")
+            << QStringList{"--protocol", "modbus", "--fault", "3:exception"} << false;
     }
 
     void options()
@@ -520,9 +670,17 @@ private slots:
         QVERIFY(o.config.faults[7].badCheck);
         QVERIFY(!o.config.faults[3].badCheck);
         QVERIFY(o.echo);
+        SimOptions u;
+        QVERIFY(parseOptions(
+            {"--protocol", "modbus", "--udp", "10.0.0.1:1502", "--mbap", "--fault", "4-5:exception=0A"}, u, error));
+        QVERIFY(u.udp && u.mbap && !u.tcp && !u.serial);
+        QCOMPARE(u.udpHost, QStringLiteral("10.0.0.1"));
+        QCOMPARE(u.udpPort, quint16(1502));
+        QCOMPARE(u.config.faults[5].exceptionCode, 0x0A);
+        QCOMPARE(u.config.faults.value(3).exceptionCode, -1);
         SimOptions d;
         QVERIFY(parseOptions({}, d, error));
-        QVERIFY(d.tcp && d.serial && !d.echo);
+        QVERIFY(d.tcp && d.serial && !d.udp && !d.mbap && !d.echo);
         QCOMPARE(d.tcpPort, quint16(1001));
         QVERIFY(d.config.serves(0) && d.config.serves(254) && !d.config.serves(255));
     }

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 namespace tarvo::test {
@@ -20,12 +21,23 @@ public:
         m_process.start();
         QElapsedTimer t;
         t.start();
-        // The status lines come before the first frame; wait for every link asked for.
-        const bool namedTcp = args.contains(QStringLiteral("--tcp"));
-        const bool namedSerial = args.contains(QStringLiteral("--serial")) || args.contains(QStringLiteral("--link"));
-        const bool wantTcp = namedTcp || !namedSerial;
-        const bool wantSerial = namedSerial || !namedTcp;
-        while (t.elapsed() < 10000 && ((wantTcp && tcpPort == 0) || (wantSerial && ptyPath.isEmpty()))) {
+        // The status lines come before the first frame; wait for every link asked for (TCP and serial
+        // when none is named).
+        auto named = [&args](const char* option) {
+            const QString name = QLatin1String(option);
+            return std::any_of(args.begin(), args.end(), [&name](const QString& a) {
+                return a == name || a.startsWith(name + QLatin1Char('='));
+            });
+        };
+        const bool namedTcp = named("--tcp");
+        const bool namedUdp = named("--udp");
+        const bool namedSerial = named("--serial") || named("--link");
+        const bool noneNamed = !namedTcp && !namedUdp && !namedSerial;
+        const bool wantTcp = namedTcp || noneNamed;
+        const bool wantUdp = namedUdp;
+        const bool wantSerial = namedSerial || noneNamed;
+        while (t.elapsed() < 10000 &&
+               ((wantTcp && tcpPort == 0) || (wantUdp && udpPort == 0) || (wantSerial && ptyPath.isEmpty()))) {
             if (!m_process.canReadLine() && !m_process.waitForReadyRead(200)) {
                 if (m_process.state() == QProcess::NotRunning)
                     break;
@@ -36,6 +48,8 @@ public:
                 output << line;
                 if (line.startsWith(QLatin1String("tcp: ")))
                     tcpPort = static_cast<quint16>(line.section(QLatin1Char(':'), -1).toUInt());
+                if (line.startsWith(QLatin1String("udp: ")))
+                    udpPort = static_cast<quint16>(line.section(QLatin1Char(':'), -1).toUInt());
                 if (line.startsWith(QLatin1String("serial: ")))
                     ptyPath = line.mid(8);
             }
@@ -62,6 +76,7 @@ public:
 
     QProcess m_process;
     quint16 tcpPort = 0;
+    quint16 udpPort = 0;
     QString ptyPath;
     QStringList output;
 };
