@@ -52,6 +52,7 @@ public:
     void setWakeThreshold(int bytes) override { m_inner->setWakeThreshold(bytes); }
     double characterSeconds() const override { return m_inner->characterSeconds(); }
     QStringList takeNotes() override { return m_inner->takeNotes(); }
+    QByteArray peekData() override { return m_inner->peekData(); }
 
     // A link that dropped: tried again every two seconds for ten, long enough for an adapter pulled and
     // put back; then it is down. Listening calls it itself, as nothing is written there.

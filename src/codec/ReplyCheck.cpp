@@ -3,6 +3,7 @@
 #include "Conversions.h"
 #include "Crc.h"
 #include "Explain.h"
+#include "Mbap.h"
 
 namespace tarvo {
 
@@ -109,14 +110,63 @@ QString addressNote(const QByteArray& reply, Protocol p, const QByteArray& reque
         .arg(spaced(theirs), spaced(ours));
 }
 
+// A Modbus exception reply's PDU: the function with its top bit set, and one code.
+bool isExceptionPdu(QByteArrayView pdu)
+{
+    return pdu.size() == 2 && (static_cast<uchar>(pdu[0]) & 0x80) != 0;
+}
+
+ReplyJudgement judgeMbap(const QByteArray& reply, const QByteArray& request)
+{
+    ReplyJudgement j;
+    QStringList notes;
+    j.result = ReplyJudgement::Result::Ok;
+    const int whole = mbap::frameLength(reply);
+    if (reply.size() < mbap::kHeaderSize + 1) {
+        j.result = ReplyJudgement::Result::Bad;
+        notes << QStringLiteral("too short");
+    } else if (whole < 0) {
+        j.result = ReplyJudgement::Result::Bad;
+        notes << QStringLiteral("no Modbus TCP header (protocol id %1, length %2)")
+                     .arg(mbap::protocolId(reply))
+                     .arg(mbap::length(reply));
+    } else if (whole != reply.size()) {
+        j.result = ReplyJudgement::Result::Bad;
+        notes << QStringLiteral("its length %1 does not fit its %2 bytes").arg(mbap::length(reply)).arg(reply.size());
+    } else if (isExceptionPdu(mbap::pdu(reply))) {
+        j.result = ReplyJudgement::Result::Exception;
+        j.exceptionCode = static_cast<uchar>(reply[mbap::kHeaderSize + 1]);
+        notes << modbusExceptionText(j.exceptionCode);
+    }
+    if (request.size() >= mbap::kHeaderSize && reply.size() >= mbap::kHeaderSize) {
+        if (mbap::transaction(reply) != mbap::transaction(request))
+            notes << QStringLiteral("transaction %1 is not the request's %2")
+                         .arg(spaced(reply.first(2)), spaced(request.first(2)));
+        if (mbap::unit(reply) != mbap::unit(request))
+            notes << QStringLiteral("unit %1 is not the request's %2")
+                         .arg(spaced(reply.sliced(6, 1)), spaced(request.sliced(6, 1)));
+    }
+    j.detail = notes.join(QStringLiteral("; "));
+    return j;
+}
+
 } // namespace
 
+QString modbusExceptionText(int code)
+{
+    const QString hex = QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
+    const QString name = modbusExceptionName(code);
+    return name.isEmpty() ? QStringLiteral("exception ") + hex : hex + QLatin1Char(' ') + name.toLower();
+}
+
 ReplyJudgement judgeReply(const QByteArray& reply, Protocol p, bool encrypt, const QString& password,
-                          const QByteArray& request, bool commandLine)
+                          const QByteArray& request, bool commandLine, bool mbapFramed)
 {
     ReplyJudgement j;
     if (p == Protocol::None)
         return j;
+    if (mbapFramed && p == Protocol::Modbus)
+        return judgeMbap(reply, request);
     QStringList notes;
     j.result = ReplyJudgement::Result::Ok;
     if (reply.size() < shortestFrame(p)) {
@@ -152,6 +202,10 @@ ReplyJudgement judgeReply(const QByteArray& reply, Protocol p, bool encrypt, con
             j.result = ReplyJudgement::Result::Bad;
             notes << QStringLiteral("%1 carried %2, computed %3")
                          .arg(checkName(p), spaced(c.carried), spaced(c.computed));
+        } else if (p == Protocol::Modbus && isExceptionPdu(QByteArrayView(reply).sliced(1, reply.size() - 3))) {
+            j.result = ReplyJudgement::Result::Exception;
+            j.exceptionCode = static_cast<uchar>(reply[2]);
+            notes << modbusExceptionText(j.exceptionCode);
         } else if (!counted && !request.isEmpty()) {
             j.result = ReplyJudgement::Result::Bad;
             notes << QStringLiteral("its count %1 does not fit its %2 bytes")

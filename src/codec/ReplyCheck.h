@@ -19,9 +19,11 @@ struct ReplyJudgement {
     enum class Result {
         Ok,        // every check the framing carries has passed
         Bad,       // too short to hold its check value, or a check value that does not match
+        Exception, // a whole Modbus exception reply: the device refused the request
         Unchecked, // a framing without a check value (None)
     };
     Result result = Result::Unchecked;
+    int exceptionCode = -1; // Exception: the code the device gave
     // Why it is bad, and what else is worth a note (an address that is not the request's).
     QString detail;
 };
@@ -30,8 +32,12 @@ struct ReplyJudgement {
 // whose address the reply's is held against; commandLine: that request was a command line (Protocol
 // 4, 4+ and Customer carry the address in its second byte then, in the first for the fixed requests).
 // A Bioscrypt reply may be several frames in a row (an acknowledgement, then the response); each is
-// checked.
+// checked. mbapFramed: a Modbus reply in a Modbus TCP frame, whose header is checked instead of a CRC (the
+// request is then one too).
 ReplyJudgement judgeReply(const QByteArray& reply, Protocol protocol, bool encrypt, const QString& password,
-                          const QByteArray& request = {}, bool commandLine = false);
+                          const QByteArray& request = {}, bool commandLine = false, bool mbapFramed = false);
+
+// A Modbus exception as a report names it: "02 illegal data address", "exception 0C".
+QString modbusExceptionText(int code);
 
 } // namespace tarvo

@@ -15,6 +15,7 @@ QColor mixTint(JournalRecord::Verdict verdict, const QColor& base)
         hue = QColor(0x2e, 0x9d, 0x3a);
         break;
     case V::BadCheck:
+    case V::Exception:
     case V::Unknown:
         hue = QColor(0xf2, 0xa9, 0x00);
         break;
@@ -42,7 +43,7 @@ QColor verdictTint(JournalRecord::Verdict verdict, const QPalette& palette)
     // tints are mixed again only when its base colour changes.
     static bool mixed = false;
     static QRgb mixedFor = 0;
-    static std::array<QColor, static_cast<size_t>(JournalRecord::Verdict::Unknown) + 1> tints;
+    static std::array<QColor, static_cast<size_t>(JournalRecord::Verdict::Exception) + 1> tints;
     const QColor base = palette.color(QPalette::Base);
     if (!mixed || base.rgba() != mixedFor) {
         for (size_t v = 0; v < tints.size(); ++v)
@@ -72,6 +73,8 @@ QString verdictCaption(JournalRecord::Verdict verdict)
         return QStringLiteral("Error");
     case V::Unknown:
         return QStringLiteral("Not a frame of the protocol");
+    case V::Exception:
+        return QStringLiteral("Refused (Modbus exception)");
     }
     return {};
 }

@@ -5,6 +5,7 @@
 #include "Errors.h"
 #include "EventPump.h"
 #include "Link.h"
+#include "Mbap.h"
 #include "Number.h"
 #include "Prompter.h"
 #include "ReplyCheck.h"
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace tarvo {
 
@@ -31,6 +33,23 @@ const QString kScanLabel = QStringLiteral("Scan rate");
     if (e.number() == error::kOverflow)
         throw OperatorError(QStringLiteral("Address %1 is out of range").arg(address.trimmed()));
     throw OperatorError(QStringLiteral("Address \"%1\" is not a number").arg(address));
+}
+
+// Whether the call's requests go out in Modbus TCP frames: the network link framed so, under Modbus
+// (the only protocol that framing carries: any other is refused before anything is sent).
+bool modbusTcp(const SettingsSource& settings)
+{
+    if (settings.serialLink() || settings.linkSettings().framing != NetFraming::Mbap)
+        return false;
+    if (settings.protocol() != Protocol::Modbus)
+        throw OperatorError(QStringLiteral("Modbus TCP framing carries Modbus requests only: choose the Modbus "
+                                           "protocol, or the Raw framing for this one"));
+    return true;
+}
+
+QString spaced(QByteArrayView bytes)
+{
+    return QString::fromLatin1(bytes.toByteArray().toHex(' ').toUpper());
 }
 
 // A delay in milliseconds, asked now; an operator error naming the field when it is not a number.
@@ -61,6 +80,8 @@ struct Engine::Call {
     std::unique_ptr<QFile> commandFile;
     AttemptRecord record;
     bool recordOpen = false; // an attempt has started and not yet been reported
+    bool mbap = false;       // the requests go out in Modbus TCP frames
+    QByteArray mbapBuffer;   // what has come of the Modbus TCP reply so far
 };
 
 Engine::Engine(Link& link, Clock& clock, EventPump& pump, Prompter& prompter)
@@ -243,19 +264,32 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         m_display->showEcho(false);
     }
     const QByteArray bytes = frameToBytes(frame);
+    call.mbap = modbusTcp(call.settings);
     AttemptRecord& record = newRecord(call);
     record.frame = frame;
 
     for (int attempt = 1;; ++attempt) {
+        // Every Modbus TCP request has a transaction of its own, so that a late reply to an earlier
+        // one is told from its own. The report shows the bytes on the wire.
+        QByteArray wire = bytes;
+        if (call.mbap) {
+            wire = mbap::fromRtu(bytes, ++m_transaction);
+            record.frame = QString::fromLatin1(wire.toHex().toUpper());
+            call.mbapBuffer.clear();
+        }
         // A frame with no bytes (a function outside the known ones under protocol None) puts nothing on
         // the wire; the reply wait still runs, as for any other request.
-        if (!bytes.isEmpty())
-            m_link.WriteData(bytes);
+        if (!wire.isEmpty())
+            m_link.WriteData(wire);
         m_link.CleanReceivedBuffer();
+        // Serial bytes left from an earlier attempt stay for this one to count; they are not its own.
+        const qsizetype carried = m_link.peekData().size();
         record.attempt = attempt;
         record.sentAt = m_clock.now();
         record.firstByteAt = -1;
         record.detail.clear(); // each attempt carries what the link noted during it, not before
+        record.reply.clear();
+        record.exceptionCode = -1;
         call.recordOpen = true;
 
         if (call.settings.replyLessSend()) {
@@ -273,6 +307,8 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
             return t0 + milliseconds(call.settings, &SettingsSource::timeoutMs, kTimeOutLabel) / 1000.0;
         };
         auto present = [&] {
+            if (call.mbap)
+                return mbapReplyPresent(call, record, m_transaction);
             const int32_t count = m_link.ReceivedBufferCount();
             const int32_t arrived = m_link.ArrivalCount();
             noteFirstByte(record, std::max(count, arrived));
@@ -281,11 +317,16 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
         if (waitFor(call, deadline, present) == WaitEnd::Stopped)
             return stopped(call);
         if (m_clock.now() < deadline()) {
+            // A Modbus TCP reply is whole once its header's length has come: there is nothing to
+            // settle.
+            if (call.mbap)
+                return showReply(call, std::exchange(call.mbapBuffer, {}), t0, true);
             if (settle(call, false) == Outcome::Stopped)
                 return stopped(call);
-            return showReply(call, t0, true);
+            return showReply(call, m_link.ReadData(), t0, true);
         }
         record.verdict = AttemptRecord::Verdict::NoReply;
+        keepShortReply(call, record, carried);
         call.recordOpen = false;
         finish(record);
         if (attempt >= std::clamp(call.settings.tries(), 1, 3))
@@ -293,6 +334,50 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
     }
     showReply(call.slot, 0, kNoAnswer + call.settings.address(call.slot));
     return Outcome::NoAnswer;
+}
+
+bool Engine::mbapReplyPresent(Call& call, AttemptRecord& record, uint16_t transaction)
+{
+    if (m_link.ArrivalCount() > 0) {
+        noteFirstByte(record, 1);
+        call.mbapBuffer += m_link.ReadData();
+        m_link.ClearArrivalCount();
+    }
+    for (;;) {
+        const int whole = mbap::frameLength(call.mbapBuffer);
+        if (whole == 0)
+            return false;
+        // Bytes that are no Modbus TCP frame end the wait too: the report judges them.
+        if (whole < 0 || mbap::transaction(call.mbapBuffer) == transaction)
+            return true;
+        record.detail += (record.detail.isEmpty() ? QString() : QStringLiteral("; ")) +
+                         QStringLiteral("dropped a reply of transaction %1, not the request's %2")
+                             .arg(spaced(QByteArrayView(call.mbapBuffer).first(2)),
+                                  QStringLiteral("%1 %2")
+                                      .arg(transaction >> 8, 2, 16, QLatin1Char('0'))
+                                      .arg(transaction & 0xFF, 2, 16, QLatin1Char('0'))
+                                      .toUpper());
+        call.mbapBuffer.remove(0, whole);
+    }
+}
+
+void Engine::keepShortReply(Call& call, AttemptRecord& record, qsizetype carried)
+{
+    const QByteArray late = call.mbap ? std::exchange(call.mbapBuffer, {}) : m_link.peekData().mid(carried);
+    if (late.isEmpty())
+        return;
+    record.reply = late;
+    const ReplyJudgement j = judgement(call, record);
+    QString said;
+    if (j.result == ReplyJudgement::Result::Exception) {
+        record.exceptionCode = j.exceptionCode;
+        said = j.detail;
+    } else {
+        said = QStringLiteral("%1 bytes came, too few to end the wait").arg(late.size());
+        if (!j.detail.isEmpty())
+            said += QStringLiteral("; ") + j.detail;
+    }
+    record.detail += (record.detail.isEmpty() ? QString() : QStringLiteral("; ")) + said;
 }
 
 Engine::Outcome Engine::settle(Call& call, bool listening)
@@ -328,9 +413,8 @@ Engine::Outcome Engine::settle(Call& call, bool listening)
     }
 }
 
-Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
+Engine::Outcome Engine::showReply(Call& call, const QByteArray& bytes, double t0, bool paced)
 {
-    const QByteArray bytes = m_link.ReadData();
     if (!paced)
         m_link.ClearArrivalCount(); // listening over TCP: what was counted has now been taken
     QString text = ByteArrayToHex(bytes, false);
@@ -375,14 +459,21 @@ Engine::Outcome Engine::showReply(Call& call, double t0, bool paced)
     return Outcome::Done;
 }
 
+ReplyJudgement Engine::judgement(const Call& call, const AttemptRecord& record) const
+{
+    const RequestSettings s = call.settings.request(call.slot);
+    return judgeReply(record.reply, s.protocol, s.encrypt, s.password, frameToBytes(record.frame),
+                      call.functionName == fn::SendCommand, call.mbap);
+}
+
 void Engine::judge(const Call& call, AttemptRecord& record) const
 {
     if (record.verdict != AttemptRecord::Verdict::Reply)
         return;
-    const RequestSettings s = call.settings.request(call.slot);
-    const ReplyJudgement j = judgeReply(record.reply, s.protocol, s.encrypt, s.password, frameToBytes(record.frame),
-                                        call.functionName == fn::SendCommand);
+    const ReplyJudgement j = judgement(call, record);
     record.checkFailed = j.result == ReplyJudgement::Result::Bad;
+    if (j.result == ReplyJudgement::Result::Exception)
+        record.exceptionCode = j.exceptionCode;
     if (!j.detail.isEmpty())
         record.detail += (record.detail.isEmpty() ? QString() : QStringLiteral("; ")) + j.detail;
 }
@@ -407,7 +498,7 @@ Engine::Outcome Engine::listen(Call& call)
     record.firstByteAt = first.firstByteAt;
     if (settle(call, true) == Outcome::Stopped)
         return stopped(call);
-    return showReply(call, 0, false);
+    return showReply(call, m_link.ReadData(), 0, false);
 }
 
 } // namespace tarvo

@@ -16,6 +16,7 @@ class Clock;
 class Link;
 class Prompter;
 class ReplyHook;
+struct ReplyJudgement;
 
 // One exchange with one controller slot: the request of the chosen function, framed for the chosen
 // protocol, sent up to three times, the reply awaited, settled, read, shown and checked. Every setting
@@ -55,14 +56,21 @@ private:
     // The next request of the call and its threshold; nothing when the command lines are used up.
     bool buildRequest(Call& call, QString& requestText, int& threshold);
     Outcome exchange(Call& call, const QString& frame, int threshold);
+    // The wait for a Modbus TCP reply: until the frame of the request's transaction has come whole;
+    // frames of other transactions are dropped (and noted).
+    bool mbapReplyPresent(Call& call, AttemptRecord& record, uint16_t transaction);
+    // The wait ran out: what came, too few to end it, is kept for the report and judged; the serial
+    // buffer is left as it is for the next attempt.
+    void keepShortReply(Call& call, AttemptRecord& record, qsizetype carried);
     Outcome listen(Call& call);
     // Waits until the receive count stops growing (and, for Bioscrypt with both flags, for the
     // second message). listening: the listen-only function, which counts TCP arrivals too.
     Outcome settle(Call& call, bool listening);
-    Outcome showReply(Call& call, double t0, bool paced);
+    Outcome showReply(Call& call, const QByteArray& bytes, double t0, bool paced);
     // What the report makes of the attempt's reply: every check its framing carries, stricter than
     // the console's own indicator.
     void judge(const Call& call, AttemptRecord& record) const;
+    ReplyJudgement judgement(const Call& call, const AttemptRecord& record) const;
     // Starts the record of the call's next attempt (or listen).
     AttemptRecord& newRecord(Call& call);
     void finish(AttemptRecord& record);
@@ -79,6 +87,7 @@ private:
     ReplyHook* m_hook = nullptr;
     ExchangeDisplay* m_display = nullptr;
     QList<ExchangeObserver*> m_observers;
+    uint16_t m_transaction = 0; // the last Modbus TCP transaction id sent
 };
 
 } // namespace tarvo

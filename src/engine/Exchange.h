@@ -11,7 +11,7 @@ namespace tarvo {
 struct AttemptRecord {
     enum class Verdict {
         Reply,     // a reply was read (checkFailed tells whether its check value matched)
-        NoReply,   // the wait ran out
+        NoReply,   // the wait ran out (reply: what came too few to end it, if anything did)
         ReplyLess, // Bioscrypt without acknowledgement: nothing is awaited
         Stopped,   // Stop ended the attempt
         Error,     // the request could not be built or sent; detail says why
@@ -29,6 +29,9 @@ struct AttemptRecord {
     // The reply failed a check its framing carries (too short for its check value, a check value or a
     // count that does not match); the console's own indicator is stricter about none of this.
     bool checkFailed = false;
+    // The reply, or the bytes that came too few to end the wait, is a whole Modbus exception reply:
+    // the code the device refused the request with; -1 when it is none.
+    int exceptionCode = -1;
     QString detail; // the error text, and what the link noted during the attempt
 };
 

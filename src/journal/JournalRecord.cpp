@@ -8,7 +8,7 @@ namespace tarvo {
 namespace {
 
 constexpr const char* kVerdictNames[] = {"ok",      "bad-check", "no-answer", "no-reply-expected",
-                                         "stopped", "error",     "unknown"};
+                                         "stopped", "error",     "unknown",   "exception"};
 
 } // namespace
 
@@ -68,14 +68,16 @@ JournalRecord journalRecord(const AttemptRecord& a, double clockNow, const QDate
     const bool listening = a.function == fn::Waiting;
     if (!listening && a.firstByteAt >= 0)
         r.firstByteMs = (a.firstByteAt - a.sentAt) * 1000;
-    if (!listening && !a.reply.isEmpty())
+    // Bytes that came too few to end the wait were never read as a reply.
+    if (!listening && a.verdict == AttemptRecord::Verdict::Reply && !a.reply.isEmpty())
         r.replyMs = (a.repliedAt - a.sentAt) * 1000;
+    const bool exception = a.exceptionCode >= 0;
     switch (a.verdict) {
     case AttemptRecord::Verdict::Reply:
-        r.verdict = a.checkFailed ? V::BadCheck : V::Ok;
+        r.verdict = a.checkFailed ? V::BadCheck : exception ? V::Exception : V::Ok;
         break;
     case AttemptRecord::Verdict::NoReply:
-        r.verdict = V::NoAnswer;
+        r.verdict = exception ? V::Exception : V::NoAnswer;
         break;
     case AttemptRecord::Verdict::ReplyLess:
         r.verdict = V::NoReplyExpected;
@@ -152,12 +154,14 @@ int verdictSeverity(JournalRecord::Verdict v)
     case V::NoAnswer:
     case V::Unknown:
         return 2;
-    case V::BadCheck:
+    case V::Exception:
         return 3;
-    case V::Error:
+    case V::BadCheck:
         return 4;
-    case V::Stopped:
+    case V::Error:
         return 5;
+    case V::Stopped:
+        return 6;
     }
     return 0;
 }
@@ -169,7 +173,8 @@ JournalRecord::Verdict worseVerdict(JournalRecord::Verdict a, JournalRecord::Ver
 
 bool answered(JournalRecord::Verdict v)
 {
-    return v == JournalRecord::Verdict::Ok || v == JournalRecord::Verdict::BadCheck;
+    return v == JournalRecord::Verdict::Ok || v == JournalRecord::Verdict::BadCheck ||
+           v == JournalRecord::Verdict::Exception;
 }
 
 JournalRecord::Verdict betterVerdict(JournalRecord::Verdict a, JournalRecord::Verdict b)

@@ -22,6 +22,7 @@ struct JournalRecord {
         Stopped,         // Stop ended the attempt
         Error,           // the request could not be built or sent (detail says why)
         Unknown,         // heard on the bus, not recognised as a frame of the protocol
+        Exception,       // a Modbus exception reply: the device refused the request (detail names why)
     };
 
     QDateTime time;           // when the request had left (a listen: when the first byte came), local time
@@ -40,8 +41,9 @@ struct JournalRecord {
 };
 
 // How bad a verdict is: the one order every summary of several goes by. Higher is worse: ok, then
-// no-reply-expected, then no-answer and unknown, then bad-check, then error; stopped above all, since an
-// unfinished call is never reported as anything else.
+// no-reply-expected, then no-answer and unknown, then exception (an answer, but a refusal), then
+// bad-check, then error; stopped above all, since an unfinished call is never reported as anything
+// else.
 int verdictSeverity(JournalRecord::Verdict verdict);
 // The worse of two (a call's several requests).
 JournalRecord::Verdict worseVerdict(JournalRecord::Verdict a, JournalRecord::Verdict b);
@@ -51,10 +53,10 @@ bool answered(JournalRecord::Verdict verdict);
 // less bad first; else the less bad.
 JournalRecord::Verdict betterVerdict(JournalRecord::Verdict a, JournalRecord::Verdict b);
 
-// "ok", "bad-check", "no-answer", "no-reply-expected", "stopped", "error", "unknown".
+// "ok", "bad-check", "no-answer", "no-reply-expected", "stopped", "error", "unknown", "exception".
 QString verdictName(JournalRecord::Verdict verdict);
 QByteArrayView verdictNameLatin1(JournalRecord::Verdict verdict); // the same, as the file's bytes
-// All seven names, in the enumeration's order.
+// All eight names, in the enumeration's order.
 QStringList verdictNames();
 
 // Bytes as the journal writes them: two upper-case digits each, a space between bytes.

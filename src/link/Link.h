@@ -48,6 +48,9 @@ public:
     // again, an echo that did not match, the transmitter mode in use), one line each; cleared by the
     // call.
     virtual QStringList takeNotes() { return {}; }
+    // What waits to be read, left there: what a report keeps of a reply that fell short of what the
+    // exchange waited for, without changing what the next attempt finds.
+    virtual QByteArray peekData() { return {}; }
 };
 
 } // namespace tarvo

@@ -59,10 +59,19 @@ struct Rs485Options {
 };
 
 // What a link needs to connect, taken from the console when a cycle connects.
+// The network link beside the serial port: a TCP connection, or UDP datagrams (one a request, one a
+// reply).
+enum class Transport { Tcp, Udp };
+// What the network link carries: the protocol's own frames as on a serial line (Raw), or Modbus
+// requests and replies in Modbus TCP frames (Mbap).
+enum class NetFraming { Raw, Mbap };
+
 struct LinkSettings {
     QString comPort; // serial: "COM<n>" (only the fourth character counts) or a device path
     QString host;    // TCP host, as typed
     QString tcpPort; // TCP port, decimal text as typed
+    Transport transport = Transport::Tcp;
+    NetFraming framing = NetFraming::Raw;
     // The TCP connect wait's time-out in milliseconds. Asked afresh on every pass of the wait, so that
     // an edit made while it waits takes effect at once; the console's raises when its field holds no
     // number. None: the wait ends at its first pass.

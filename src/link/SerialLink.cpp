@@ -419,6 +419,17 @@ int16_t SerialLink::ReceivedBufferCount()
     return count;
 }
 
+QByteArray SerialLink::peekData()
+{
+    // Only a report asks: a failure here is not the exchange's and writes no trace line.
+    try {
+        requireOpen();
+        drain();
+    } catch (const TarvoError&) {
+    }
+    return m_received;
+}
+
 QStringList SerialLink::takeNotes()
 {
     QStringList notes;

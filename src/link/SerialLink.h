@@ -53,6 +53,7 @@ public:
     // Start, data, parity and stop bits at the port's speed.
     double characterSeconds() const override;
     QStringList takeNotes() override;
+    QByteArray peekData() override;
 
     // Why the last Connect could not open the port, in plain words (which group grants access, which
     // program holds it); Kind::None when it opened.

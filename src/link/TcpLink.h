@@ -28,6 +28,10 @@ public:
     int16_t ReceivedBufferCount() override { return 0; }
     int32_t ArrivalCount() override { return m_arrivalCount; }
     void ClearArrivalCount() override { m_arrivalCount = 0; }
+    QByteArray peekData() override
+    {
+        return m_socket.isOpen() ? m_socket.peek(m_socket.bytesAvailable()) : QByteArray();
+    }
     // What the reconnects went through, and why the last Connect found no connection.
     QStringList takeNotes() override;
 

@@ -104,6 +104,7 @@ public:
     int16_t ReceivedBufferCount() override { return serial() ? static_cast<int16_t>(rx.size()) : 0; }
     int32_t ArrivalCount() override { return serial() ? 0 : arrivalCount; }
     void ClearArrivalCount() override { arrivalCount = 0; }
+    QByteArray peekData() override { return serial() ? rx : QByteArray(); }
 
     std::function<void(const QByteArray&)> onWrite;
     QByteArray rx;
