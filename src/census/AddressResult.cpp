@@ -45,6 +45,14 @@ void ResultCollector::attemptFinished(const AttemptRecord& attempt)
         r.requests = open.result.requests + 1;
     } else {
         r.requests = open.result.requests;
+        // A device that refused the request and then fell silent did answer: its refusal is what
+        // the request got.
+        if (r.verdict == Verdict::NoAnswer && open.result.verdict == Verdict::Exception) {
+            r.verdict = Verdict::Exception;
+            r.received = open.result.received;
+            r.firstByteMs = open.result.firstByteMs;
+            r.detail = open.result.detail;
+        }
     }
     open.result = r;
 }

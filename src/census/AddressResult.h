@@ -32,7 +32,8 @@ struct AddressResult {
     double firstByteMs = NAN;
     double replyMs = NAN;
     // Of a call that made several requests (Read Buffer's two, one per command line), the worst:
-    // error, then bad-check, then no-answer.
+    // error, then bad-check, then exception, then no-answer. A request refused with an exception
+    // stays refused when a later attempt of it got no answer.
     Verdict verdict = Verdict::NoAnswer;
     QString detail;
     int requests = 0; // requests the call made

@@ -21,6 +21,7 @@ const char* const kExitStatuses =
     "  1    at least one address did not answer (and no reply failed its check)\n"
     "  2    at least one reply failed its check value\n"
     "  3    the link could not be opened, or was lost and not regained\n"
+    "  4    at least one controller answered with a Modbus exception (and no reply failed its check)\n"
     "  64   bad usage (unknown option, bad address, a request the protocol refuses or warns about): nothing was "
     "sent\n"
     "  130  interrupted by SIGINT or SIGTERM: what was done so far is printed, the journal closed\n";
@@ -111,19 +112,6 @@ const QList<FunctionWord>& functionWords()
     return words;
 }
 
-std::optional<Protocol> protocolOfWord(const QString& word)
-{
-    static const QHash<QString, Protocol> names = {
-        {QStringLiteral("modbus"), Protocol::Modbus},        {QStringLiteral("p4"), Protocol::Protocol4},
-        {QStringLiteral("p4plus"), Protocol::Protocol4Plus}, {QStringLiteral("customer"), Protocol::Customer},
-        {QStringLiteral("bioscrypt"), Protocol::Bioscrypt},  {QStringLiteral("none"), Protocol::None},
-    };
-    const auto it = names.find(word.trimmed().toLower());
-    if (it == names.end())
-        return std::nullopt;
-    return *it;
-}
-
 // Digits only, from low to high.
 std::optional<int> wholeNumber(const QString& text, int low, int high)
 {
@@ -186,6 +174,21 @@ using Problem = std::optional<QString>;
 // Takes the option's value into the options. It runs for every option the subcommand takes, given or
 // not, so that a default or a requirement lives with its option.
 using Reader = Problem (*)(const Arg& arg, Options& options);
+
+// "HOST:PORT" (an IPv6 host in brackets) as the host and the port's text; nothing when either is
+// missing or the port is no port number.
+std::optional<std::pair<QString, QString>> splitHostPort(const QString& text)
+{
+    const QString t = text.trimmed();
+    const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
+    QString host = colon < 0 ? QString() : t.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    const QString port = colon < 0 ? QString() : t.mid(colon + 1);
+    if (host.isEmpty() || !wholeNumber(port, 1, 65535))
+        return std::nullopt;
+    return std::pair{host, port};
+}
 
 // The help of an option where one subcommand needs other words for it.
 struct HelpVariant {
@@ -268,8 +271,9 @@ constexpr OptionRow kOptions[] = {
      [](const Arg& a, Options& o) -> Problem {
          if (!a.isSet())
              return {};
-         if (a.isSet(Opt::Tcp))
-             return QStringLiteral("--serial and --tcp: one link at a time");
+         if (a.isSet(Opt::Tcp) || a.isSet(Opt::Udp))
+             return QStringLiteral("--serial and --%1: one link at a time")
+                 .arg(a.isSet(Opt::Tcp) ? QStringLiteral("tcp") : QStringLiteral("udp"));
          if (a.value().trimmed().isEmpty())
              return QStringLiteral("--serial: a port name is missing");
          o.serial = a.value().trimmed();
@@ -358,16 +362,42 @@ constexpr OptionRow kOptions[] = {
      [](const Arg& a, Options& o) -> Problem {
          if (!a.isSet())
              return {};
-         const QString t = a.value().trimmed();
-         const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
-         QString host = colon < 0 ? QString() : t.left(colon);
-         if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-             host = host.mid(1, host.size() - 2);
-         const QString port = colon < 0 ? QString() : t.mid(colon + 1);
-         if (host.isEmpty() || !wholeNumber(port, 1, 65535))
-             return QStringLiteral("--tcp \"%1\": expected HOST:PORT, e.g. 192.168.1.20:1001").arg(t);
-         o.tcpHost = host;
-         o.tcpPort = port;
+         const auto hostPort = splitHostPort(a.value());
+         if (!hostPort)
+             return QStringLiteral("--tcp \"%1\": expected HOST:PORT, e.g. 192.168.1.20:1001").arg(a.value().trimmed());
+         o.tcpHost = hostPort->first;
+         o.tcpPort = hostPort->second;
+         return {};
+     }},
+    {Opt::Udp,
+     nullptr,
+     "udp",
+     "host:port",
+     "UDP link to HOST:PORT: one datagram per request, one per reply.",
+     {},
+     [](const Arg& a, Options& o) -> Problem {
+         if (!a.isSet())
+             return {};
+         if (a.isSet(Opt::Tcp))
+             return QStringLiteral("--tcp and --udp: one link at a time");
+         const auto hostPort = splitHostPort(a.value());
+         if (!hostPort)
+             return QStringLiteral("--udp \"%1\": expected HOST:PORT, e.g. 192.168.1.20:502").arg(a.value().trimmed());
+         o.tcpHost = hostPort->first;
+         o.tcpPort = hostPort->second;
+         o.udp = true;
+         return {};
+     }},
+    {Opt::Mbap,
+     nullptr,
+     "mbap",
+     nullptr,
+     "Modbus TCP framing on --tcp or --udp: the MBAP header (unit id = address + 1) instead of the RTU address "
+     "and CRC. Modbus only.",
+     {{Subcommand::Frame, "Build Modbus TCP frames (the MBAP header, transaction id 1) instead of RTU frames."},
+      {Subcommand::Check, "The frame is a Modbus TCP frame: its MBAP header is checked instead of a CRC."}},
+     [](const Arg& a, Options& o) -> Problem {
+         o.mbap = a.isSet();
          return {};
      }},
     {Opt::Protocol,
@@ -833,7 +863,10 @@ Parsed usageError(const QString& text)
 QList<Opt> optionsOf(Subcommand command)
 {
     using O = Opt;
-    const QList<Opt> link = {O::Serial, O::Speed, O::Line, O::Flow, O::Rs485, O::DropEcho, O::LowLatency, O::Tcp};
+    const QList<Opt> link = {O::Serial,   O::Speed,      O::Line, O::Flow, O::Rs485,
+                             O::DropEcho, O::LowLatency, O::Tcp,  O::Udp,  O::Mbap};
+    // The monitor listens to a byte stream: no datagrams, no Modbus TCP.
+    const QList<Opt> streamLink = {O::Serial, O::Speed, O::Line, O::Flow, O::Rs485, O::DropEcho, O::LowLatency, O::Tcp};
     const QList<Opt> request = {O::Protocol, O::Code, O::Encrypt, O::Ack, O::Resp, O::Address};
     const QList<Opt> call = {O::Function, O::Query, O::Command};
     const QList<Opt> timing = {O::Timeout, O::Settle, O::ScanDelay, O::Tries, O::Config, O::Journal};
@@ -853,12 +886,35 @@ QList<Opt> optionsOf(Subcommand command)
     case Subcommand::Frame:
         return QList<Opt>{O::Help, O::Format} + link + request + QList<Opt>{O::Explain} + call + QList<Opt>{O::Config};
     case Subcommand::Check:
-        return {O::Help, O::Format, O::Protocol, O::Encrypt, O::Explain};
+        return {O::Help, O::Format, O::Protocol, O::Encrypt, O::Mbap, O::Explain};
     case Subcommand::Monitor:
-        return common + link +
+        return common + streamLink +
                QList<Opt>{O::Protocol, O::Encrypt, O::Gap, O::Count, O::Duration, O::Config, O::Journal};
     }
     return {};
+}
+
+const QHash<QString, Protocol>& protocolWords()
+{
+    static const QHash<QString, Protocol> words = {
+        {QStringLiteral("modbus"), Protocol::Modbus},        {QStringLiteral("p4"), Protocol::Protocol4},
+        {QStringLiteral("p4plus"), Protocol::Protocol4Plus}, {QStringLiteral("customer"), Protocol::Customer},
+        {QStringLiteral("bioscrypt"), Protocol::Bioscrypt},  {QStringLiteral("none"), Protocol::None},
+    };
+    return words;
+}
+
+std::optional<Protocol> protocolOfWord(const QString& word)
+{
+    const auto it = protocolWords().find(word.trimmed().toLower());
+    if (it == protocolWords().end())
+        return std::nullopt;
+    return *it;
+}
+
+QString protocolWord(Protocol protocol)
+{
+    return protocolWords().key(protocol);
 }
 
 std::optional<QString> functionOfWord(const QString& word)

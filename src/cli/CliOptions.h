@@ -20,6 +20,7 @@ constexpr int kOk = 0;            // every address answered and every checked re
 constexpr int kNoAnswer = 1;      // at least one address did not answer (and no reply failed its check)
 constexpr int kBadCheck = 2;      // at least one reply failed its check value
 constexpr int kLinkDown = 3;      // the link could not be opened, or was lost and not regained
+constexpr int kException = 4;     // at least one controller refused a request with a Modbus exception
 constexpr int kUsage = 64;        // bad usage: nothing was sent
 constexpr int kInterrupted = 130; // SIGINT or SIGTERM
 } // namespace status
@@ -39,6 +40,8 @@ enum class Opt {
     DropEcho,
     LowLatency,
     Tcp,
+    Udp,
+    Mbap,
     Protocol,
     Code,
     Encrypt,
@@ -86,6 +89,8 @@ struct Options {
     bool lowLatency = false;    // --low-latency
     std::optional<QString> tcpHost;
     std::optional<QString> tcpPort; // as typed: the link and the messages take it so
+    bool udp = false;               // --udp: the host and port above are a UDP peer
+    bool mbap = false;              // --mbap: Modbus requests in Modbus TCP frames
 
     // The protocol and its options.
     std::optional<Protocol> protocol;
@@ -146,6 +151,10 @@ Parsed parse(const QStringList& arguments);
 QString generalHelp();
 // The options a subcommand takes, in the order its --help lists them.
 QList<Opt> optionsOf(Subcommand command);
+
+// The protocol behind a --protocol word, and the word of a protocol.
+std::optional<Protocol> protocolOfWord(const QString& word);
+QString protocolWord(Protocol protocol);
 
 // The function name behind a --function word.
 std::optional<QString> functionOfWord(const QString& word);

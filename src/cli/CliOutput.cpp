@@ -173,6 +173,9 @@ void Tally::add(JournalRecord::Verdict verdict)
     case V::BadCheck:
         ++badCheck;
         break;
+    case V::Exception:
+        ++exceptions;
+        break;
     case V::NoReplyExpected:
         ++noReplyExpected;
         break;
@@ -189,6 +192,8 @@ int Tally::exitStatus() const
 {
     if (badCheck > 0)
         return status::kBadCheck;
+    if (exceptions > 0)
+        return status::kException;
     if (noAnswer > 0 || errors > 0)
         return status::kNoAnswer;
     return status::kOk;
@@ -201,6 +206,8 @@ QString Tally::line() const
         text += QStringLiteral(", %1 no answer").arg(noAnswer);
     if (badCheck > 0)
         text += QStringLiteral(", %1 bad check").arg(badCheck);
+    if (exceptions > 0)
+        text += QStringLiteral(", %1 exception%2").arg(exceptions).arg(exceptions == 1 ? "" : "s");
     if (errors > 0)
         text += QStringLiteral(", %1 error%2").arg(errors).arg(errors == 1 ? "" : "s");
     if (noReplyExpected > 0)

@@ -47,14 +47,15 @@ struct Tally {
     int total = 0;
     int ok = 0;
     int badCheck = 0;
+    int exceptions = 0; // Modbus exception replies: answered, but refused
     int noAnswer = 0;
     int noReplyExpected = 0;
     int errors = 0;
 
     void add(JournalRecord::Verdict verdict);
-    int answered() const { return ok + badCheck; }
-    // 2 when a reply failed its check; else 1 when an address did not answer (an error counts as not
-    // answering); else 0.
+    int answered() const { return ok + badCheck + exceptions; }
+    // 2 when a reply failed its check; else 4 when a controller refused with a Modbus exception; else
+    // 1 when an address did not answer (an error counts as not answering); else 0.
     int exitStatus() const;
     // "3 of 4 answered, 1 no answer"
     QString line() const;

@@ -123,7 +123,7 @@ std::optional<QString> makePlan(const Options& o, Plan& plan)
         if (auto problem = readConfig(o.config, plan))
             return problem;
     } else if (!o.serial && !o.tcpHost && o.command != Subcommand::Frame) {
-        return QStringLiteral("no link: give --serial PORT or --tcp HOST:PORT (or a --config)");
+        return QStringLiteral("no link: give --serial PORT, --tcp HOST:PORT or --udp HOST:PORT (or a --config)");
     }
 
     if (o.serial) {
@@ -138,7 +138,13 @@ std::optional<QString> makePlan(const Options& o, Plan& plan)
     if (o.tcpHost) {
         s.link.host = *o.tcpHost;
         s.link.tcpPort = *o.tcpPort;
+        s.link.transport = o.udp ? Transport::Udp : Transport::Tcp;
         s.serial = false;
+    }
+    if (o.mbap) {
+        if (s.serial && o.command != Subcommand::Frame)
+            return QStringLiteral("--mbap frames a network link: give --tcp or --udp");
+        s.link.framing = NetFraming::Mbap;
     }
     // The protocol before the speed: choosing Modbus sets 9600, as on the console, and --speed wins.
     if (o.protocol) {
@@ -194,6 +200,13 @@ std::optional<QString> makePlan(const Options& o, Plan& plan)
 
     if (o.command == Subcommand::Monitor)
         return std::nullopt; // it sends nothing: no address, no function
+    // Modbus TCP frames carry Modbus PDUs and nothing else (the framing may come from the --config's
+    // Tarvo.ini too).
+    if (s.link.framing == NetFraming::Mbap && (!s.serial || o.command == Subcommand::Frame) &&
+        s.protocol != Protocol::Modbus)
+        return QStringLiteral("Modbus TCP framing (--mbap) carries Modbus requests only, and the protocol is %1: "
+                              "give --protocol modbus, or leave --mbap out")
+            .arg(protocolWord(s.protocol));
 
     plan.function = o.function.value_or(s.function.value_or(fn::ReadInput));
     s.function = plan.function;

@@ -65,6 +65,14 @@ private slots:
                                    << "one link";
         QTest::newRow("tcp without port") << "send --tcp host"
                                           << "HOST:PORT";
+        QTest::newRow("tcp and udp") << "send --tcp h:1 --udp h:2"
+                                     << "--tcp and --udp: one link at a time";
+        QTest::newRow("serial and udp") << "send --serial COM1 --udp h:2"
+                                        << "--serial and --udp: one link at a time";
+        QTest::newRow("udp without port") << "send --udp h"
+                                          << "--udp \"h\": expected HOST:PORT";
+        QTest::newRow("monitor takes no datagrams") << "monitor --udp h:1"
+                                                    << "udp";
         QTest::newRow("bad address") << "send --tcp h:1 --address 5x"
                                      << "5x";
         QTest::newRow("33 addresses") << "poll --tcp h:1 --address 0..32"
@@ -210,13 +218,54 @@ private slots:
         QCOMPARE(s.function(), function);
     }
 
+    // The network link's transport and framing, as the exchange and the census get them.
+    void networkLinkOptions_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<bool>("udp");
+        QTest::addColumn<bool>("mbap");
+        QTest::newRow("raw TCP") << "send --tcp 10.0.0.7:1001 --address 1"
+                                 << "10.0.0.7"
+                                 << "1001" << false << false;
+        QTest::newRow("Modbus TCP") << "send --tcp gw:502 --mbap --protocol modbus --address 1"
+                                    << "gw"
+                                    << "502" << false << true;
+        QTest::newRow("Modbus UDP, IPv6") << "scan --udp [::1]:502 --mbap --protocol modbus --range 1..3"
+                                          << "::1"
+                                          << "502" << true << true;
+        QTest::newRow("raw UDP") << "poll --udp h:9 --address 2 --count 1"
+                                 << "h"
+                                 << "9" << true << false;
+    }
+    void networkLinkOptions()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, host);
+        QFETCH(QString, port);
+        QFETCH(bool, udp);
+        QFETCH(bool, mbap);
+        const Parsed p = parseLine(line);
+        QCOMPARE(p.action, Parsed::Action::Run);
+        Plan plan;
+        const auto problem = makePlan(p.options, plan);
+        QVERIFY2(!problem, qPrintable(problem.value_or(QString())));
+        const LinkSettings link = plan.settings.linkSettings();
+        QVERIFY(!plan.settings.serialLink());
+        QCOMPARE(link.host, host);
+        QCOMPARE(link.tcpPort, port);
+        QCOMPARE(link.transport == Transport::Udp, udp);
+        QCOMPARE(link.framing == NetFraming::Mbap, mbap);
+    }
+
     // What a well-formed command line still cannot send, refused before any link is opened.
     void refusedBeforeSending_data()
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("says");
         QTest::newRow("no link") << "send --address 1"
-                                 << "no link: give --serial PORT or --tcp HOST:PORT (or a --config)";
+                                 << "no link: give --serial PORT, --tcp HOST:PORT or --udp HOST:PORT (or a --config)";
         QTest::newRow("no address") << "poll --tcp h:1"
                                     << "no address: give --address A (or a --config with selected slots)";
         QTest::newRow("no such port") << "send --serial tarvo-no-such-port --address 1"
@@ -231,6 +280,13 @@ private slots:
                                          << "Command holds \"G\", which is not a hexadecimal digit";
         QTest::newRow("a frame of listening") << "frame --function listen"
                                               << "--function listen sends nothing: there is no frame to show";
+        QTest::newRow("mbap under p4") << "send --tcp h:1 --mbap --protocol p4 --address 1"
+                                       << "Modbus TCP framing (--mbap) carries Modbus requests only, and the "
+                                          "protocol is p4";
+        QTest::newRow("mbap frame under none") << "frame --mbap --protocol none --address 1"
+                                               << "Modbus TCP framing (--mbap) carries Modbus requests only";
+        QTest::newRow("mbap on a serial link") << "send --serial COM1 --mbap --protocol modbus --address 1"
+                                               << "--mbap frames a network link: give --tcp or --udp";
         QTest::newRow("memory panel") << "read-memory --tcp h:1 --address 1 --output x.mem --records 0"
                                       << "Number of records can not be 0";
     }
@@ -446,6 +502,10 @@ private slots:
         QTest::newRow("bad check wins") << QList<V>{V::NoAnswer, V::BadCheck}
                                         << "1 of 2 answered, 1 no answer, 1 bad check" << 2;
         QTest::newRow("an error is no answer") << QList<V>{V::Ok, V::Error} << "1 of 2 answered, 1 error" << 1;
+        QTest::newRow("an exception is an answer, and outranks silence")
+            << QList<V>{V::Exception, V::NoAnswer, V::Ok} << "2 of 3 answered, 1 no answer, 1 exception" << 4;
+        QTest::newRow("bad check outranks an exception")
+            << QList<V>{V::Exception, V::Exception, V::BadCheck} << "3 of 3 answered, 1 bad check, 2 exceptions" << 2;
         QTest::newRow("nothing awaited") << QList<V>{V::NoReplyExpected}
                                          << "0 of 1 answered, 1 sent without a reply expected" << 0;
     }
