@@ -2,6 +2,8 @@
 
 #include "Conversions.h"
 #include "Crc.h"
+#include "Errors.h"
+#include "Mbap.h"
 #include "Requests.h"
 
 #include <QRegularExpression>
@@ -347,6 +349,115 @@ int frameLength(Protocol p, const QByteArray& b, bool encrypt, const QString& pa
     return n;
 }
 
+// Modbus TCP. The header takes the place of the RTU frame's address and CRC; the PDU between them is
+// the same, so it is named by the RTU code over the equivalent RTU frame (unit id, PDU, CRC) and its
+// fields moved into place: an RTU offset k is MBAP offset k + 6.
+const QString kMbapCheck = QStringLiteral("MBAP length");
+
+QByteArray bigEndian(int value)
+{
+    QByteArray out;
+    out.append(static_cast<char>(value >> 8 & 0xFF));
+    out.append(static_cast<char>(value & 0xFF));
+    return out;
+}
+
+// The header's four fields, named for a frame of `frameLength` bytes (its own, trailing bytes aside).
+void mbapHeaderFields(Builder& out, const QByteArray& b, int frameLength, bool reply)
+{
+    const int transaction = wordAt(b, 0);
+    out.add(2, QStringLiteral("transaction id"),
+            reply ? QStringLiteral("%1: the request's it answers").arg(transaction)
+                  : QStringLiteral("%1: its reply carries the same").arg(transaction));
+    const int protocolId = wordAt(b, 2);
+    out.add(2, QStringLiteral("protocol id"),
+            protocolId == 0 ? QStringLiteral("0: Modbus") : QStringLiteral("%1, not 0: not Modbus").arg(protocolId));
+    const int length = wordAt(b, 4);
+    const int follow = frameLength - 6;
+    QString lengthMeaning;
+    if (length == 0 || length > mbap::kMaxLength)
+        lengthMeaning = QStringLiteral("%1: a header gives 1 to %2").arg(length).arg(mbap::kMaxLength);
+    else if (length == follow)
+        lengthMeaning = QStringLiteral("%1 bytes follow: the unit id and the PDU").arg(length);
+    else
+        lengthMeaning = QStringLiteral("%1, but %2 bytes follow").arg(length).arg(follow);
+    out.add(2, QStringLiteral("length"), lengthMeaning);
+    const int unit = byteAt(b, 6);
+    // The unit id is the address byte of the RTU frame: console address + 1.
+    out.add(1, QStringLiteral("unit id"),
+            unit == 0 ? QStringLiteral("0: broadcast, no console address")
+                      : QStringLiteral("%1: console address %2").arg(unit).arg(unit - 1));
+}
+
+// The Modbus TCP frame of an RTU frame already taken apart (rtu.fields name its bytes): the header,
+// then the RTU fields that lie between its address and its CRC, moved into place.
+FrameExplanation mbapOf(const FrameExplanation& rtu, const QByteArray& mbapBytes, int frameLength)
+{
+    FrameExplanation e;
+    e.bytes = mbapBytes;
+    e.reply = rtu.reply;
+    Builder out(e);
+    mbapHeaderFields(out, mbapBytes, frameLength, rtu.reply);
+    const int rtuEnd = static_cast<int>(rtu.bytes.size()) - 2;
+    for (const FrameField& f : rtu.fields) {
+        if (f.offset >= 1 && f.offset + f.length <= rtuEnd)
+            e.fields.append({f.offset + 6, f.length, f.name, f.meaning});
+    }
+    e.checkName = kMbapCheck;
+    e.received = mbapBytes.mid(4, 2);
+    e.computed = bigEndian(std::min(frameLength - 6, 0xFFFF));
+    e.verdict = e.received == e.computed ? CheckVerdict::Ok : CheckVerdict::Bad;
+    return e;
+}
+
+// The RTU frame that carries the same unit id and PDU as a Modbus TCP frame: a good CRC appended.
+QByteArray rtuOf(const QByteArray& mbapFrame)
+{
+    return appendCheck(CheckKind::Crc16Modbus, mbapFrame.mid(6));
+}
+
+FrameExplanation explainMbapFrame(const QByteArray& bytes)
+{
+    const int n = static_cast<int>(bytes.size());
+    FrameExplanation e;
+    e.bytes = bytes;
+    e.verdict = CheckVerdict::NotAFrame;
+    if (n <= mbap::kHeaderSize) {
+        e.problem = QStringLiteral("a Modbus TCP frame has at least 8 bytes: a header of 7 (transaction id, protocol "
+                                   "id, length, unit id) and a function");
+        if (n > 0)
+            e.fields = {{0, n, QStringLiteral("bytes"), QString()}};
+        return e;
+    }
+    const int whole = mbap::frameLength(bytes);
+    if (whole < 0) {
+        // The header's fields still show which of them is wrong.
+        e.problem = mbap::protocolId(bytes) != 0
+                        ? QStringLiteral("protocol id %1 is not 0: no Modbus TCP header").arg(mbap::protocolId(bytes))
+                        : QStringLiteral("length %1: a Modbus TCP header gives 1 to %2")
+                              .arg(mbap::length(bytes))
+                              .arg(mbap::kMaxLength);
+        Builder out(e);
+        mbapHeaderFields(out, bytes, n, false);
+        out.add(out.left(), QStringLiteral("data"), QString());
+        return e;
+    }
+    // A length beyond the bytes leaves the frame short: its bytes are read as they are, and the length
+    // is the check that fails. Bytes beyond the length belong to no frame of theirs.
+    const int length = whole > 0 ? whole : n;
+    FrameExplanation rtu;
+    rtu.bytes = rtuOf(bytes.left(length));
+    modbusFields(rtu);
+    e = mbapOf(rtu, bytes.left(length), length);
+    e.bytes = bytes;
+    if (length < n) {
+        e.trailing = n - length;
+        e.fields.append({length, e.trailing, QStringLiteral("trailing bytes"),
+                         QStringLiteral("after the frame; its length does not count them")});
+    }
+    return e;
+}
+
 } // namespace
 
 QString modbusFunctionName(int f)
@@ -435,8 +546,11 @@ QString modbusExceptionName(int code)
     }
 }
 
-FrameExplanation explainFrame(Protocol p, const QByteArray& bytes, bool encrypt, const QString& password)
+FrameExplanation explainFrame(Protocol p, const QByteArray& bytes, bool encrypt, const QString& password,
+                              bool mbapFramed)
 {
+    if (mbapFramed && p == Protocol::Modbus)
+        return explainMbapFrame(bytes);
     FrameExplanation e;
     e.bytes = bytes;
     const int n = static_cast<int>(bytes.size());
@@ -507,8 +621,11 @@ FrameExplanation explainFrame(Protocol p, const QByteArray& bytes, bool encrypt,
 }
 
 QList<FrameExplanation> explainRequests(const RequestSettings& s, const QString& function, const QString& query,
-                                        const QString& command)
+                                        const QString& command, std::optional<uint16_t> mbapTransaction)
 {
+    if (mbapTransaction && s.protocol != Protocol::Modbus)
+        throw RequestRefused(QStringLiteral("Modbus TCP framing carries Modbus requests only: choose the Modbus "
+                                            "protocol, or the Raw framing for this one"));
     QList<FrameExplanation> out;
     auto framed = [&](const QString& text, const std::function<void(Builder&, const QByteArray&)>& inner) {
         // The console's frame is one frame from its first byte to its last, whatever a check value
@@ -538,6 +655,11 @@ QList<FrameExplanation> explainRequests(const RequestSettings& s, const QString&
         case Protocol::None:
             inner(b, e.bytes);
             break;
+        }
+        if (mbapTransaction) {
+            const QByteArray wire = mbap::fromRtu(e.bytes, (*mbapTransaction)++);
+            out.append(mbapOf(e, wire, static_cast<int>(wire.size())));
+            return;
         }
         out.append(e);
     };

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <cstdint>
+#include <optional>
 
 namespace tarvo {
 
@@ -46,8 +48,13 @@ struct FrameExplanation {
 // "SendCommand"); for SendCommand, `command` is the command text (several lines give several frames;
 // comment and empty lines none). A request the console would refuse raises as it does there
 // (RequestRefused, or a conversion error for an address that is no number).
+//
+// mbapTransaction: the requests go out in Modbus TCP frames (the MBAP header in place of the address and
+// the CRC), the first with this transaction id and each next one with the next, as the exchange numbers
+// them when every request is answered at its first try. Only Modbus is framed so: under another
+// protocol this raises RequestRefused.
 QList<FrameExplanation> explainRequests(const RequestSettings& settings, const QString& function, const QString& query,
-                                        const QString& command);
+                                        const QString& command, std::optional<uint16_t> mbapTransaction = std::nullopt);
 
 // Any frame of the protocol, request or reply, taken apart and checked. A frame of Protocol 4, 4+ or
 // Customer Protocol is read as a reply when its count byte fits its length, otherwise as a request;
@@ -59,8 +66,14 @@ QList<FrameExplanation> explainRequests(const RequestSettings& settings, const Q
 // (completeFrameLength), or failing that at the end of the bytes when its check value holds over them
 // all, or failing that where its layout ends it (a Modbus function's length, a Protocol 4 count and
 // end byte); the bytes after it are one last field, "trailing bytes" (FrameExplanation::trailing).
+//
+// mbapFramed: a Modbus frame in a Modbus TCP frame, told so by the caller (it is never guessed here):
+// the header's fields (transaction id, protocol id, length, unit id), then the PDU's as above. The
+// header is its check ("MBAP length": the length carried, and the one its bytes give): a protocol id
+// other than 0, or a length no header gives, is not a frame; a length beyond the bytes is bad; bytes
+// beyond the length are trailing bytes. Only Modbus is framed so; other protocols ignore it.
 FrameExplanation explainFrame(Protocol protocol, const QByteArray& bytes, bool encrypt = false,
-                              const QString& password = {});
+                              const QString& password = {}, bool mbapFramed = false);
 
 // Modbus function names by code, the exception bit aside: "read input registers" for 04, "function
 // 2B" for one without a name here.

@@ -72,4 +72,9 @@ QByteArrayView pdu(QByteArrayView frame)
     return frame.size() > kHeaderSize ? frame.sliced(kHeaderSize) : QByteArrayView();
 }
 
+bool looksLikeFrame(QByteArrayView bytes)
+{
+    return bytes.size() > kHeaderSize && frameLength(bytes) == bytes.size();
+}
+
 } // namespace tarvo::mbap

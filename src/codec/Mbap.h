@@ -31,4 +31,9 @@ uint8_t unit(QByteArrayView frame);
 // The PDU of a whole frame: what follows the header.
 QByteArrayView pdu(QByteArrayView frame);
 
+// For a tool that was not told how bytes are framed: whether they are exactly one Modbus TCP frame
+// with at least a function. An RTU frame passes only by chance: its third and fourth bytes would have
+// to be 0 and its fifth and sixth the count of the bytes after them.
+bool looksLikeFrame(QByteArrayView bytes);
+
 } // namespace tarvo::mbap

@@ -4,6 +4,7 @@
 #include "Conversions.h"
 #include "Errors.h"
 #include "Explain.h"
+#include "Mbap.h"
 #include "RequestSettingsFor.h"
 #include "Requests.h"
 #include "SimCore.h"
@@ -358,6 +359,139 @@ private slots:
         if (flags & 2)
             expected << "a response";
         QCOMPARE(kinds, expected);
+    }
+
+    // Modbus TCP frames, told to be such: the header's fields, the PDU's as in an RTU frame, and the
+    // header's length as the check.
+    void modbusTcpFrames_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<CheckVerdict>("verdict");
+        QTest::addColumn<QByteArray>("computed"); // the length the bytes give
+        QTest::addColumn<QString>("field");       // a field whose meaning the row shows
+        QTest::addColumn<QString>("meaning");
+        const QString header = QStringLiteral("transaction id:2 protocol id:2 length:2 unit id:1 ");
+        QTest::newRow("request") << hex("002A00000006060400FF0002") << header + "function:1 start:2 count:2"
+                                 << CheckVerdict::Ok << hex("0006") << "unit id"
+                                 << "6: console address 5";
+        QTest::newRow("request's transaction id")
+            << hex("002A00000006060400FF0002") << header + "function:1 start:2 count:2" << CheckVerdict::Ok
+            << hex("0006") << "transaction id"
+            << "42: its reply carries the same";
+        QTest::newRow("registers") << hex("00070000000706040400050001")
+                                   << header + "function:1 byte count:1 register 1:2 register 2:2" << CheckVerdict::Ok
+                                   << hex("0007") << "transaction id"
+                                   << "7: the request's it answers";
+        QTest::newRow("exception 02") << hex("000100000003068402") << header + "function:1 exception:1"
+                                      << CheckVerdict::Ok << hex("0003") << "exception"
+                                      << "02: Illegal Data Address";
+        QTest::newRow("exception's function") << hex("000100000003068402") << header + "function:1 exception:1"
+                                              << CheckVerdict::Ok << hex("0003") << "function"
+                                              << "read input registers, refused";
+        QTest::newRow("unit 0") << hex("000100000006000600010003") << header + "function:1 address:2 value:2"
+                                << CheckVerdict::Ok << hex("0006") << "unit id"
+                                << "0: broadcast, no console address";
+        QTest::newRow("length beyond the bytes") << hex("000100000008068402") << header + "function:1 exception:1"
+                                                 << CheckVerdict::Bad << hex("0003") << "length"
+                                                 << "8, but 3 bytes follow";
+        QTest::newRow("two bytes after the frame")
+            << hex("000100000003068402 0001") << header + "function:1 exception:1 trailing bytes:2" << CheckVerdict::Ok
+            << hex("0003") << "length"
+            << "3 bytes follow: the unit id and the PDU";
+        QTest::newRow("protocol id 1") << hex("000100010003068402") << header + "data:2" << CheckVerdict::NotAFrame
+                                       << QByteArray() << "protocol id"
+                                       << "1, not 0: not Modbus";
+        QTest::newRow("length 0") << hex("000100000000068402") << header + "data:2" << CheckVerdict::NotAFrame
+                                  << QByteArray() << "length"
+                                  << "0: a header gives 1 to 254";
+        QTest::newRow("a header and no function")
+            << hex("00010000000106") << QStringLiteral("bytes:7") << CheckVerdict::NotAFrame << QByteArray() << "bytes"
+            << "";
+    }
+    void modbusTcpFrames()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, fields);
+        QFETCH(CheckVerdict, verdict);
+        QFETCH(QByteArray, computed);
+        QFETCH(QString, field);
+        QFETCH(QString, meaning);
+        const FrameExplanation e = explainFrame(Protocol::Modbus, bytes, false, {}, true);
+        QCOMPARE(layout(e), fields);
+        QCOMPARE(e.verdict, verdict);
+        QCOMPARE(fieldMeaning(e, field), meaning);
+        QCOMPARE(e.problem.isEmpty(), verdict != CheckVerdict::NotAFrame);
+        QCOMPARE(e.computed, computed);
+        if (verdict == CheckVerdict::NotAFrame)
+            return;
+        QCOMPARE(e.checkName, QStringLiteral("MBAP length"));
+        QCOMPARE(e.received, fieldBytes(e, "length"));
+        // The PDU reads as it does in an RTU frame.
+        const QByteArray frame = bytes.left(bytes.size() - e.trailing);
+        const FrameExplanation rtu = explainFrame(Protocol::Modbus, appendCheck(CheckKind::Crc16Modbus, frame.mid(6)));
+        QCOMPARE(e.reply, rtu.reply);
+        QCOMPARE(e.fields.mid(4, e.fields.size() - 4 - (e.trailing > 0 ? 1 : 0)).size(), rtu.fields.size() - 2);
+        for (qsizetype i = 1; i + 1 < rtu.fields.size(); ++i) {
+            QCOMPARE(e.fields[i + 3].name, rtu.fields[i].name);
+            QCOMPARE(e.fields[i + 3].meaning, rtu.fields[i].meaning);
+        }
+        // Protocols other than Modbus are not framed so.
+        QCOMPARE(explainFrame(Protocol::Protocol4, bytes, false, {}, true).fields,
+                 explainFrame(Protocol::Protocol4, bytes).fields);
+    }
+
+    // The console's requests in Modbus TCP frames: the exchange's own frame (mbap::fromRtu over the
+    // request it builds), numbered as it numbers them.
+    void modbusTcpRequests_data()
+    {
+        QTest::addColumn<QString>("function");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<QString>("fields");
+        QTest::newRow("read input") << "ReadInput"
+                                    << "" << QStringList{"0007 0000 0006 06 02 0000 0010"}
+                                    << "transaction id:2 protocol id:2 length:2 unit id:1 function:1 start:2 count:2";
+        QTest::newRow("read buffer, its two requests")
+            << "ReadBuffer"
+            << "" << QStringList{"0007 0000 0006 06 04 0100 0006", "0008 0000 0006 06 04 0110 0006"}
+            << "transaction id:2 protocol id:2 length:2 unit id:1 function:1 start:2 count:2";
+        QTest::newRow("command lines") << "SendCommand"
+                                       << "0300000002\r\n/ comment\r\n0401000001"
+                                       << QStringList{"0007 0000 0006 06 0300000002", "0008 0000 0006 06 0401000001"}
+                                       << "transaction id:2 protocol id:2 length:2 unit id:1 command:5";
+        QTest::newRow("query") << "SendQuery"
+                               << "07" << QStringList{"0007 0000 0003 06 18 07"}
+                               << "transaction id:2 protocol id:2 length:2 unit id:1 function:1 query code:1";
+    }
+    void modbusTcpRequests()
+    {
+        QFETCH(QString, function);
+        QFETCH(QString, command);
+        QFETCH(QStringList, frames);
+        QFETCH(QString, fields);
+        const RequestSettings s = test::settingsFor(Protocol::Modbus, "5");
+        const QString query = function == fn::SendQuery ? command : QString();
+        const QList<FrameExplanation> rtu = explainRequests(s, function, query, command);
+        const QList<FrameExplanation> tcp = explainRequests(s, function, query, command, uint16_t{7});
+        QCOMPARE(tcp.size(), frames.size());
+        QCOMPARE(rtu.size(), frames.size());
+        for (qsizetype i = 0; i < tcp.size(); ++i) {
+            const FrameExplanation& e = tcp[i];
+            QCOMPARE(e.bytes, QByteArray::fromHex(frames[i].toLatin1()));
+            QCOMPARE(e.bytes, mbap::fromRtu(rtu[i].bytes, static_cast<uint16_t>(7 + i)));
+            QCOMPARE(layout(e), fields);
+            QCOMPARE(e.verdict, CheckVerdict::Ok);
+            QCOMPARE(fieldMeaning(e, "unit id"), QStringLiteral("6: console address 5"));
+            QVERIFY(!e.reply);
+            // The frame reader names the header as the builder does (the PDU it reads by its layout).
+            const FrameExplanation read = explainFrame(Protocol::Modbus, e.bytes, false, {}, true);
+            QCOMPARE(read.verdict, CheckVerdict::Ok);
+            QCOMPARE(read.fields.mid(0, 4), e.fields.mid(0, 4));
+        }
+        // Only Modbus goes out in Modbus TCP frames; what a framing refuses is said, not built.
+        QVERIFY_THROWS_EXCEPTION(RequestRefused, explainRequests(test::settingsFor(Protocol::Protocol4, "5"), function,
+                                                                 query, command, uint16_t{1}));
     }
 
     void notFrames_data()
