@@ -81,6 +81,7 @@ struct Engine::Call {
     AttemptRecord record;
     bool recordOpen = false; // an attempt has started and not yet been reported
     bool mbap = false;       // the requests go out in Modbus TCP frames
+    qsizetype carried = 0;   // serial bytes the attempt found waiting, left from the one before
     QByteArray mbapBuffer;   // what has come of the Modbus TCP reply so far
 };
 
@@ -283,7 +284,7 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
             m_link.WriteData(wire);
         m_link.CleanReceivedBuffer();
         // Serial bytes left from an earlier attempt stay for this one to count; they are not its own.
-        const qsizetype carried = m_link.peekData().size();
+        call.carried = m_link.peekData().size();
         record.attempt = attempt;
         record.sentAt = m_clock.now();
         record.firstByteAt = -1;
@@ -326,7 +327,7 @@ Engine::Outcome Engine::exchange(Call& call, const QString& frame, int threshold
             return showReply(call, m_link.ReadData(), t0, true);
         }
         record.verdict = AttemptRecord::Verdict::NoReply;
-        keepShortReply(call, record, carried);
+        keepShortReply(call, record);
         call.recordOpen = false;
         finish(record);
         if (attempt >= std::clamp(call.settings.tries(), 1, 3))
@@ -361,13 +362,13 @@ bool Engine::mbapReplyPresent(Call& call, AttemptRecord& record, uint16_t transa
     }
 }
 
-void Engine::keepShortReply(Call& call, AttemptRecord& record, qsizetype carried)
+void Engine::keepShortReply(Call& call, AttemptRecord& record)
 {
-    const QByteArray late = call.mbap ? std::exchange(call.mbapBuffer, {}) : m_link.peekData().mid(carried);
+    const QByteArray late = call.mbap ? std::exchange(call.mbapBuffer, {}) : m_link.peekData().mid(call.carried);
     if (late.isEmpty())
         return;
     record.reply = late;
-    const ReplyJudgement j = judgement(call, record);
+    const ReplyJudgement j = judgement(call, record, 0);
     QString said;
     if (j.result == ReplyJudgement::Result::Exception) {
         record.exceptionCode = j.exceptionCode;
@@ -459,18 +460,31 @@ Engine::Outcome Engine::showReply(Call& call, const QByteArray& bytes, double t0
     return Outcome::Done;
 }
 
-ReplyJudgement Engine::judgement(const Call& call, const AttemptRecord& record) const
+ReplyJudgement Engine::judgement(const Call& call, const AttemptRecord& record, qsizetype leftover) const
 {
     const RequestSettings s = call.settings.request(call.slot);
-    return judgeReply(record.reply, s.protocol, s.encrypt, s.password, frameToBytes(record.frame),
-                      call.functionName == fn::SendCommand, call.mbap);
+    const QByteArray request = frameToBytes(record.frame);
+    const bool commandLine = call.functionName == fn::SendCommand;
+    ReplyJudgement whole = judgeReply(record.reply, s.protocol, s.encrypt, s.password, request, commandLine, call.mbap);
+    // The bytes read may begin with what an earlier attempt's reply left on the line (a refusal too
+    // short to end its wait, say). When they fail as a whole but this attempt's own bytes pass, the
+    // own bytes are the reply; the bytes before them could as well be the start of a late one.
+    if (whole.result != ReplyJudgement::Result::Bad || leftover <= 0 || leftover >= record.reply.size())
+        return whole;
+    ReplyJudgement own =
+        judgeReply(record.reply.mid(leftover), s.protocol, s.encrypt, s.password, request, commandLine, call.mbap);
+    if (own.result == ReplyJudgement::Result::Bad)
+        return whole;
+    const QString note = QStringLiteral("the first %1 bytes were left from the attempt before").arg(leftover);
+    own.detail = own.detail.isEmpty() ? note : note + QStringLiteral("; ") + own.detail;
+    return own;
 }
 
 void Engine::judge(const Call& call, AttemptRecord& record) const
 {
     if (record.verdict != AttemptRecord::Verdict::Reply)
         return;
-    const ReplyJudgement j = judgement(call, record);
+    const ReplyJudgement j = judgement(call, record, call.carried);
     record.checkFailed = j.result == ReplyJudgement::Result::Bad;
     if (j.result == ReplyJudgement::Result::Exception)
         record.exceptionCode = j.exceptionCode;

@@ -61,7 +61,7 @@ private:
     bool mbapReplyPresent(Call& call, AttemptRecord& record, uint16_t transaction);
     // The wait ran out: what came, too few to end it, is kept for the report and judged; the serial
     // buffer is left as it is for the next attempt.
-    void keepShortReply(Call& call, AttemptRecord& record, qsizetype carried);
+    void keepShortReply(Call& call, AttemptRecord& record);
     Outcome listen(Call& call);
     // Waits until the receive count stops growing (and, for Bioscrypt with both flags, for the
     // second message). listening: the listen-only function, which counts TCP arrivals too.
@@ -70,7 +70,8 @@ private:
     // What the report makes of the attempt's reply: every check its framing carries, stricter than
     // the console's own indicator.
     void judge(const Call& call, AttemptRecord& record) const;
-    ReplyJudgement judgement(const Call& call, const AttemptRecord& record) const;
+    // leftover: how many of the reply's first bytes were waiting before the attempt was sent.
+    ReplyJudgement judgement(const Call& call, const AttemptRecord& record, qsizetype leftover) const;
     // Starts the record of the call's next attempt (or listen).
     AttemptRecord& newRecord(Call& call);
     void finish(AttemptRecord& record);

@@ -2,6 +2,7 @@
 // how many tries; Stop and a link that cannot be opened; and the address, range and speed lists.
 
 #include "AddressList.h"
+#include "AddressResult.h"
 #include "Census.h"
 #include "Requests.h"
 #include "ScriptedBus.h"
@@ -255,6 +256,56 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
+
+    // A call's result from its attempts, as the records and the exit status take it: a refusal is an
+    // answer that later silence does not undo, and a later request's worse verdict wins.
+    void resultOfACall_data()
+    {
+        QTest::addColumn<QStringList>("attempts"); // request.attempt:what, in order
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<QString>("received");
+        QTest::newRow("refused, then silent") << QStringList{"1.1:exception", "1.2:silent", "1.3:silent"} << "exception"
+                                              << "06 82 02 70 A0";
+        QTest::newRow("silent, then refused") << QStringList{"1.1:silent", "1.2:exception"} << "exception"
+                                              << "06 82 02 70 A0";
+        QTest::newRow("refused, then answered") << QStringList{"1.1:exception", "1.2:ok"} << "ok"
+                                                << "06 02 02 00 55 CC 47";
+        QTest::newRow("a refusal outranks an earlier request's silence")
+            << QStringList{"1.1:silent", "2.1:exception"} << "exception"
+            << "06 82 02 70 A0";
+        QTest::newRow("a bad check outranks a refusal") << QStringList{"1.1:badcheck", "2.1:exception"} << "bad-check"
+                                                        << "06 82 02 70 A0";
+    }
+    void resultOfACall()
+    {
+        QFETCH(QStringList, attempts);
+        QFETCH(QString, verdict);
+        QFETCH(QString, received);
+        FakeClock clock;
+        ResultCollector collector(clock);
+        for (const QString& step : attempts) {
+            AttemptRecord a;
+            a.slot = 2;
+            a.address = QStringLiteral("5");
+            a.function = fn::ReadInput;
+            a.attempt = step.section(QLatin1Char(':'), 0, 0).section(QLatin1Char('.'), 1).toInt();
+            const QString what = step.section(QLatin1Char(':'), 1);
+            a.verdict = what == "silent" || what == "exception" ? AttemptRecord::Verdict::NoReply
+                                                                : AttemptRecord::Verdict::Reply;
+            if (what == "exception") {
+                a.reply = QByteArray::fromHex("06820270A0");
+                a.exceptionCode = 2;
+            } else if (what != "silent") {
+                a.reply = QByteArray::fromHex("0602020055CC47");
+                a.checkFailed = what == "badcheck";
+            }
+            collector.attemptFinished(a);
+        }
+        const std::optional<AddressResult> r = collector.take(2);
+        QVERIFY(r);
+        QCOMPARE(verdictName(r->verdict), verdict);
+        QCOMPARE(r->received, received);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCensus)
