@@ -1,4 +1,5 @@
-// check: the check value of one frame given in hexadecimal, read as a request or a reply.
+// check: the check value of one frame given in hexadecimal, read as a request or a reply; under --mbap
+// a Modbus TCP frame, whose header is checked instead of a CRC.
 
 #include "Run.h"
 
@@ -9,8 +10,14 @@ namespace tarvo::cli {
 
 int check(const Options& o)
 {
+    if (o.mbap && *o.protocol != Protocol::Modbus) {
+        say(QStringLiteral("Modbus TCP framing (--mbap) carries Modbus frames only: give --protocol modbus, or leave "
+                           "--mbap out"));
+        return status::kUsage;
+    }
+    // Under --mbap the header is the frame's check: its length against the bytes that follow.
     const FrameExplanation e =
-        explainFrame(*o.protocol, o.checkBytes, o.passphrase.has_value(), o.passphrase.value_or(QString()));
+        explainFrame(*o.protocol, o.checkBytes, o.passphrase.has_value(), o.passphrase.value_or(QString()), o.mbap);
     writeOut(checkOutput(e, *o.protocol, o.format, o.explain));
     switch (e.verdict) {
     case CheckVerdict::Ok:

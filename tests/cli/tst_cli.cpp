@@ -415,13 +415,15 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("format");
         QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QByteArray>("mbap"); // a Modbus TCP frame taken apart instead of the RTU one
         QTest::newRow("frame text") << "frame" << int(Format::Text)
                                     << QByteArray("06 03 01 00 00 06 C5 83\n"
                                                   "  +0  06     address      6 on the wire: console address 5\n"
                                                   "  +1  03     function     read holding registers\n"
                                                   "  +2  01 00  start        256 (0100)\n"
                                                   "  +4  00 06  count        6\n"
-                                                  "  +6  C5 83  check value  CRC-16/MODBUS, low byte first\n");
+                                                  "  +6  C5 83  check value  CRC-16/MODBUS, low byte first\n")
+                                    << QByteArray();
         QTest::newRow("frame csv") << "frame" << int(Format::Csv)
                                    << QByteArray("address,frame,offset,bytes,field,meaning\r\n"
                                                  "5,06 03 01 00 00 06 C5 83,0,06,address,6 on the wire: console "
@@ -430,7 +432,8 @@ private slots:
                                                  "5,06 03 01 00 00 06 C5 83,2,01 00,start,256 (0100)\r\n"
                                                  "5,06 03 01 00 00 06 C5 83,4,00 06,count,6\r\n"
                                                  "5,06 03 01 00 00 06 C5 83,6,C5 83,check value,\"CRC-16/MODBUS, low "
-                                                 "byte first\"\r\n");
+                                                 "byte first\"\r\n")
+                                   << QByteArray();
         QTest::newRow("check json bad")
             << "check" << int(Format::Json)
             << QByteArray(
@@ -440,26 +443,59 @@ private slots:
                    "\"bytes\":\"03\",\"field\":\"function\",\"meaning\":\"read holding registers\"},{\"offset\":"
                    "2,\"bytes\":\"01 00\",\"field\":\"start\",\"meaning\":\"256 (0100)\"},{\"offset\":4,\"bytes\":"
                    "\"00 06\",\"field\":\"count\",\"meaning\":\"6\"},{\"offset\":6,\"bytes\":\"C5 84\",\"field\":"
-                   "\"check value\",\"meaning\":\"CRC-16/MODBUS, low byte first\"}]}\n");
+                   "\"check value\",\"meaning\":\"CRC-16/MODBUS, low byte first\"}]}\n")
+            << QByteArray();
         QTest::newRow("check text bad") << "check" << int(Format::Text)
                                         << QByteArray("bad-check: CRC-16/MODBUS carried C5 84, computed C5 83 (read "
-                                                      "as a request)\n");
+                                                      "as a request)\n")
+                                        << QByteArray();
         QTest::newRow("monitor text") << "monitor" << int(Format::Text)
                                       << QByteArray("TIME          VERDICT    FRAME  DETAIL\n"
                                                     "14:03:07.125  bad-check  06 03 01 00 00 06 C5 84  request; "
-                                                    "CRC-16/MODBUS carried C5 84, computed C5 83\n");
+                                                    "CRC-16/MODBUS carried C5 84, computed C5 83\n")
+                                      << QByteArray();
         QTest::newRow("monitor json")
             << "monitor" << int(Format::Json)
             << QByteArray("{\"time\":\"2026-12-10T14:03:07.125+01:00\",\"frame\":\"06 03 01 00 00 06 C5 84\","
                           "\"verdict\":\"bad-check\",\"detail\":\"request; CRC-16/MODBUS carried C5 84, computed C5 "
-                          "83\"}\n");
+                          "83\"}\n")
+            << QByteArray();
+        QTest::newRow("frame text, Modbus TCP")
+            << "frame" << int(Format::Text)
+            << QByteArray("00 01 00 00 00 06 06 03 01 00 00 06\n"
+                          "  +0   00 01  transaction id  1: its reply carries the same\n"
+                          "  +2   00 00  protocol id     0: Modbus\n"
+                          "  +4   00 06  length          6 bytes follow: the unit id and the PDU\n"
+                          "  +6   06     unit id         6: console address 5\n"
+                          "  +7   03     function        read holding registers\n"
+                          "  +8   01 00  start           256 (0100)\n"
+                          "  +10  00 06  count           6\n")
+            << QByteArray::fromHex("000100000006060301000006");
+        QTest::newRow("check csv, Modbus TCP length beyond the bytes")
+            << "check" << int(Format::Csv)
+            << QByteArray("verdict,check,carried,computed,read_as,problem\r\n"
+                          "bad-check,MBAP length,00 07,00 06,request,\r\n")
+            << QByteArray::fromHex("000100000007060301000006");
+        QTest::newRow("check text, Modbus TCP exception with a stray byte")
+            << "check" << int(Format::Text)
+            << QByteArray("ok: MBAP length carried 00 03, computed 00 03 (read as a reply); 1 trailing byte after "
+                          "the frame: 00\n")
+            << QByteArray::fromHex("00010000000306840200");
     }
     void frameCheckMonitorFormats()
     {
         QFETCH(QString, command);
         QFETCH(int, format);
         QFETCH(QByteArray, expected);
+        QFETCH(QByteArray, mbap);
         const Format f = static_cast<Format>(format);
+        if (!mbap.isEmpty()) {
+            const FrameExplanation e = explainFrame(Protocol::Modbus, mbap, false, {}, true);
+            QCOMPARE(command == "frame" ? frameHeader(f, true) + frameOutput(QStringLiteral("5"), e, f, true)
+                                        : checkOutput(e, Protocol::Modbus, f, f == Format::Json),
+                     expected);
+            return;
+        }
         if (command == "frame") {
             const FrameExplanation good = explainFrame(Protocol::Modbus, QByteArray::fromHex("060301000006C583"));
             QCOMPARE(frameHeader(f, true) + frameOutput(QStringLiteral("5"), good, f, true), expected);

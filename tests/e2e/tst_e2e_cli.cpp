@@ -356,6 +356,21 @@ private slots:
         QTest::newRow("frame 64 refused")
             << QStringList{} << QStringList{"frame", "--protocol", "modbus", "--address", "300"} << 64
             << "does not fit";
+        // Under --mbap the header is the check: its length against the bytes.
+        QTest::newRow("check --mbap 0 ok")
+            << QStringList{} << QStringList{"check", "--mbap", "--protocol", "modbus", "00 01 00 00 00 03 06 84 02"}
+            << 0 << "";
+        QTest::newRow("check --mbap 2 a length beyond the bytes")
+            << QStringList{} << QStringList{"check", "--mbap", "--protocol", "modbus", "00 01 00 00 00 05 06 84 02"}
+            << 2 << "";
+        QTest::newRow("check --mbap 64 no header")
+            << QStringList{} << QStringList{"check", "--mbap", "--protocol", "modbus", "00 01 00 07 00 03 06 84 02"}
+            << 64 << "";
+        QTest::newRow("check --mbap 64 an RTU frame")
+            << QStringList{} << QStringList{"check", "--mbap", "--protocol", "modbus", "06 84 02 C3 F2"} << 64 << "";
+        QTest::newRow("check --mbap 64 not Modbus")
+            << QStringList{} << QStringList{"check", "--mbap", "--protocol", "p4", "00 01 00 00 00 03 06 84 02"} << 64
+            << "carries Modbus frames only";
         QTest::newRow("monitor 3 no such port")
             << QStringList{} << QStringList{"monitor", "--serial", "/dev/tarvo-none", "--duration", "1"} << 3
             << "cannot open the link";
@@ -392,13 +407,21 @@ private slots:
         QTest::newRow("Bioscrypt") << "bioscrypt" << QStringList{"--address", "1", "--command", "0001", "--ack"};
         QTest::newRow("None, two lines") << "none"
                                          << QStringList{"--address", "1", "--command", "01 02 03", "--command", "0405"};
+        // Numbered as send numbers them: a transaction id a request, from 1.
+        QTest::newRow("Modbus TCP") << "modbus"
+                                    << QStringList{"--mbap", "--address", "0,7", "--function", "read-input"};
+        QTest::newRow("Modbus TCP, read buffer")
+            << "modbus" << QStringList{"--mbap", "--address", "2,3", "--function", "read-buffer"};
     }
     void frameIsWhatSendSends()
     {
         QFETCH(QString, protocol);
         QFETCH(QStringList, args);
         const QString log = m_dir->filePath("sim.log");
-        SimProcess sim({"--protocol", protocol, "--code", "41", "--tcp", "127.0.0.1:0", "--log", log});
+        QStringList simArgs{"--protocol", protocol, "--code", "41", "--tcp", "127.0.0.1:0", "--log", log};
+        if (args.contains("--mbap"))
+            simArgs << "--mbap";
+        SimProcess sim(simArgs);
         args += {"--protocol", protocol};
         const Run frame = runCli(QStringList{"frame"} + args);
         QCOMPARE(frame.code, 0);
@@ -424,23 +447,34 @@ private slots:
     // after the frame are a field of their own that the verdict names.
     void checkReadsOneFrame_data()
     {
+        QTest::addColumn<bool>("mbap");
         QTest::addColumn<QString>("bytes");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("verdict");
         QTest::newRow("exception, bad, stray bytes")
-            << "FF FD FD AA BB 00 00 04" << 2
+            << false << "FF FD FD AA BB 00 00 04" << 2
             << "bad-check: CRC-16/MODBUS carried AA BB, computed C0 E1 (read as a reply); 3 trailing bytes after the "
                "frame: 00 00 04";
-        QTest::newRow("request, good, a stray byte") << "01 03 00 00 00 02 C4 0B 00" << 0
+        QTest::newRow("request, good, a stray byte") << false << "01 03 00 00 00 02 C4 0B 00" << 0
                                                      << "ok: CRC-16/MODBUS carried C4 0B, computed C4 0B (read as a "
                                                         "request); 1 trailing byte after the frame: 00";
+        QTest::newRow("Modbus TCP exception, good, a stray byte")
+            << true << "00 01 00 00 00 03 06 84 02 00" << 0
+            << "ok: MBAP length carried 00 03, computed 00 03 (read as a reply); 1 trailing byte after the frame: 00";
+        QTest::newRow("Modbus TCP reply and the start of the next")
+            << true << "00 01 00 00 00 07 06 04 04 00 05 00 01 00 02" << 0
+            << "ok: MBAP length carried 00 07, computed 00 07 (read as a reply); 2 trailing bytes after the frame: 00 "
+               "02";
     }
     void checkReadsOneFrame()
     {
+        QFETCH(bool, mbap);
         QFETCH(QString, bytes);
         QFETCH(int, code);
         QFETCH(QString, verdict);
-        const QStringList args{"check", "--protocol", "modbus", "--explain", bytes};
+        QStringList args{"check", "--protocol", "modbus", "--explain", bytes};
+        if (mbap)
+            args << "--mbap";
         const Run text = runCli(args);
         QCOMPARE(text.code, code);
         const QList<QByteArray> lines = text.out.trimmed().split('\n');
@@ -454,7 +488,8 @@ private slots:
         QStringList named;
         for (const QJsonValue& f : o.value("fields").toArray()) {
             named << f.toObject().value("bytes").toString();
-            if (f.toObject().value("field").toString() == "check value")
+            // Under --mbap the header's length is what is checked.
+            if (f.toObject().value("field").toString() == (mbap ? "length" : "check value"))
                 QCOMPARE(f.toObject().value("bytes").toString(), o.value("carried").toString());
         }
         QCOMPARE(named.join(' '), bytes); // every byte in one field, in order
