@@ -362,13 +362,15 @@ QByteArray bigEndian(int value)
     return out;
 }
 
-// The header's four fields, named for a frame of `frameLength` bytes (its own, trailing bytes aside).
-void mbapHeaderFields(Builder& out, const QByteArray& b, int frameLength, bool reply)
+// The header's four fields, named for a frame of `frameLength` bytes (its own, trailing bytes aside)
+// read as a reply or a request (neither: bytes that are no frame).
+void mbapHeaderFields(Builder& out, const QByteArray& b, int frameLength, std::optional<bool> reply)
 {
     const int transaction = wordAt(b, 0);
     out.add(2, QStringLiteral("transaction id"),
-            reply ? QStringLiteral("%1: the request's it answers").arg(transaction)
-                  : QStringLiteral("%1: its reply carries the same").arg(transaction));
+            !reply   ? QStringLiteral("%1: pairs a reply with its request").arg(transaction)
+            : *reply ? QStringLiteral("%1: that of the request it answers").arg(transaction)
+                     : QStringLiteral("%1: the reply carries it back").arg(transaction));
     const int protocolId = wordAt(b, 2);
     out.add(2, QStringLiteral("protocol id"),
             protocolId == 0 ? QStringLiteral("0: Modbus") : QStringLiteral("%1, not 0: not Modbus").arg(protocolId));
@@ -438,7 +440,7 @@ FrameExplanation explainMbapFrame(const QByteArray& bytes)
                               .arg(mbap::length(bytes))
                               .arg(mbap::kMaxLength);
         Builder out(e);
-        mbapHeaderFields(out, bytes, n, false);
+        mbapHeaderFields(out, bytes, n, std::nullopt);
         out.add(out.left(), QStringLiteral("data"), QString());
         return e;
     }
@@ -728,6 +730,11 @@ QByteArray appendCheck(CheckKind kind, const QByteArray& body)
     case CheckKind::NegatedSum:
         s.protocol = Protocol::Bioscrypt;
         break;
+    case CheckKind::MbapHeader:
+        // The header's length counts what follows it; a body beyond what a length can say keeps the
+        // largest length, for the check to find out.
+        return bigEndian(1) + bigEndian(0) + bigEndian(static_cast<int>(std::min<qsizetype>(body.size(), 0xFFFF))) +
+               body;
     }
     return frameToBytes(frameRequest(hex(body).remove(QLatin1Char(' ')), s));
 }

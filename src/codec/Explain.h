@@ -84,8 +84,9 @@ QString modbusExceptionName(int code);
 
 // The complete frame for a body under one of the framings' check values: CRC-16/MODBUS appended
 // (Modbus), CRC-16/XMODEM and the end byte (Protocol 4, Customer), the byte sum and the end byte
-// (Protocol 4+), or the header and the reversed negated byte sum (Bioscrypt).
-enum class CheckKind { Crc16Modbus, Crc16XmodemWithEnd, ByteSumWithEnd, NegatedSum };
+// (Protocol 4+), the header and the reversed negated byte sum (Bioscrypt), or the MBAP header before a
+// unit id and a PDU (Modbus TCP, transaction id 1).
+enum class CheckKind { Crc16Modbus, Crc16XmodemWithEnd, ByteSumWithEnd, NegatedSum, MbapHeader };
 QByteArray appendCheck(CheckKind kind, const QByteArray& body);
 
 // Length of the first complete frame of the protocol at the start of the bytes whose check value

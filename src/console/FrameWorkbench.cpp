@@ -3,6 +3,7 @@
 #include "ConsoleModel.h"
 #include "Conversions.h"
 #include "Errors.h"
+#include "Mbap.h"
 #include "Requests.h"
 
 #include <QApplication>
@@ -92,6 +93,13 @@ FrameWorkbench::FrameWorkbench(const ConsoleModel& console, QWidget* parent) : Q
         m_protocol->addItem(console.caption(f));
     m_protocol->setCurrentIndex(static_cast<int>(kProtocols.indexOf(console.protocol())));
     grid->addRow(tr("&Protocol"), m_protocol);
+    // The console's framing of its network link; a serial line carries raw frames whatever it says.
+    m_framing = new QComboBox(form);
+    m_framing->addItems({tr("Raw"), tr("Modbus TCP")});
+    m_framing->setToolTip(tr("Modbus TCP: the MBAP header (transaction id, protocol id, length, unit id) in place "
+                             "of the address and the CRC. Modbus only."));
+    m_framing->setCurrentIndex(!console.serialLink() && console.linkSettings().framing == NetFraming::Mbap ? 1 : 0);
+    grid->addRow(tr("F&raming"), m_framing);
     int slot = 0;
     while (slot < ConsoleModel::kSlots && !console.slotSelected(slot))
         ++slot;
@@ -161,9 +169,14 @@ FrameWorkbench::FrameWorkbench(const ConsoleModel& console, QWidget* parent) : Q
     m_replyEdit->setPlaceholderText(tr("Paste a reply here: 01 02 02 00 49 ..."));
     m_replyVerdict = new QLabel(reply);
     m_replyVerdict->setWordWrap(true);
+    m_otherFraming = new QPushButton(reply);
+    m_otherFraming->hide();
     m_replyTable = fieldTable(reply);
     replyLayout->addWidget(m_replyEdit);
-    replyLayout->addWidget(m_replyVerdict);
+    auto* verdictRow = new QHBoxLayout;
+    verdictRow->addWidget(m_replyVerdict, 1);
+    verdictRow->addWidget(m_otherFraming);
+    replyLayout->addLayout(verdictRow);
     replyLayout->addWidget(m_replyTable, 1);
     layout->addWidget(reply, 2);
 
@@ -173,7 +186,7 @@ FrameWorkbench::FrameWorkbench(const ConsoleModel& console, QWidget* parent) : Q
     m_body->setPlaceholderText(tr("Body: 01 03 00 00 00 02"));
     m_checkKind = new QComboBox(check);
     m_checkKind->addItems({tr("CRC-16/MODBUS"), tr("CRC-16/XMODEM and end byte"), tr("Byte sum and end byte"),
-                           tr("Negated byte sum (Bioscrypt)")});
+                           tr("Negated byte sum (Bioscrypt)"), tr("MBAP header (Modbus TCP)")});
     m_withCheck = monospaceLine(check, true);
     auto* copyFrame = new QPushButton(tr("Cop&y"), check);
     checkRow->addWidget(m_body, 2);
@@ -199,6 +212,10 @@ FrameWorkbench::FrameWorkbench(const ConsoleModel& console, QWidget* parent) : Q
     connect(m_requestHex, &QLineEdit::cursorPositionChanged, this, &FrameWorkbench::highlightFieldAtCursor);
     connect(m_replyEdit, &QLineEdit::textChanged, this, &FrameWorkbench::explainReply);
     connect(m_protocol, &QComboBox::currentIndexChanged, this, &FrameWorkbench::explainReply);
+    connect(m_framing, &QComboBox::currentIndexChanged, this, &FrameWorkbench::rebuildRequest);
+    connect(m_framing, &QComboBox::currentIndexChanged, this, &FrameWorkbench::explainReply);
+    connect(m_otherFraming, &QPushButton::clicked, this,
+            [this] { m_framing->setCurrentIndex(m_framing->currentIndex() == 0 ? 1 : 0); });
     connect(m_body, &QLineEdit::textChanged, this, &FrameWorkbench::appendCheckValue);
     connect(m_checkKind, &QComboBox::currentIndexChanged, this, &FrameWorkbench::appendCheckValue);
     connect(copyHex, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(requestAsHex()); });
@@ -229,6 +246,11 @@ RequestSettings FrameWorkbench::settings() const
     return s;
 }
 
+bool FrameWorkbench::mbapFramed() const
+{
+    return m_framing->currentIndex() == 1;
+}
+
 void FrameWorkbench::rebuildRequest()
 {
     const QString function = functionName();
@@ -239,7 +261,9 @@ void FrameWorkbench::rebuildRequest()
     m_requestProblem->clear();
     m_requestProblem->hide();
     try {
-        m_requests = explainRequests(settings(), function, m_query->text(), m_command->toPlainText());
+        // Numbered from 1 as the exchange numbers them when each request is answered at once.
+        m_requests = explainRequests(settings(), function, m_query->text(), m_command->toPlainText(),
+                                     mbapFramed() ? std::optional<uint16_t>(1) : std::nullopt);
         if (m_requests.isEmpty())
             m_requestProblem->setText(function == fn::Waiting
                                           ? tr("Listening sends nothing.")
@@ -299,6 +323,7 @@ void FrameWorkbench::explainReply()
 {
     const QString text = m_replyEdit->text().trimmed();
     m_reply = FrameExplanation{};
+    m_otherFraming->hide();
     if (text.isEmpty()) {
         m_replyVerdict->clear();
         m_replyTable->setRowCount(0);
@@ -311,22 +336,41 @@ void FrameWorkbench::explainReply()
         return;
     }
     const RequestSettings s = settings();
-    m_reply = explainFrame(s.protocol, *bytes, s.encrypt, s.password);
+    const bool mbap = mbapFramed() && s.protocol == Protocol::Modbus;
+    m_reply = explainFrame(s.protocol, *bytes, s.encrypt, s.password, mbap);
     QString verdict;
     switch (m_reply.verdict) {
     case CheckVerdict::Ok:
-        verdict = tr("Check value right (%1 %2).").arg(m_reply.checkName, spaced(m_reply.received));
+        verdict = mbap ? tr("Header right: its length, %1, counts the bytes after it.").arg(mbap::length(*bytes))
+                       : tr("Check value right (%1 %2).").arg(m_reply.checkName, spaced(m_reply.received));
         break;
     case CheckVerdict::Bad:
-        verdict = tr("Check value wrong: the frame carries %1, its bytes give %2 (%3).")
-                      .arg(spaced(m_reply.received), spaced(m_reply.computed), m_reply.checkName);
+        verdict = mbap ? tr("Header wrong: its length says %1 bytes follow, %2 do.")
+                             .arg(mbap::length(*bytes))
+                             .arg(bytes->size() - 6)
+                       : tr("Check value wrong: the frame carries %1, its bytes give %2 (%3).")
+                             .arg(spaced(m_reply.received), spaced(m_reply.computed), m_reply.checkName);
         break;
     case CheckVerdict::Unchecked:
         verdict = tr("This protocol has no check value.");
         break;
     case CheckVerdict::NotAFrame:
-        verdict = tr("Not a frame of this protocol: %1.").arg(m_reply.problem);
+        verdict = mbap ? tr("Not a Modbus TCP frame: %1.").arg(m_reply.problem)
+                       : tr("Not a frame of this protocol: %1.").arg(m_reply.problem);
         break;
+    }
+    if (m_reply.trailing > 0)
+        verdict += QLatin1Char(' ') + tr("%1.").arg(m_reply.trailingNote());
+    // A reply pasted under the wrong framing: a guess, offered, never made for the operator.
+    if (s.protocol == Protocol::Modbus && m_reply.verdict != CheckVerdict::Ok) {
+        const bool other =
+            mbap ? completeFrameLength(Protocol::Modbus, *bytes) == bytes->size() : mbap::looksLikeFrame(*bytes);
+        if (other) {
+            verdict += QLatin1Char(' ') +
+                       (mbap ? tr("It reads as a Raw (RTU) frame.") : tr("It reads as a Modbus TCP frame."));
+            m_otherFraming->setText(mbap ? tr("Read as Ra&w") : tr("Read as Modbus &TCP"));
+            m_otherFraming->show();
+        }
     }
     m_replyVerdict->setText(verdict);
     m_replyVerdict->setStyleSheet(m_reply.verdict == CheckVerdict::Ok ? QString() : QStringLiteral("color: #c62828;"));

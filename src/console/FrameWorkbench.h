@@ -10,6 +10,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QTableWidget;
 
 namespace tarvo {
@@ -20,7 +21,8 @@ class ConsoleModel;
 // is valid. The request is built by the same code that sends it, from a protocol, an address and a
 // function or command line (defaults from the console); each byte is shown with the field it belongs
 // to, the field under the cursor highlighted. A pasted reply is taken apart and checked. A body can be
-// given the check value of any of the framings.
+// given the check value of any of the framings. Modbus can be framed as on a serial line (Raw) or in
+// Modbus TCP frames, whose MBAP header is named field by field; the console's framing is the default.
 class FrameWorkbench : public QDialog {
     Q_OBJECT
 public:
@@ -37,6 +39,8 @@ public:
 
     // For tests: the form's fields by what they hold.
     QComboBox* protocolBox() const { return m_protocol; }
+    QComboBox* framingBox() const { return m_framing; } // Raw, Modbus TCP
+    QPushButton* otherFramingButton() const { return m_otherFraming; }
     QLineEdit* addressEdit() const { return m_address; }
     QComboBox* functionBox() const { return m_function; }
     QPlainTextEdit* commandEdit() const { return m_command; }
@@ -55,12 +59,14 @@ public slots:
 
 private:
     RequestSettings settings() const;
+    bool mbapFramed() const;
     QString functionName() const;
     void showFrame(int index);
     void highlightFieldAtCursor();
     static void fillTable(QTableWidget* table, const FrameExplanation& e);
 
     QComboBox* m_protocol = nullptr;
+    QComboBox* m_framing = nullptr;
     QLineEdit* m_address = nullptr;
     QComboBox* m_function = nullptr;
     QLineEdit* m_query = nullptr;
@@ -79,6 +85,8 @@ private:
     QLineEdit* m_replyEdit = nullptr;
     QTableWidget* m_replyTable = nullptr;
     QLabel* m_replyVerdict = nullptr;
+    // Offered when the reply does not read under the framing chosen but does under the other.
+    QPushButton* m_otherFraming = nullptr;
 
     QLineEdit* m_body = nullptr;
     QComboBox* m_checkKind = nullptr;

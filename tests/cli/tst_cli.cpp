@@ -463,7 +463,7 @@ private slots:
         QTest::newRow("frame text, Modbus TCP")
             << "frame" << int(Format::Text)
             << QByteArray("00 01 00 00 00 06 06 03 01 00 00 06\n"
-                          "  +0   00 01  transaction id  1: its reply carries the same\n"
+                          "  +0   00 01  transaction id  1: the reply carries it back\n"
                           "  +2   00 00  protocol id     0: Modbus\n"
                           "  +4   00 06  length          6 bytes follow: the unit id and the PDU\n"
                           "  +6   06     unit id         6: console address 5\n"

@@ -378,11 +378,11 @@ private slots:
         QTest::newRow("request's transaction id")
             << hex("002A00000006060400FF0002") << header + "function:1 start:2 count:2" << CheckVerdict::Ok
             << hex("0006") << "transaction id"
-            << "42: its reply carries the same";
+            << "42: the reply carries it back";
         QTest::newRow("registers") << hex("00070000000706040400050001")
                                    << header + "function:1 byte count:1 register 1:2 register 2:2" << CheckVerdict::Ok
                                    << hex("0007") << "transaction id"
-                                   << "7: the request's it answers";
+                                   << "7: that of the request it answers";
         QTest::newRow("exception 02") << hex("000100000003068402") << header + "function:1 exception:1"
                                       << CheckVerdict::Ok << hex("0003") << "exception"
                                       << "02: Illegal Data Address";

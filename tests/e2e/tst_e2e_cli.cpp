@@ -367,7 +367,7 @@ private slots:
             << QStringList{} << QStringList{"check", "--mbap", "--protocol", "modbus", "00 01 00 07 00 03 06 84 02"}
             << 64 << "";
         QTest::newRow("check --mbap 64 an RTU frame")
-            << QStringList{} << QStringList{"check", "--mbap", "--protocol", "modbus", "06 84 02 C3 F2"} << 64 << "";
+            << QStringList{} << QStringList{"check", "--mbap", "--protocol", "modbus", "06 84 02 73 00"} << 64 << "";
         QTest::newRow("check --mbap 64 not Modbus")
             << QStringList{} << QStringList{"check", "--mbap", "--protocol", "p4", "00 01 00 00 00 03 06 84 02"} << 64
             << "carries Modbus frames only";
