@@ -379,6 +379,8 @@ void mbapHeaderFields(Builder& out, const QByteArray& b, int frameLength, std::o
     QString lengthMeaning;
     if (length == 0 || length > mbap::kMaxLength)
         lengthMeaning = QStringLiteral("%1: a header gives 1 to %2").arg(length).arg(mbap::kMaxLength);
+    else if (length == 1)
+        lengthMeaning = QStringLiteral("1: the unit id alone");
     else if (length == follow)
         lengthMeaning = QStringLiteral("%1 bytes follow: the unit id and the PDU").arg(length);
     else
@@ -432,13 +434,17 @@ FrameExplanation explainMbapFrame(const QByteArray& bytes)
         return e;
     }
     const int whole = mbap::frameLength(bytes);
-    if (whole < 0) {
+    // A length of 1 counts the unit id alone: a frame without a function, which Modbus has not.
+    if (whole < 0 || whole == mbap::kHeaderSize) {
         // The header's fields still show which of them is wrong.
-        e.problem = mbap::protocolId(bytes) != 0
-                        ? QStringLiteral("protocol id %1 is not 0: no Modbus TCP header").arg(mbap::protocolId(bytes))
-                        : QStringLiteral("length %1: a Modbus TCP header gives 1 to %2")
-                              .arg(mbap::length(bytes))
-                              .arg(mbap::kMaxLength);
+        if (mbap::protocolId(bytes) != 0)
+            e.problem = QStringLiteral("protocol id %1 is not 0: no Modbus TCP header").arg(mbap::protocolId(bytes));
+        else if (whole == mbap::kHeaderSize)
+            e.problem = QStringLiteral("length 1: the unit id alone, no function after it");
+        else
+            e.problem = QStringLiteral("length %1: a Modbus TCP header gives 1 to %2")
+                            .arg(mbap::length(bytes))
+                            .arg(mbap::kMaxLength);
         Builder out(e);
         mbapHeaderFields(out, bytes, n, std::nullopt);
         out.add(out.left(), QStringLiteral("data"), QString());

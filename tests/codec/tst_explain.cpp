@@ -405,6 +405,10 @@ private slots:
         QTest::newRow("length 0") << hex("000100000000068402") << header + "data:2" << CheckVerdict::NotAFrame
                                   << QByteArray() << "length"
                                   << "0: a header gives 1 to 254";
+        QTest::newRow("length 1, then another frame")
+            << hex("000000000001 00 000000060604000000 02") << header + "data:10" << CheckVerdict::NotAFrame
+            << QByteArray() << "length"
+            << "1: the unit id alone";
         QTest::newRow("a header and no function")
             << hex("00010000000106") << QStringLiteral("bytes:7") << CheckVerdict::NotAFrame << QByteArray() << "bytes"
             << "";
