@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <unistd.h>
+#include <utility>
 
 namespace tarvo::config {
 
@@ -62,6 +64,33 @@ template <typename F> Entry bytesEntry(const char* key, F member)
             [member](ConsoleModel& m, const QVariant& v) {
                 if (v.typeId() == QMetaType::QByteArray)
                     member(m) = v.toByteArray();
+            }};
+}
+
+// One of a few words, in either case, each naming a value; anything else leaves the setting as it
+// was. The first word of a value is the one written.
+template <typename T, typename F>
+Entry wordEntry(const char* key, std::initializer_list<std::pair<const char*, T>> words, F member)
+{
+    QList<std::pair<QString, T>> table;
+    for (const auto& [word, value] : words)
+        table.append({QString::fromLatin1(word), value});
+    return {QString::fromLatin1(key),
+            [member, table](const ConsoleModel& m) {
+                for (const auto& [word, value] : table) {
+                    if (value == member(m))
+                        return QVariant(word);
+                }
+                return QVariant(table.first().first);
+            },
+            [member, table](ConsoleModel& m, const QVariant& v) {
+                const QString t = v.toString().trimmed().toLower();
+                for (const auto& [word, value] : table) {
+                    if (t == word) {
+                        member(m) = value;
+                        return;
+                    }
+                }
             }};
 }
 
@@ -131,6 +160,13 @@ const QList<Entry>& entries()
             "census/tries", 1, 3, [](auto& m) -> auto& { return m.ini.census.tries; }),
         intEntry(
             "monitor/gap", 0, 10000, [](auto& m) -> auto& { return m.ini.monitor.gapMs; }),
+        // The network link's transport and framing: words that scripts and site folders may write.
+        wordEntry<Transport>(
+            "tcp/transport", {{"tcp", Transport::Tcp}, {"udp", Transport::Udp}},
+            [](auto& m) -> auto& { return m.ini.tcp.transport; }),
+        wordEntry<NetFraming>(
+            "tcp/framing", {{"raw", NetFraming::Raw}, {"mbap", NetFraming::Mbap}},
+            [](auto& m) -> auto& { return m.ini.tcp.framing; }),
     };
     return table;
 }

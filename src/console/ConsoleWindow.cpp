@@ -83,6 +83,8 @@ ConsoleWindow::ConsoleWindow(Stack& stack, Prompter& prompter, FileDialogs* dial
         previous = w;
     }
     setTabOrder(fieldWidget(Field::COMSpeed), m_lineButton);
+    setTabOrder(fieldWidget(Field::Port), m_transportChoice);
+    setTabOrder(m_transportChoice, m_framingChoice);
 
     m_fields.drawAll();
     // Roomy where the screen allows, never larger than what is free of panels.
@@ -117,6 +119,7 @@ Lifecycle::LoadResult ConsoleWindow::Form_Load(const QString& argumentText)
 {
     const Lifecycle::LoadResult result = m_stack.lifecycle.load(argumentText);
     setWindowTitle(m_model.title);
+    drawLinkSettings(); // Tarvo.ini has been read
     return result;
 }
 
@@ -313,18 +316,11 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     linkGrid->addWidget(m_fields.label(Field::Label12), 0, 2, Qt::AlignRight);
     linkGrid->addWidget(m_fields.dropDown(Field::COMSpeed, true), 0, 3);
     // Data bits, parity, stop bits and the rest of the serial line, in one compact button: "8N2".
-    m_lineButton = new QPushButton(LineSettingsDialog::summary(m_model.ini.serial), link);
+    m_lineButton = new QPushButton(link);
     m_lineButton->setObjectName(QStringLiteral("LineSettingsButton"));
-    m_lineButton->setToolTip(LineSettingsDialog::description(m_model.ini.serial));
     m_lineButton->setAccessibleName(tr("Serial line format"));
     m_lineButton->setAutoDefault(true);
     connect(m_lineButton, &QPushButton::clicked, this, &ConsoleWindow::editLineSettings);
-    // Serial only, as the speed.
-    m_lineButton->setEnabled(m_model.enabled(Field::COMSpeed));
-    connect(&m_model, &ConsoleModel::stateChanged, m_lineButton, [this](FieldRef ref) {
-        if (ref.field == Field::COMSpeed)
-            m_lineButton->setEnabled(m_model.enabled(Field::COMSpeed));
-    });
     auto* lineCaption = new QLabel(tr("Line:"), link);
     lineCaption->setBuddy(m_lineButton);
     linkGrid->addWidget(lineCaption, 0, 4, Qt::AlignRight);
@@ -333,6 +329,51 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     linkGrid->addWidget(m_fields.lineEdit(Field::IP), 1, 1);
     linkGrid->addWidget(m_fields.label(Field::Label13), 1, 2, Qt::AlignRight);
     linkGrid->addWidget(m_fields.lineEdit(Field::Port), 1, 3);
+    // Under the host and port: the network link's transport, and how its requests are framed. Kept in
+    // Tarvo.ini, taken by the link when the next cycle connects.
+    m_transportChoice = new QComboBox(link);
+    m_transportChoice->setObjectName(QStringLiteral("TcpTransport"));
+    m_transportChoice->addItem(tr("TCP"), static_cast<int>(Transport::Tcp));
+    m_transportChoice->addItem(tr("UDP"), static_cast<int>(Transport::Udp));
+    m_transportChoice->setAccessibleName(tr("Network transport"));
+    m_transportChoice->setToolTip(tr("How the host and port are reached.\n"
+                                     "TCP: a connection, as most Modbus TCP devices and serial gateways take.\n"
+                                     "UDP: one datagram for each request and one for each reply, nothing kept open."));
+    connect(m_transportChoice, &QComboBox::activated, this,
+            [this] { m_model.ini.tcp.transport = static_cast<Transport>(m_transportChoice->currentData().toInt()); });
+    auto* transportCaption = new QLabel(tr("Transport:"), link);
+    transportCaption->setBuddy(m_transportChoice);
+    linkGrid->addWidget(transportCaption, 2, 0, Qt::AlignRight);
+    linkGrid->addWidget(m_transportChoice, 2, 1);
+    m_framingChoice = new QComboBox(link);
+    m_framingChoice->setObjectName(QStringLiteral("TcpFraming"));
+    m_framingChoice->addItem(tr("Raw"), static_cast<int>(NetFraming::Raw));
+    m_framingChoice->addItem(tr("Modbus TCP"), static_cast<int>(NetFraming::Mbap));
+    m_framingChoice->setAccessibleName(tr("Network framing"));
+    m_framingChoice->setToolTip(
+        tr("What goes in each packet.\n"
+           "Raw: each protocol's own frames, as on the serial line (Modbus as RTU, with its CRC).\n"
+           "Modbus TCP: Modbus requests under the 7-byte MBAP header, without a CRC; the unit id is the "
+           "console address + 1. Modbus only: under another protocol the send is refused."));
+    connect(m_framingChoice, &QComboBox::activated, this,
+            [this] { m_model.ini.tcp.framing = static_cast<NetFraming>(m_framingChoice->currentData().toInt()); });
+    auto* framingCaption = new QLabel(tr("Framing:"), link);
+    framingCaption->setBuddy(m_framingChoice);
+    linkGrid->addWidget(framingCaption, 2, 2, Qt::AlignRight);
+    // As wide as its longest choice, which the port's column need not be.
+    linkGrid->addWidget(m_framingChoice, 2, 3, 1, 3, Qt::AlignLeft);
+    // Each follows its link's own fields: the line the speed (serial), the rest the port (TCP).
+    auto drawEnabled = [this] {
+        m_lineButton->setEnabled(m_model.enabled(Field::COMSpeed));
+        m_transportChoice->setEnabled(m_model.enabled(Field::Port));
+        m_framingChoice->setEnabled(m_model.enabled(Field::Port));
+    };
+    drawEnabled();
+    connect(&m_model, &ConsoleModel::stateChanged, link, [drawEnabled](FieldRef ref) {
+        if (ref.field == Field::COMSpeed || ref.field == Field::Port)
+            drawEnabled();
+    });
+    drawLinkSettings();
     linkGrid->setColumnStretch(1, 2);
     linkGrid->setColumnStretch(3, 1);
     left->addWidget(link);
@@ -357,6 +398,9 @@ QWidget* ConsoleWindow::buildDefinitionPage()
     QPlainTextEdit* cmd = m_fields.textBox(Field::Cmd, false);
     cmd->setFont(replyFont());
     cmd->setTabChangesFocus(true); // a command never holds a tab; the key moves on instead
+    // Two lines at the least: in a short window (a dock open below) the box gives way before the
+    // delays' help above it is cut.
+    cmd->setMinimumHeight(replyBoxHeight(cmd));
     commandLayout->addWidget(cmd, 1);
     auto* fileButtons = new QHBoxLayout;
     fileButtons->addStretch(1);
@@ -458,10 +502,17 @@ void ConsoleWindow::editLineSettings()
     // Taken by the link when the next cycle connects.
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         m_model.ini.serial = dialog->settings();
-        m_lineButton->setText(LineSettingsDialog::summary(m_model.ini.serial));
-        m_lineButton->setToolTip(LineSettingsDialog::description(m_model.ini.serial));
+        drawLinkSettings();
     });
     dialog->open();
+}
+
+void ConsoleWindow::drawLinkSettings()
+{
+    m_lineButton->setText(LineSettingsDialog::summary(m_model.ini.serial));
+    m_lineButton->setToolTip(LineSettingsDialog::description(m_model.ini.serial));
+    m_transportChoice->setCurrentIndex(m_transportChoice->findData(static_cast<int>(m_model.ini.tcp.transport)));
+    m_framingChoice->setCurrentIndex(m_framingChoice->findData(static_cast<int>(m_model.ini.tcp.framing)));
 }
 
 void ConsoleWindow::showTranslation(const QString& hex)

@@ -11,6 +11,7 @@
 #include <memory>
 
 class QAction;
+class QComboBox;
 class QGridLayout;
 class QHelpEvent;
 class QKeySequence;
@@ -150,6 +151,9 @@ private:
     QPlainTextEdit* replyBox(FieldRef ref);
     // The serial line settings beyond the speed, in a dialog from the link frame's button.
     void editLineSettings();
+    // The link frame's own controls (the line button, the network link's transport and framing) as
+    // Tarvo.ini has them: at the start, and again once the settings have been read.
+    void drawLinkSettings();
 
     Stack& m_stack;
     ConsoleModel& m_model;
@@ -159,6 +163,8 @@ private:
     FieldBinding m_fields;
     QTabWidget* m_tabs = nullptr;
     QPushButton* m_lineButton = nullptr;
+    QComboBox* m_transportChoice = nullptr;
+    QComboBox* m_framingChoice = nullptr;
     QPointer<TranslateDialog> m_translate;
     QPointer<FrameWorkbench> m_workbench;
     std::function<bool()> m_closeHandler;

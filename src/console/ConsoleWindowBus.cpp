@@ -75,9 +75,15 @@ void ConsoleWindow::Bus::append(const QList<JournalRecord>& records)
 {
     using V = JournalRecord::Verdict;
     for (const JournalRecord& r : records) {
-        if (r.slot < 1 || r.slot > 32 || r.verdict == V::Stopped || (r.verdict == V::NoAnswer && r.attempt < 3))
+        if (r.slot < 1 || r.slot > 32)
             continue;
         const auto i = static_cast<size_t>(r.slot - 1);
+        if (r.attempt <= 1)
+            refused[i] = false; // a new request
+        if (r.verdict == V::Exception)
+            refused[i] = true;
+        if (r.verdict == V::Stopped || (r.verdict == V::NoAnswer && (r.attempt < 3 || refused[i])))
+            continue;
         marks[i] = {r.verdict != V::NoReplyExpected, r.verdict, r.time, r.firstByteMs, r.detail};
         changed[i] = true;
     }
@@ -382,7 +388,8 @@ bool ConsoleWindow::showReplyTip(QObject* viewport, QHelpEvent* event)
     if (!mark.set || m_model.text(ref).isEmpty())
         return false; // the box's own tooltip, if any
     QString tip = verdictCaption(mark.verdict);
-    if (mark.verdict == JournalRecord::Verdict::Error && !mark.detail.isEmpty())
+    if ((mark.verdict == JournalRecord::Verdict::Error || mark.verdict == JournalRecord::Verdict::Exception) &&
+        !mark.detail.isEmpty())
         tip += QStringLiteral(": ") + mark.detail;
     tip += QStringLiteral("\n") + tr("at %1").arg(mark.time.toString(QStringLiteral("HH:mm:ss.zzz")));
     if (!std::isnan(mark.firstByteMs))

@@ -22,7 +22,8 @@ struct ConsoleWindow::Bus final : JournalSink {
     ~Bus() override;
 
     // Keeps each slot's last verdict from the journal's rows: the verdict of a request once it is
-    // settled (a reply, the third try without one, an error), not the tries on the way.
+    // settled (a reply, the third try without one, an error), not the tries on the way. A Modbus
+    // refusal shows at once, and stays when the request's later tries get no answer.
     void append(const QList<JournalRecord>& records) override;
 
     Journal& journal;
@@ -45,6 +46,7 @@ struct ConsoleWindow::Bus final : JournalSink {
     };
     std::array<Mark, 32> marks;
     std::array<bool, 32> changed{};
+    std::array<bool, 32> refused{}; // the request under way got an exception reply
     // The tint each reply box has now (Reponse, then Reponse1), invalid for none.
     std::array<std::array<QColor, 32>, 2> shown;
 };

@@ -39,7 +39,7 @@ const Health::Slot& HealthTable::counters(int slot, const QString& address) cons
 HealthTable::Shown HealthTable::shown(int slot, const QString& address) const
 {
     const Health::Slot& h = counters(slot, address);
-    return {address, h.requests, h.extraTries, h.badCheck, h.lastAnswered.toMSecsSinceEpoch()};
+    return {address, h.requests, h.extraTries, h.badCheck, h.exceptions, h.lastAnswered.toMSecsSinceEpoch()};
 }
 
 bool HealthTable::refresh()
@@ -111,6 +111,8 @@ QVariant HealthTable::data(const QModelIndex& index, int role) const
             return QString::number(h.noAnswer);
         case BadCheck:
             return QString::number(h.badCheck);
+        case Exceptions:
+            return QString::number(h.exceptions);
         case ExtraTries:
             return QString::number(h.extraTries);
         case LastFirstByte:
@@ -132,12 +134,13 @@ QVariant HealthTable::data(const QModelIndex& index, int role) const
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::ToolTipRole && column == LastAnswered && h.lastAnswered.isValid())
         return h.lastAnswered.toString(Qt::ISODateWithMs);
-    // The success share as the reply boxes show a verdict: all answered, some, none.
+    // The success share as the reply boxes show a verdict: all answered, some (or some refused, or
+    // with a bad check value), none.
     if (role == Qt::BackgroundRole && column == Success && h.requests > 0) {
         using V = JournalRecord::Verdict;
-        const V verdict = h.answered == h.requests && h.badCheck == 0 ? V::Ok
-                          : h.answered == 0                           ? V::NoAnswer
-                                                                      : V::BadCheck;
+        const V verdict = h.answered == h.requests && h.badCheck == 0 && h.exceptions == 0 ? V::Ok
+                          : h.answered == 0                                                ? V::NoAnswer
+                                                                                           : V::BadCheck;
         return verdictTint(verdict, QGuiApplication::palette());
     }
     return {};
@@ -148,10 +151,11 @@ QVariant HealthTable::headerData(int section, Qt::Orientation orientation, int r
     if (orientation != Qt::Horizontal)
         return {};
     if (role == Qt::DisplayRole) {
-        static const QStringList names = {"Slot",         "Address",   "Requests",    "Answered",
-                                          "No answer",    "Bad check", "Extra tries", "First byte, last (ms)",
-                                          "Min",          "Mean",      "Max",         "Success %",
-                                          "Last answered"};
+        static const QStringList names = {"Slot",       "Address",      "Requests",
+                                          "Answered",   "No answer",    "Bad check",
+                                          "Exceptions", "Extra tries",  "First byte, last (ms)",
+                                          "Min",        "Mean",         "Max",
+                                          "Success %",  "Last answered"};
         return names.value(section);
     }
     if (role == Qt::ToolTipRole) {
@@ -162,6 +166,9 @@ QVariant HealthTable::headerData(int section, Qt::Orientation orientation, int r
             return QStringLiteral("Requests that got no reply in three tries");
         case BadCheck:
             return QStringLiteral("Replies whose check value did not match");
+        case Exceptions:
+            return QStringLiteral(
+                "Requests the controller refused with a Modbus exception reply (counted as answered)");
         case ExtraTries:
             return QStringLiteral("Tries beyond the first, over all requests");
         case LastFirstByte:

@@ -25,6 +25,7 @@ public:
         Answered,
         NoAnswer,
         BadCheck,
+        Exceptions,
         ExtraTries,
         LastFirstByte,
         MinFirstByte,
@@ -53,6 +54,7 @@ private:
         long requests = -1;
         long extraTries = -1;
         long badCheck = -1;
+        long exceptions = -1;
         qint64 lastAnswered = 0;
         friend bool operator==(const Shown&, const Shown&) = default;
     };

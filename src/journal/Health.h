@@ -16,7 +16,9 @@ class Clock;
 // How each controller slot has been answering: counted per request (an exchange, with its up to
 // three attempts), over everything since the counters started, across Stop and Start. A slot's
 // counters start again when its address changes or on reset(). Listening, Stop and errors in the
-// console's own fields are not the controller's doing and are not counted.
+// console's own fields are not the controller's doing and are not counted. A request the controller
+// refused with a Modbus exception reply was answered (a refusal is an answer), and is counted as an
+// exception too; so is one that met silence after such a refusal, since the refusal is what it got.
 class Health final : public ExchangeObserver {
 public:
     struct Slot {
@@ -25,6 +27,7 @@ public:
         long answered = 0;
         long noAnswer = 0;
         long badCheck = 0;   // replies whose check value did not match
+        long exceptions = 0; // requests refused with a Modbus exception reply
         long extraTries = 0; // attempts beyond the first, over all requests
         double lastFirstByteMs = NAN;
         double minFirstByteMs = NAN;
@@ -56,6 +59,13 @@ private:
     const Clock& m_clock;
     std::function<QDateTime()> m_wallClock;
     std::array<Slot, 32> m_slots;
+    // What the request under way got so far: a refusal, and when its first byte came (NAN: none).
+    struct Refusal {
+        bool seen = false;
+        double firstByteMs = NAN;
+        double at = 0; // the exchange clock's time of the refusal
+    };
+    std::array<Refusal, 32> m_refused;
     quint64 m_generation = 0;
 };
 

@@ -303,6 +303,8 @@ LinkSettings ConsoleModel::linkSettings() const
     s.comPort = text(Field::ComPort);
     s.host = text(Field::IP);
     s.tcpPort = text(Field::Port);
+    s.transport = ini.tcp.transport;
+    s.framing = ini.tcp.framing;
     s.timeoutMs = [this] { return timeoutMs(); };
     s.line = LineFormat::parse(ini.serial.line).value_or(LineFormat{});
     s.line.rtsCts = ini.serial.rtsCts;

@@ -156,6 +156,13 @@ public:
         struct Monitor {
             int gapMs = 0;
         } monitor;
+        // The network link beside the TCP option: TCP or UDP, and the protocol's own frames (Raw) or
+        // Modbus requests under the MBAP header (Modbus TCP). Taken by the link when a cycle connects.
+        struct Tcp {
+            Transport transport = Transport::Tcp;
+            NetFraming framing = NetFraming::Raw;
+            friend bool operator==(const Tcp&, const Tcp&) = default;
+        } tcp;
     } ini;
 
 signals:

@@ -1,3 +1,4 @@
+#include "CliOptions.h"
 #include "ConfigFile.h"
 #include "ConsoleModel.h"
 #include "Crc.h"
@@ -5,6 +6,7 @@
 #include "FieldsByName.h"
 #include "IniFile.h"
 #include "Replies.h"
+#include "Run.h"
 #include "Switches.h"
 #include "TestFiles.h"
 
@@ -37,6 +39,24 @@ QByteArray joinLines(const QList<QByteArray>& lines)
     for (const QByteArray& l : lines)
         out += l + "\r\n";
     return out;
+}
+
+// What a link is given beyond its ports, in a few words, the defaults left out: "8E1 rtscts rs485 low
+// 2/5 dropEcho lowLatency udp mbap".
+QString linkText(const LinkSettings& s)
+{
+    QStringList words{s.line.text()};
+    if (s.line.rtsCts)
+        words << "rtscts";
+    if (s.rs485.enabled)
+        words << "rs485" << (s.rs485.rtsOnSend ? "high" : "low")
+              << QStringLiteral("%1/%2").arg(s.rs485.delayBeforeMs).arg(s.rs485.delayAfterMs);
+    if (s.dropEcho)
+        words << "dropEcho";
+    if (s.lowLatency)
+        words << "lowLatency";
+    words << (s.transport == Transport::Udp ? "udp" : "tcp") << (s.framing == NetFraming::Mbap ? "mbap" : "raw");
+    return words.join(' ');
 }
 
 // Everything the unattended jobs need, over a fake controller that answers the memory commands.
@@ -212,6 +232,24 @@ private slots:
         QVERIFY(fileContent("Tarvo.ini").contains("[serial]"));
         QVERIFY(fileContent("Tarvo.ini").contains("line=7O1"));
         QVERIFY(fileContent("Tarvo.ini").contains("flow=rtscts"));
+        QCOMPARE(b.ini.tcp, ConsoleModel::Ini::Tcp{}); // raw frames over TCP when nothing was chosen
+        QVERIFY(fileContent("Tarvo.ini").contains("[tcp]"));
+        QVERIFY(fileContent("Tarvo.ini").contains("framing=raw"));
+        QVERIFY(fileContent("Tarvo.ini").contains("transport=tcp"));
+
+        a.ini.tcp = {Transport::Udp, NetFraming::Mbap};
+        QVERIFY(config::SaveIni(a));
+        config::ReadIni(b);
+        QCOMPARE(b.ini.tcp, a.ini.tcp);
+        QVERIFY(fileContent("Tarvo.ini").contains("framing=mbap"));
+        QVERIFY(fileContent("Tarvo.ini").contains("transport=udp"));
+        QCOMPARE(b.linkSettings().transport, Transport::Udp);
+        QCOMPARE(b.linkSettings().framing, NetFraming::Mbap);
+        // The words as a script or a site folder may write them.
+        QVERIFY(writeFile("Tarvo.ini", "[tcp]\nframing= MBAP \ntransport=Udp\n"));
+        ConsoleModel c;
+        config::ReadIni(c);
+        QCOMPARE(c.ini.tcp, (ConsoleModel::Ini::Tcp{Transport::Udp, NetFraming::Mbap}));
         QCOMPARE(QDir().entryList(QDir::Files), QStringList{"Tarvo.ini"}); // nothing left beside it
     }
 
@@ -229,6 +267,9 @@ private slots:
             << QByteArray("[serial]\nline=9Q3\nflow=xonxoff\nrs485=1\ndelayBeforeMs=-4\ndelayAfterMs=1001\n"
                           "dropEcho=yes\n")
             << true;
+        QTest::newRow("network link words the console does not know")
+            << QByteArray("[tcp]\nframing=rtu\ntransport=serial\n") << true;
+        QTest::newRow("network link settings left empty") << QByteArray("[tcp]\nframing=\ntransport=\n") << true;
     }
     void iniThatCannotBeUsedMeansDefaults()
     {
@@ -247,13 +288,34 @@ private slots:
         QCOMPARE(m.ini.census.tries, 1);
         QCOMPARE(m.ini.census.timeoutMs, 200);
         QCOMPARE(m.ini.monitor.gapMs, 0);
+        QCOMPARE(m.ini.tcp, ConsoleModel::Ini::Tcp{});
+        QCOMPARE(m.linkSettings().transport, Transport::Tcp);
+        QCOMPARE(m.linkSettings().framing, NetFraming::Raw);
     }
 
-    // The line format and the rest of the serial settings live in Tarvo.ini only: Tarvo.cfg comes out
-    // the same, byte for byte, whatever Tarvo.ini holds, and without one the line is the console's
-    // own 8N2.
-    void serialSettingsLeaveTarvoCfgAlone()
+    // The line format and the rest of the serial settings, and the network link's transport and
+    // framing, live in Tarvo.ini only: Tarvo.cfg comes out the same, byte for byte, whatever Tarvo.ini
+    // holds, and without one the line is the console's own 8N2 and the network link raw frames over
+    // TCP. The link gets what Tarvo.ini says.
+    void iniSettingsLeaveTarvoCfgAlone_data()
     {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("link");    // what the link was given, as linkText() writes it
+        QTest::addColumn<QByteArray>("kept"); // a line the saved Tarvo.ini holds
+        QTest::newRow("serial line") << QByteArray("[serial]\nline=8e1\nflow=rtscts\nrs485=true\nrtsOnSend=false\n"
+                                                   "delayBeforeMs=2\ndelayAfterMs=5\ndropEcho=true\nlowLatency=true\n")
+                                     << "8E1 rtscts rs485 low 2/5 dropEcho lowLatency tcp raw"
+                                     << QByteArray("line=8E1");
+        QTest::newRow("Modbus TCP over UDP")
+            << QByteArray("[tcp]\nframing=mbap\ntransport=udp\n") << "8N2 udp mbap" << QByteArray("framing=mbap");
+        QTest::newRow("both") << QByteArray("[serial]\nline=7O1\n[tcp]\nframing=raw\ntransport=udp\n") << "7O1 udp raw"
+                              << QByteArray("transport=udp");
+    }
+    void iniSettingsLeaveTarvoCfgAlone()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, link);
+        QFETCH(QByteArray, kept);
         QVERIFY(writeFile("Tarvo.cfg", joinLines(defaultLines())));
         const QByteArray cfg = fileContent("Tarvo.cfg");
         QMap<bool, QByteArray> saved;
@@ -262,30 +324,72 @@ private slots:
             QDir::setCurrent(dir.path());
             QVERIFY(writeFile("Tarvo.cfg", cfg));
             if (withIni)
-                QVERIFY(writeFile("Tarvo.ini", "[serial]\nline=8e1\nflow=rtscts\nrs485=true\nrtsOnSend=false\n"
-                                               "delayBeforeMs=2\ndelayAfterMs=5\ndropEcho=true\nlowLatency=true\n"));
+                QVERIFY(writeFile("Tarvo.ini", ini));
             Rig r;
             r.load("");
             r.tick(0);
             r.polling.sendOnce();
             QCOMPARE(r.link.connected.size(), 1);
-            const LinkSettings& s = r.link.connected[0];
-            if (withIni) {
-                QCOMPARE(s.line.text(), QStringLiteral("8E1"));
-                QVERIFY(s.line.rtsCts);
-                QCOMPARE(s.rs485, (Rs485Options{true, false, 2, 5}));
-                QVERIFY(s.dropEcho && s.lowLatency);
-            } else {
-                QCOMPARE(s.line, LineFormat{});
-                QCOMPARE(s.rs485, Rs485Options{});
-                QVERIFY(!s.dropEcho && !s.lowLatency);
-            }
+            QCOMPARE(linkText(r.link.connected[0]), withIni ? link : QStringLiteral("8N2 tcp raw"));
             r.lifecycle.close();
             saved[withIni] = fileContent("Tarvo.cfg");
-            QCOMPARE(fileContent("Tarvo.ini").contains("line=8E1"), withIni);
+            QCOMPARE(fileContent("Tarvo.ini").contains(kept), withIni);
             QDir::setCurrent(m_dir->path());
         }
         QCOMPARE(saved[true], saved[false]);
+    }
+
+    // tarvo-cli --config takes the network link's transport and framing from the Tarvo.ini beside the
+    // Tarvo.cfg, through the console's own reading; a link typed on the command line says its own
+    // transport, and Modbus TCP framing under another protocol is refused before anything is sent.
+    void cliConfigTakesTheNetworkLinkFromTarvoIni_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("options"); // after "send --config Tarvo.cfg"
+        QTest::addColumn<bool>("modbus");     // the Tarvo.cfg's protocol: Modbus, else Protocol 4
+        QTest::addColumn<QString>("link");    // transport and framing, or the refusal's start
+        QTest::newRow("no Tarvo.ini") << QByteArray() << "" << true << "tcp raw";
+        QTest::newRow("Modbus TCP over UDP")
+            << QByteArray("[tcp]\nframing=mbap\ntransport=udp\n") << "" << true << "udp mbap";
+        QTest::newRow("unknown words") << QByteArray("[tcp]\nframing=rtu\ntransport=tcp6\n") << "" << true << "tcp raw";
+        QTest::newRow("--tcp typed") << QByteArray("[tcp]\nframing=mbap\ntransport=udp\n") << "--tcp 10.0.0.8:502"
+                                     << true << "tcp mbap";
+        QTest::newRow("--udp typed") << QByteArray() << "--udp 10.0.0.8:502" << true << "udp raw";
+        QTest::newRow("Modbus TCP under Protocol 4") << QByteArray("[tcp]\nframing=mbap\n") << "" << false
+                                                     << "Modbus TCP framing (--mbap) carries Modbus requests only";
+        QTest::newRow("--protocol modbus typed")
+            << QByteArray("[tcp]\nframing=mbap\n") << "--protocol modbus" << false << "tcp mbap";
+    }
+    void cliConfigTakesTheNetworkLinkFromTarvoIni()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, options);
+        QFETCH(bool, modbus);
+        QFETCH(QString, link);
+        QDir().mkdir("site");
+        ConsoleModel console;
+        console.choose(Field::OpTCP);
+        console.choose(modbus ? Field::Modbus : Field::Protocol4);
+        console.setCheck(Field::CheckAdr, 0, 1);
+        console.setText(Field::Address, 0, "4");
+        QVERIFY(config::SaveConfig(console, "site/Tarvo.cfg"));
+        if (!ini.isEmpty())
+            QVERIFY(writeFile("site/Tarvo.ini", ini));
+
+        QStringList args{"tarvo-cli", "send", "--config", QDir::current().filePath("site/Tarvo.cfg")};
+        args += options.split(' ', Qt::SkipEmptyParts);
+        const cli::Parsed parsed = cli::parse(args);
+        QCOMPARE(parsed.action, cli::Parsed::Action::Run);
+        cli::Plan plan;
+        const std::optional<QString> problem = cli::makePlan(parsed.options, plan);
+        if (problem) {
+            QVERIFY2(problem->startsWith(link), qPrintable(*problem));
+            return;
+        }
+        const LinkSettings s = plan.settings.linkSettings();
+        QCOMPARE(QStringLiteral("%1 %2").arg(s.transport == Transport::Udp ? "udp" : "tcp",
+                                             s.framing == NetFraming::Mbap ? "mbap" : "raw"),
+                 link);
     }
 
     void failedIniSaveKeepsTheOldFile()

@@ -3,6 +3,7 @@
 
 #include "ConsoleWindow.h"
 #include "ControllersDock.h"
+#include "Crc.h"
 #include "FakeFileDialogs.h"
 #include "FakeStack.h"
 #include "GlyphDelegate.h"
@@ -73,6 +74,15 @@ QString tipOf(QPlainTextEdit* box)
     QHelpEvent help(QEvent::ToolTip, at, box->viewport()->mapToGlobal(at));
     QCoreApplication::sendEvent(box->viewport(), &help);
     return QToolTip::text();
+}
+
+// A Modbus device's refusal of the request: its address, the function with the top bit set, the code,
+// and the CRC.
+QByteArray modbusException(const QByteArray& request, char code)
+{
+    QByteArray reply = request.left(1) + static_cast<char>(request[1] | 0x80) + code;
+    const uint16_t crc = crcModbus(reply);
+    return reply + static_cast<char>(crc & 0xFF) + static_cast<char>(crc >> 8);
 }
 
 QList<QByteArray> csvOf(const QList<JournalRecord>& rows)
@@ -194,15 +204,17 @@ private slots:
     {
         QTest::addColumn<QString>("slot");
         QTest::addColumn<QString>("verdict");
-        QTest::addColumn<QList<int>>("rows"); // of the eight below
+        QTest::addColumn<QList<int>>("rows"); // of the nine below
         QTest::newRow("everything") << "All"
-                                    << "All" << QList<int>{0, 1, 2, 3, 4, 5, 6, 7};
+                                    << "All" << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8};
         QTest::newRow("one slot") << "#2"
                                   << "All" << QList<int>{1, 4, 7};
         QTest::newRow("one verdict") << "All"
                                      << "no-answer" << QList<int>{2, 5};
         QTest::newRow("all but ok") << "All"
-                                    << "All but ok" << QList<int>{1, 2, 5, 6};
+                                    << "All but ok" << QList<int>{1, 2, 5, 6, 8};
+        QTest::newRow("exceptions") << "All"
+                                    << "exception" << QList<int>{8};
         QTest::newRow("slot and verdict") << "#3"
                                           << "no-answer" << QList<int>{2, 5};
         QTest::newRow("nothing matches") << "#32"
@@ -216,7 +228,7 @@ private slots:
         BusConsole c;
         const QList<JournalRecord> all = {row(1, V::Ok, 0),    row(2, V::BadCheck, 1), row(3, V::NoAnswer, 2),
                                           row(1, V::Ok, 3),    row(2, V::Ok, 4),       row(3, V::NoAnswer, 5),
-                                          row(1, V::Error, 6), row(2, V::Ok, 7)};
+                                          row(1, V::Error, 6), row(2, V::Ok, 7),       row(3, V::Exception, 8)};
         c.journalView().table().append(all);
         c.journalView().findChild<QComboBox*>("JournalSlotFilter")->setCurrentText(slot);
         c.journalView().findChild<QComboBox*>("JournalVerdictFilter")->setCurrentText(verdict);
@@ -774,6 +786,45 @@ private slots:
         c.window.flushBus();
         QCOMPARE(cell(0, HealthTable::Requests), QStringLiteral("1"));
         QCOMPARE(cell(1, HealthTable::Requests), QStringLiteral("1"));
+        QCOMPARE(cell(0, HealthTable::Exceptions), QStringLiteral("0"));
+        const QPalette palette = QGuiApplication::palette();
+        auto successTint = [&](int r) {
+            return table.data(table.index(r, HealthTable::Success), Qt::BackgroundRole).value<QColor>();
+        };
+        QCOMPARE(successTint(0), verdictTint(V::Ok, palette));
+
+        // Modbus devices that refuse: slot #1's every time (its refusals, too short for Read Input's
+        // reply, pile up on the line until they are long enough), slot #3's once, then silence. Both
+        // answered, refused: a column of their own, tinted as a bad check value is.
+        c.model.choose(Field::Modbus);
+        int toSlot3 = 0;
+        c.link.onWrite = [&](const QByteArray& frame) {
+            if (frame[0] == 100 && ++toSlot3 > 1)
+                return;
+            c.link.reply(0.010, modbusException(frame, '\x02'));
+        };
+        c.polling.sendOnce();
+        c.window.flushBus();
+        QCOMPARE(table.headerData(HealthTable::Exceptions, Qt::Horizontal).toString(), QStringLiteral("Exceptions"));
+        QVERIFY(table.headerData(HealthTable::Exceptions, Qt::Horizontal, Qt::ToolTipRole)
+                    .toString()
+                    .contains("Modbus exception"));
+        for (int r : {0, 1}) {
+            QCOMPARE(cell(r, HealthTable::Requests), QStringLiteral("2"));
+            QCOMPARE(cell(r, HealthTable::Answered), QStringLiteral("2"));
+            QCOMPARE(cell(r, HealthTable::NoAnswer), QStringLiteral("0"));
+            QCOMPARE(cell(r, HealthTable::Exceptions), QStringLiteral("1"));
+            QCOMPARE(successTint(r), verdictTint(V::BadCheck, palette));
+        }
+        QCOMPARE(cell(0, HealthTable::ExtraTries), QStringLiteral("1"));
+        QCOMPARE(cell(1, HealthTable::ExtraTries), QStringLiteral("2"));
+        // The reply boxes say so too, the silence after slot #3's refusal taking nothing back.
+        for (int slot : {0, 2}) {
+            QCOMPARE(shownBase(c.box(Field::Reponse, slot)), verdictTint(V::Exception, c.window.palette()).rgb());
+            const QString tip = tipOf(c.box(Field::Reponse, slot));
+            QVERIFY2(tip.startsWith("Refused (Modbus exception): ") && tip.contains("02 illegal data address"),
+                     qPrintable(tip));
+        }
     }
 
     // Docks, their places and the window's size come back from the settings; what does not read as

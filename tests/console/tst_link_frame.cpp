@@ -1,5 +1,6 @@
 // The Definition page's link frame: the port list that says what each port is and follows adapters
-// plugged in and out, and the serial line's settings behind one compact button.
+// plugged in and out, the serial line's settings behind one compact button, and the network link's
+// transport and framing.
 
 #include "ConsoleModel.h"
 #include "ConsoleWindow.h"
@@ -9,17 +10,20 @@
 #include "FakeStack.h"
 #include "LineSettingsDialog.h"
 #include "PortComboBox.h"
+#include "TestFiles.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace tarvo;
@@ -201,6 +205,110 @@ private slots:
         QTRY_VERIFY(speed->hasFocus());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), c.find<QPushButton>("LineSettingsButton"));
+    }
+
+    // Beside the host and port: TCP or UDP, raw frames or Modbus TCP, for the TCP link only, chosen
+    // with the keyboard as with the mouse, each saying what it does; kept in the settings.
+    void networkTransportAndFraming()
+    {
+        Console c;
+        auto* transport = c.find<QComboBox>("TcpTransport");
+        auto* framing = c.find<QComboBox>("TcpFraming");
+        QVERIFY(transport && framing);
+        QCOMPARE(itemsOf(transport), (QStringList{"TCP", "UDP"}));
+        QCOMPARE(itemsOf(framing), (QStringList{"Raw", "Modbus TCP"}));
+        QCOMPARE(transport->currentText(), QStringLiteral("TCP"));
+        QCOMPARE(framing->currentText(), QStringLiteral("Raw"));
+        QVERIFY(transport->toolTip().contains("one datagram for each request"));
+        QVERIFY(framing->toolTip().contains("MBAP header"));
+        QVERIFY(framing->toolTip().contains("unit id is the console address + 1"));
+        QVERIFY(framing->toolTip().contains("Modbus only"));
+        QStringList captions;
+        for (const QLabel* l : c.window.findChildren<QLabel*>()) {
+            if (l->buddy() == transport || l->buddy() == framing)
+                captions << l->text();
+        }
+        QCOMPARE(captions, (QStringList{"Transport:", "Framing:"}));
+
+        // The serial link is chosen: nothing of the network link to set.
+        QVERIFY(!transport->isEnabled() && !framing->isEnabled());
+        c.model.choose(Field::OpTCP);
+        QVERIFY(transport->isEnabled() && framing->isEnabled());
+
+        // The keyboard: from the port on, then on to the delays.
+        auto* port = c.find<QLineEdit>("Port");
+        port->setFocus();
+        QTRY_VERIFY(port->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), transport);
+        QTest::keyClick(transport, Qt::Key_Down);
+        QCOMPARE(c.model.ini.tcp.transport, Transport::Udp);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), framing);
+        QTest::keyClick(framing, Qt::Key_Down);
+        QCOMPARE(c.model.ini.tcp.framing, NetFraming::Mbap);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), c.find<QLineEdit>("TimeOutDelay"));
+        QCOMPARE(c.model.linkSettings().transport, Transport::Udp);
+        QCOMPARE(c.model.linkSettings().framing, NetFraming::Mbap);
+
+        // The link takes them when a cycle connects.
+        c.model.choose(Field::Modbus);
+        c.model.setCheck(Field::CheckAdr, 0, 1);
+        c.model.setText(Field::Address, 0, "4");
+        c.s.polling.sendOnce();
+        QCOMPARE(c.s.link.connected.size(), 1);
+        QCOMPARE(c.s.link.connected[0].transport, Transport::Udp);
+        QCOMPARE(c.s.link.connected[0].framing, NetFraming::Mbap);
+        QCOMPARE(c.s.link.writes.value(0), QByteArray::fromHex("000100000006050200000010")); // unit id 5
+
+        // And back with the mouse's choice.
+        transport->setCurrentIndex(0);
+        emit transport->activated(0);
+        QCOMPARE(c.model.ini.tcp.transport, Transport::Tcp);
+    }
+
+    // What Tarvo.ini holds is shown once the console has read it, and the choices made go back to it
+    // when the console closes.
+    void linkSettingsComeFromTarvoIniAndGoBack()
+    {
+        QTemporaryDir site;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(site.path());
+        QVERIFY(writeFile("Tarvo.ini", "[serial]\nline=8E1\n[tcp]\nframing=mbap\ntransport=udp\n"));
+        {
+            Console c;
+            QCOMPARE(c.find<QComboBox>("TcpTransport")->currentText(), QStringLiteral("TCP")); // not read yet
+            c.window.Form_Load(QString());
+            QCOMPARE(c.find<QPushButton>("LineSettingsButton")->text(), QStringLiteral("8E1"));
+            QCOMPARE(c.find<QComboBox>("TcpTransport")->currentText(), QStringLiteral("UDP"));
+            QCOMPARE(c.find<QComboBox>("TcpFraming")->currentText(), QStringLiteral("Modbus TCP"));
+            auto* framing = c.find<QComboBox>("TcpFraming");
+            framing->setCurrentIndex(0);
+            emit framing->activated(0);
+            QVERIFY(c.window.close());
+        }
+        const QByteArray saved = fileContent("Tarvo.ini");
+        QVERIFY2(saved.contains("framing=raw") && saved.contains("transport=udp"), saved.constData());
+        QDir::setCurrent(before);
+    }
+
+    // Modbus TCP frames Modbus alone: another protocol is refused at the send, in the reply box, as
+    // the console says what went wrong with a request, and nothing goes out.
+    void modbusTcpUnderAnotherProtocolSaysWhy()
+    {
+        Console c;
+        c.model.choose(Field::OpTCP);
+        c.model.choose(Field::Protocol4);
+        c.model.ini.tcp.framing = NetFraming::Mbap;
+        c.model.setCheck(Field::CheckAdr, 0, 1);
+        c.model.setText(Field::Address, 0, "4");
+        c.window.CmdSend_Click();
+        QCOMPARE(c.model.text(Field::Reponse, 0),
+                 QStringLiteral("ERROR: Modbus TCP framing carries Modbus requests only: choose the Modbus protocol, "
+                                "or the Raw framing for this one"));
+        QVERIFY(c.s.link.writes.isEmpty());
+        QVERIFY(c.prompter.shown.isEmpty()); // said where the reply would have been, no box in the way
     }
 };
 

@@ -295,6 +295,86 @@ private slots:
         QVERIFY(!health.seen(1));
     }
 
+    // A Modbus exception reply is an answer, a refusal, counted in a column of its own. A refusal too
+    // short to end the wait is tried again; silence after it leaves the request refused, a reply
+    // replaces it. Each attempt's first byte comes 10 ms after its request, attempt n at n seconds.
+    void healthCountsExceptions_data()
+    {
+        // One request's attempts a word each, requests apart by "|": ok, badcheck, silent, refused (an
+        // exception reply read as the reply), short (an exception reply too short to end the wait).
+        QTest::addColumn<QString>("attempts");
+        // requests, answered, no answer, bad check, exceptions, extra tries
+        QTest::addColumn<QList<long>>("counts");
+        QTest::addColumn<double>("lastFirstByteMs"); // NAN: none
+        QTest::addColumn<int>("lastAnsweredAt");     // the exchange clock's second, -1: never
+        QTest::newRow("answered") << "ok" << QList<long>{1, 1, 0, 0, 0, 0} << 10.0 << 1;
+        QTest::newRow("refused at once") << "refused" << QList<long>{1, 1, 0, 0, 1, 0} << 10.0 << 1;
+        QTest::newRow("refused, then the refusals piled up to a reply")
+            << "short refused" << QList<long>{1, 1, 0, 0, 1, 1} << 10.0 << 2;
+        QTest::newRow("refused three times, each too short")
+            << "short short short" << QList<long>{1, 1, 0, 0, 1, 2} << 10.0 << 3;
+        QTest::newRow("refused, then silent") << "short silent silent" << QList<long>{1, 1, 0, 0, 1, 2} << 10.0 << 1;
+        QTest::newRow("refused, then answered") << "short ok" << QList<long>{1, 1, 0, 0, 0, 1} << 10.0 << 2;
+        QTest::newRow("refused, then a bad check value")
+            << "short badcheck" << QList<long>{1, 1, 0, 1, 0, 1} << 10.0 << 2;
+        QTest::newRow("silent") << "silent silent silent" << QList<long>{1, 0, 1, 0, 0, 2} << qQNaN() << -1;
+        QTest::newRow("a refusal is not carried into the next request")
+            << "short silent silent | silent silent silent" << QList<long>{2, 1, 1, 0, 1, 4} << 10.0 << 1;
+        QTest::newRow("refused, then answered next time")
+            << "refused | ok" << QList<long>{2, 2, 0, 0, 1, 0} << 10.0 << 2;
+    }
+    void healthCountsExceptions()
+    {
+        QFETCH(QString, attempts);
+        QFETCH(QList<long>, counts);
+        QFETCH(double, lastFirstByteMs);
+        QFETCH(int, lastAnsweredAt);
+        FakeClock clock;
+        Health health(clock, [&clock] { return kWall.addMSecs(qRound64(clock.t * 1000)); });
+        double t = 0;
+        for (const QString& request : attempts.split('|')) {
+            int n = 0;
+            for (const QString& word : request.split(' ', Qt::SkipEmptyParts)) {
+                t += 1;
+                AttemptRecord a;
+                a.slot = 4;
+                a.address = QStringLiteral("7");
+                a.function = QStringLiteral("ReadInput");
+                a.attempt = ++n;
+                a.sentAt = t;
+                a.verdict = AttemptRecord::Verdict::NoReply;
+                if (word != "silent") {
+                    a.firstByteAt = t + 0.010;
+                    a.reply = QByteArray::fromHex("08820231C0");
+                }
+                if (word == "ok" || word == "badcheck" || word == "refused") {
+                    a.verdict = AttemptRecord::Verdict::Reply;
+                    a.repliedAt = t + 0.060;
+                }
+                a.checkFailed = word == "badcheck";
+                if (word == "refused" || word == "short")
+                    a.exceptionCode = 2;
+                clock.t = t + 0.5;
+                health.attemptFinished(a);
+            }
+        }
+        const Health::Slot& h = health.slot(4);
+        QCOMPARE((QList<long>{h.requests, h.answered, h.noAnswer, h.badCheck, h.exceptions, h.extraTries}), counts);
+        if (std::isnan(lastFirstByteMs))
+            QVERIFY(std::isnan(h.lastFirstByteMs));
+        else
+            QCOMPARE(h.lastFirstByteMs, lastFirstByteMs);
+        if (lastAnsweredAt < 0) {
+            QVERIFY(!h.lastAnswered.isValid());
+        } else {
+            // The answer's own moment: a reply's when it was read, a short refusal's first byte.
+            const qint64 ms = h.lastAnswered.toMSecsSinceEpoch() - kWall.toMSecsSinceEpoch();
+            QVERIFY2(ms >= lastAnsweredAt * 1000 && ms <= lastAnsweredAt * 1000 + 60, qPrintable(QString::number(ms)));
+        }
+        health.reset();
+        QVERIFY(!health.seen(4));
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
