@@ -394,7 +394,7 @@ constexpr OptionRow kOptions[] = {
      nullptr,
      "Modbus TCP framing on --tcp or --udp: the MBAP header (unit id = address + 1) instead of the RTU address "
      "and CRC. Modbus only.",
-     {{Subcommand::Frame, "Build Modbus TCP frames (the MBAP header, transaction id 1) instead of RTU frames."},
+     {{Subcommand::Frame, "Build Modbus TCP frames (the MBAP header, transaction ids counting from 1) instead of RTU frames."},
       {Subcommand::Check, "The frame is a Modbus TCP frame: its MBAP header is checked instead of a CRC."}},
      [](const Arg& a, Options& o) -> Problem {
          o.mbap = a.isSet();
@@ -408,8 +408,14 @@ constexpr OptionRow kOptions[] = {
      {},
      [](const Arg& a, Options& o) -> Problem {
          if (!a.isSet()) {
-             if (a.command() == Subcommand::Check)
+             if (a.command() == Subcommand::Check) {
+                 // A Modbus TCP frame carries Modbus and nothing else.
+                 if (o.mbap) {
+                     o.protocol = Protocol::Modbus;
+                     return {};
+                 }
                  return QStringLiteral("--protocol is missing: the frame's protocol decides its check value");
+             }
              return {};
          }
          o.protocol = protocolOfWord(a.value());

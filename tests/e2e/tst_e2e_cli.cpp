@@ -360,6 +360,8 @@ private slots:
         QTest::newRow("check --mbap 0 ok")
             << QStringList{} << QStringList{"check", "--mbap", "--protocol", "modbus", "00 01 00 00 00 03 06 84 02"}
             << 0 << "";
+        QTest::newRow("check --mbap 0 Modbus by itself")
+            << QStringList{} << QStringList{"check", "--mbap", "00 01 00 00 00 03 06 84 02"} << 0 << "";
         QTest::newRow("check --mbap 2 a length beyond the bytes")
             << QStringList{} << QStringList{"check", "--mbap", "--protocol", "modbus", "00 01 00 00 00 05 06 84 02"}
             << 2 << "";
