@@ -394,7 +394,8 @@ constexpr OptionRow kOptions[] = {
      nullptr,
      "Modbus TCP framing on --tcp or --udp: the MBAP header (unit id = address + 1) instead of the RTU address "
      "and CRC. Modbus only.",
-     {{Subcommand::Frame, "Build Modbus TCP frames (the MBAP header, transaction ids counting from 1) instead of RTU frames."},
+     {{Subcommand::Frame,
+       "Build Modbus TCP frames (the MBAP header, transaction ids counting from 1) instead of RTU frames."},
       {Subcommand::Check, "The frame is a Modbus TCP frame: its MBAP header is checked instead of a CRC."}},
      [](const Arg& a, Options& o) -> Problem {
          o.mbap = a.isSet();

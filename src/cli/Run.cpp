@@ -202,8 +202,7 @@ std::optional<QString> makePlan(const Options& o, Plan& plan)
         return std::nullopt; // it sends nothing: no address, no function
     // Modbus TCP frames carry Modbus PDUs and nothing else (the framing may come from the --config's
     // Tarvo.ini too).
-    if (s.link.framing == NetFraming::Mbap && (!s.serial || o.mbap) &&
-        s.protocol != Protocol::Modbus)
+    if (s.link.framing == NetFraming::Mbap && (!s.serial || o.mbap) && s.protocol != Protocol::Modbus)
         return QStringLiteral("Modbus TCP framing (--mbap) carries Modbus requests only, and the protocol is %1: "
                               "give --protocol modbus, or leave --mbap out")
             .arg(protocolWord(s.protocol));
