@@ -1,5 +1,11 @@
 #include "LinkGuard.h"
 
+#include "Clock.h"
+#include "EventPump.h"
+#include "LinkSettings.h"
+
+#include <exception>
+
 #include "Errors.h"
 #include "Trace.h"
 
@@ -21,6 +27,25 @@ void guarded(Trace& trace, const char* operation, const std::function<void()>& s
         description = QStringLiteral("Unknown error");
     }
     trace.write(QString::fromLatin1(operation) + QStringLiteral(":: Error : ") + description);
+}
+
+void waitToOpen(EventPump& pump, const Clock& clock, const LinkSettings& settings, const std::function<bool()>& done,
+                int tickMs)
+{
+    const double t0 = clock.now();
+    std::exception_ptr unreadable;
+    const auto deadline = [&] {
+        try {
+            return t0 + (settings.timeoutMs ? settings.timeoutMs() : 0) / 1000.0;
+        } catch (...) {
+            unreadable = std::current_exception();
+            return t0;
+        }
+    };
+    pumpUntil(
+        pump, clock, deadline, {}, [&] { return unreadable || done(); }, tickMs);
+    if (unreadable)
+        std::rethrow_exception(unreadable);
 }
 
 } // namespace tarvo

@@ -83,21 +83,9 @@ void TcpLink::connectToHost(const LinkSettings& settings)
     // edit takes effect at once.
     // A time-out that is no number ends the wait after the pass in which it was read, and fails the
     // connect then.
-    const double t0 = m_clock.now();
-    std::exception_ptr unreadable;
-    const auto deadline = [&] {
-        try {
-            return t0 + (settings.timeoutMs ? settings.timeoutMs() : 0) / 1000.0;
-        } catch (...) {
-            unreadable = std::current_exception();
-            return t0;
-        }
-    };
-    pumpUntil(
-        m_pump, m_clock, deadline, {},
-        [&] { return unreadable || m_socket.state() == QAbstractSocket::ConnectedState; }, kConnectTickMs);
-    if (unreadable)
-        std::rethrow_exception(unreadable);
+    waitToOpen(
+        m_pump, m_clock, settings, [this] { return m_socket.state() == QAbstractSocket::ConnectedState; },
+        kConnectTickMs);
     m_wanted = m_socket.state() == QAbstractSocket::ConnectedState;
 }
 

@@ -55,21 +55,9 @@ void UdpLink::open(const LinkSettings& settings)
     m_arrivalCount = 0;
     m_socket.connectToHost(settings.host, static_cast<quint16>(port));
     // Only a host name needs a lookup; the wait is as long as a TCP connect's.
-    const double t0 = m_clock.now();
-    std::exception_ptr unreadable;
-    const auto deadline = [&] {
-        try {
-            return t0 + (settings.timeoutMs ? settings.timeoutMs() : 0) / 1000.0;
-        } catch (...) {
-            unreadable = std::current_exception();
-            return t0;
-        }
-    };
-    pumpUntil(
-        m_pump, m_clock, deadline, {},
-        [&] { return unreadable || m_socket.state() != QAbstractSocket::HostLookupState; }, kLookupTickMs);
-    if (unreadable)
-        std::rethrow_exception(unreadable);
+    waitToOpen(
+        m_pump, m_clock, settings, [this] { return m_socket.state() != QAbstractSocket::HostLookupState; },
+        kLookupTickMs);
     if (!isConnected())
         m_socket.abort();
 }
