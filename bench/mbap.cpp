@@ -255,26 +255,28 @@ int main(int argc, char** argv)
     const QCommandLineOption cli(QStringLiteral("cli"),
                                  QStringLiteral("tarvo-cli to use (another build's, to hold two against each other)."),
                                  QStringLiteral("path"), QStringLiteral(TARVO_CLI_PATH));
-    p.addOptions({seconds, repeats, mbpoll, cli});
+    const QCommandLineOption sim(QStringLiteral("sim"), QStringLiteral("tarvo-sim to use."), QStringLiteral("path"),
+                                 QStringLiteral(TARVO_SIM_PATH));
+    p.addOptions({seconds, repeats, mbpoll, cli, sim});
     p.process(app);
     Settings st;
     st.seconds = std::max(1.0, p.value(seconds).toDouble());
     st.repeats = std::max(1, p.value(repeats).toInt());
-    st.simPath = QStringLiteral(TARVO_SIM_PATH);
+    st.simPath = p.value(sim);
     st.cliPath = p.value(cli);
     st.mbpollPath = p.value(mbpoll);
 
-    Helper sim;
-    if (!sim.start(st.simPath,
-                   {QStringLiteral("--protocol"), QStringLiteral("modbus"), QStringLiteral("--mbap"),
-                    QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--addresses"),
-                    QStringLiteral("0-31"), QStringLiteral("--log"), QStringLiteral("/dev/null")},
-                   false, true)) {
+    Helper simulator;
+    if (!simulator.start(st.simPath,
+                         {QStringLiteral("--protocol"), QStringLiteral("modbus"), QStringLiteral("--mbap"),
+                          QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--addresses"),
+                          QStringLiteral("0-31"), QStringLiteral("--log"), QStringLiteral("/dev/null")},
+                         false, true)) {
         say(QStringLiteral("cannot start tarvo-sim"));
         return 1;
     }
-    const double cliFixed = oneShotCpu(st, Master::Cli, sim.tcpPort);
-    const double mbpollFixed = oneShotCpu(st, Master::Mbpoll, sim.tcpPort);
+    const double cliFixed = oneShotCpu(st, Master::Cli, simulator.tcpPort);
+    const double mbpollFixed = oneShotCpu(st, Master::Mbpoll, simulator.tcpPort);
     if (std::isnan(cliFixed) || std::isnan(mbpollFixed)) {
         say(QStringLiteral("a single read failed: is mbpoll installed (script/bootstrap)?"));
         return 1;
@@ -286,7 +288,7 @@ int main(int argc, char** argv)
         for (int k = 0; k < all.size(); ++k) {
             const int i = r % 2 == 0 ? k : static_cast<int>(all.size()) - 1 - k;
             const Setup& s = all[i];
-            const Figures f = runOnce(st, s, sim.tcpPort, s.master == Master::Cli ? cliFixed : mbpollFixed);
+            const Figures f = runOnce(st, s, simulator.tcpPort, s.master == Master::Cli ? cliFixed : mbpollFixed);
             std::fprintf(stderr, "run %d, %s, %d controller(s): %.0f exchanges/s, %.4f ms CPU per exchange\n", r + 1,
                          qPrintable(s.name), s.controllers, f.rate(), f.perExchangeMs());
             sums[i].add(f);
