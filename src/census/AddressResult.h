@@ -46,7 +46,7 @@ struct AddressResult {
 // is a result of its own, handed to onMessage as it comes.
 class ResultCollector final : public ExchangeObserver {
 public:
-    explicit ResultCollector(const Clock& clock, std::function<QDateTime()> wallClock = &QDateTime::currentDateTime);
+    explicit ResultCollector(const Clock& clock, std::function<QDateTime()> wallClock = &localNow);
 
     void attemptFinished(const AttemptRecord& attempt) override;
     // The result of the slot's attempts since the last take; nothing when none was reported.

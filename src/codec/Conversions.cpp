@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Number.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -40,10 +41,19 @@ QString ByteArrayToHex(const QByteArray& bytes, bool lengthFlag)
     qsizetype last = bytes.size() - 1;
     if (lengthFlag)
         last = bytes.size() >= 3 ? static_cast<unsigned char>(bytes[2]) + 2 : 0;
+    // Every reply shown goes through here: digits from a table, not a formatted string per byte.
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const qsizetype n = std::min(last + 1, bytes.size());
     QString text;
-    for (qsizetype i = 0; i <= last && i < bytes.size(); ++i) {
+    if (n <= 0)
+        return text;
+    text.resize(n * 3);
+    QChar* out = text.data();
+    for (qsizetype i = 0; i < n; ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        text += QStringLiteral("%1 ").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+        *out++ = QLatin1Char(kDigits[b >> 4]);
+        *out++ = QLatin1Char(kDigits[b & 0x0F]);
+        *out++ = QLatin1Char(' ');
     }
     return text;
 }
