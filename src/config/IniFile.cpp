@@ -167,8 +167,38 @@ const QList<Entry>& entries()
         wordEntry<NetFraming>(
             "tcp/framing", {{"raw", NetFraming::Raw}, {"mbap", NetFraming::Mbap}},
             [](auto& m) -> auto& { return m.ini.tcp.framing; }),
+        textEntry(
+            "site/name", [](auto& m) -> auto& { return m.ini.site.name; }),
+        textEntry(
+            "site/technician", [](auto& m) -> auto& { return m.ini.site.technician; }),
+        intEntry(
+            "report/minSuccessPercent", 0, 100, [](auto& m) -> auto& { return m.ini.report.minSuccessPercent; }),
+        // Empty when there is no mark on the reply time.
+        {QStringLiteral("report/maxP95ReplyMs"),
+         [](const ConsoleModel& m) {
+             return m.ini.report.maxP95ReplyMs < 0 ? QVariant(QString()) : QVariant(m.ini.report.maxP95ReplyMs);
+         },
+         [](ConsoleModel& m, const QVariant& v) {
+             const QString t = v.toString().trimmed();
+             bool ok = false;
+             const int n = t.toInt(&ok);
+             if (t.isEmpty())
+                 m.ini.report.maxP95ReplyMs = -1;
+             else if (ok && n >= 0 && n <= 600000)
+                 m.ini.report.maxP95ReplyMs = n;
+         }},
     };
-    return table;
+    // One name per slot, slots/name1 to slots/name32.
+    static const QList<Entry> withSlots = [] {
+        QList<Entry> all = table;
+        for (int i = 0; i < 32; ++i)
+            all.append(textEntry(
+                QStringLiteral("slots/name%1").arg(i + 1).toLatin1().constData(), [i](auto& m) -> auto& {
+                    return m.ini.slotNames[static_cast<size_t>(i)];
+                }));
+        return all;
+    }();
+    return withSlots;
 }
 
 } // namespace

@@ -163,6 +163,18 @@ public:
             NetFraming framing = NetFraming::Raw;
             friend bool operator==(const Tcp&, const Tcp&) = default;
         } tcp;
+        // The site this folder is: who it is for and who worked on it, as the report's header says.
+        struct Site {
+            QString name;
+            QString technician;
+        } site;
+        // What each slot is called on site ("Door 3 reader"); empty: no name. Index 0 is slot 1.
+        std::array<QString, 32> slotNames;
+        // The commissioning report's pass marks per slot.
+        struct Report {
+            int minSuccessPercent = 99; // 0 to 100
+            int maxP95ReplyMs = -1;     // -1: no mark on the reply time
+        } report;
     } ini;
 
 signals:

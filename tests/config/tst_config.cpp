@@ -251,6 +251,27 @@ private slots:
         config::ReadIni(c);
         QCOMPARE(c.ini.tcp, (ConsoleModel::Ini::Tcp{Transport::Udp, NetFraming::Mbap}));
         QCOMPARE(QDir().entryList(QDir::Files), QStringList{"Tarvo.ini"}); // nothing left beside it
+
+        // The site, its slots' names and the report's marks; no mark on the reply time by default.
+        QCOMPARE(c.ini.report.maxP95ReplyMs, -1);
+        QCOMPARE(c.ini.report.minSuccessPercent, 99);
+        a.ini.site = {QStringLiteral("Plant 4, gate house"), QStringLiteral("A. Técnico")};
+        a.ini.slotNames[0] = QStringLiteral("Door 3 reader");
+        a.ini.slotNames[31] = QStringLiteral("Barrier; \"north\"");
+        a.ini.report = {95, 250};
+        QVERIFY(config::SaveIni(a));
+        ConsoleModel d;
+        config::ReadIni(d);
+        QCOMPARE(d.ini.site.name, a.ini.site.name);
+        QCOMPARE(d.ini.site.technician, a.ini.site.technician);
+        QCOMPARE(d.ini.slotNames, a.ini.slotNames);
+        QCOMPARE(d.ini.report.minSuccessPercent, 95);
+        QCOMPARE(d.ini.report.maxP95ReplyMs, 250);
+        QVERIFY(writeFile("Tarvo.ini", "[report]\nminSuccessPercent=101\nmaxP95ReplyMs=soon\n"));
+        ConsoleModel e;
+        config::ReadIni(e);
+        QCOMPARE(e.ini.report.minSuccessPercent, 99);
+        QCOMPARE(e.ini.report.maxP95ReplyMs, -1);
     }
 
     void iniThatCannotBeUsedMeansDefaults_data()
