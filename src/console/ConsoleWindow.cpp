@@ -120,6 +120,7 @@ Lifecycle::LoadResult ConsoleWindow::Form_Load(const QString& argumentText)
     const Lifecycle::LoadResult result = m_stack.lifecycle.load(argumentText);
     setWindowTitle(m_model.title);
     drawLinkSettings(); // Tarvo.ini has been read
+    drawSlotNames();
     return result;
 }
 
@@ -513,6 +514,17 @@ void ConsoleWindow::drawLinkSettings()
     m_lineButton->setToolTip(LineSettingsDialog::description(m_model.ini.serial));
     m_transportChoice->setCurrentIndex(m_transportChoice->findData(static_cast<int>(m_model.ini.tcp.transport)));
     m_framingChoice->setCurrentIndex(m_framingChoice->findData(static_cast<int>(m_model.ini.tcp.framing)));
+}
+
+void ConsoleWindow::drawSlotNames()
+{
+    for (int i = 0; i < static_cast<int>(m_model.ini.slotNames.size()); ++i) {
+        const QString& name = m_model.ini.slotNames[static_cast<size_t>(i)];
+        for (const Field f : {Field::Label14, Field::CheckAdr}) {
+            if (QWidget* w = fieldWidget(FieldRef(f, i)))
+                w->setToolTip(name);
+        }
+    }
 }
 
 void ConsoleWindow::showTranslation(const QString& hex)

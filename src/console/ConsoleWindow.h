@@ -154,6 +154,8 @@ private:
     // The link frame's own controls (the line button, the network link's transport and framing) as
     // Tarvo.ini has them: at the start, and again once the settings have been read.
     void drawLinkSettings();
+    // Each slot's name (Tarvo.ini) as the tooltip of its number on both pages.
+    void drawSlotNames();
 
     Stack& m_stack;
     ConsoleModel& m_model;

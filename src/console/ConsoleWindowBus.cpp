@@ -239,6 +239,7 @@ void ConsoleWindow::watchBus(Journal& journal, Health& health, JournalWriter& wr
 
     bus.journalDock = new JournalDock(this);
     bus.controllersDock = new ControllersDock(health, m_model, this);
+    connect(&bus.controllersDock->table(), &HealthTable::slotRenamed, this, [this] { drawSlotNames(); });
     addDockWidget(Qt::BottomDockWidgetArea, bus.journalDock);
     addDockWidget(Qt::BottomDockWidgetArea, bus.controllersDock, Qt::Vertical);
     bus.journalDock->hide();

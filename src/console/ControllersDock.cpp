@@ -23,7 +23,7 @@ QString msText(double ms)
 
 } // namespace
 
-HealthTable::HealthTable(const Health& health, const ConsoleModel& model, QObject* parent)
+HealthTable::HealthTable(const Health& health, ConsoleModel& model, QObject* parent)
     : QAbstractTableModel(parent), m_health(health), m_model(model)
 {
     m_generation = m_health.generation() - 1; // the first refresh reads everything
@@ -101,6 +101,8 @@ QVariant HealthTable::data(const QModelIndex& index, int role) const
         switch (column) {
         case Slot:
             return QStringLiteral("#%1").arg(slot + 1);
+        case Name:
+            return m_model.ini.slotNames[static_cast<size_t>(slot)];
         case Address:
             return address;
         case Requests:
@@ -130,7 +132,11 @@ QVariant HealthTable::data(const QModelIndex& index, int role) const
         }
         return {};
     }
-    if (role == Qt::TextAlignmentRole && column != Slot && column != Address)
+    if (role == Qt::EditRole && column == Name)
+        return m_model.ini.slotNames[static_cast<size_t>(slot)];
+    if (role == Qt::ToolTipRole && column == Slot && !m_model.ini.slotNames[static_cast<size_t>(slot)].isEmpty())
+        return m_model.ini.slotNames[static_cast<size_t>(slot)];
+    if (role == Qt::TextAlignmentRole && column != Slot && column != Name && column != Address)
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::ToolTipRole && column == LastAnswered && h.lastAnswered.isValid())
         return h.lastAnswered.toString(Qt::ISODateWithMs);
@@ -151,15 +157,16 @@ QVariant HealthTable::headerData(int section, Qt::Orientation orientation, int r
     if (orientation != Qt::Horizontal)
         return {};
     if (role == Qt::DisplayRole) {
-        static const QStringList names = {"Slot",       "Address",      "Requests",
-                                          "Answered",   "No answer",    "Bad check",
-                                          "Exceptions", "Extra tries",  "First byte, last (ms)",
-                                          "Min",        "Mean",         "Max",
-                                          "Success %",  "Last answered"};
+        static const QStringList names = {
+            "Slot",      "Name",      "Address",    "Requests",    "Answered",
+            "No answer", "Bad check", "Exceptions", "Extra tries", "First byte, last (ms)",
+            "Min",       "Mean",      "Max",        "Success %",   "Last answered"};
         return names.value(section);
     }
     if (role == Qt::ToolTipRole) {
         switch (section) {
+        case Name:
+            return QStringLiteral("What the controller is on site (\"Door 3 reader\"): double-click or F2 to name it");
         case Requests:
             return QStringLiteral("Requests that ended (each with up to three tries)");
         case NoAnswer:
@@ -185,7 +192,29 @@ QVariant HealthTable::headerData(int section, Qt::Orientation orientation, int r
     return {};
 }
 
-ControllersDock::ControllersDock(Health& health, const ConsoleModel& model, QWidget* parent)
+Qt::ItemFlags HealthTable::flags(const QModelIndex& index) const
+{
+    const Qt::ItemFlags base = QAbstractTableModel::flags(index);
+    return index.isValid() && index.column() == Name ? base | Qt::ItemIsEditable : base;
+}
+
+bool HealthTable::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::EditRole || !index.isValid() || index.column() != Name || index.row() >= m_slots.size())
+        return false;
+    const int slot = m_slots[index.row()];
+    // One line: the name goes into Tarvo.ini, tooltips and the report's table.
+    const QString name = value.toString().simplified();
+    QString& kept = m_model.ini.slotNames[static_cast<size_t>(slot)];
+    if (kept == name)
+        return false;
+    kept = name;
+    emit dataChanged(index.siblingAtColumn(Slot), index);
+    emit slotRenamed(slot);
+    return true;
+}
+
+ControllersDock::ControllersDock(Health& health, ConsoleModel& model, QWidget* parent)
     : QDockWidget(tr("Controllers"), parent), m_health(health), m_table(health, model)
 {
     setObjectName(QStringLiteral("ControllersDock"));
@@ -209,12 +238,15 @@ ControllersDock::ControllersDock(Health& health, const ConsoleModel& model, QWid
     m_view->setObjectName(QStringLiteral("ControllersView"));
     m_view->setModel(&m_table);
     setUpBusyTable(m_view);
+    m_view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     QHeaderView* columns = m_view->horizontalHeader();
     columns->setSectionResizeMode(QHeaderView::Interactive);
     for (int c = 0; c < HealthTable::Columns; ++c) {
         const QString title = m_table.headerData(c, Qt::Horizontal).toString();
         columns->resizeSection(c, std::max(m_view->fontMetrics().horizontalAdvance(title), 48) + 18);
     }
+    columns->resizeSection(HealthTable::Name,
+                           m_view->fontMetrics().horizontalAdvance(QStringLiteral("Door 3 reader, east")));
     layout->addWidget(m_view, 1);
     setWidget(content);
 

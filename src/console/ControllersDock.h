@@ -20,6 +20,7 @@ class HealthTable final : public QAbstractTableModel {
 public:
     enum Column {
         Slot,
+        Name,
         Address,
         Requests,
         Answered,
@@ -36,7 +37,7 @@ public:
         Columns
     };
 
-    HealthTable(const Health& health, const ConsoleModel& model, QObject* parent = nullptr);
+    HealthTable(const Health& health, ConsoleModel& model, QObject* parent = nullptr);
 
     // Takes the counters and the selection as they are now; false when nothing changed.
     bool refresh();
@@ -46,6 +47,13 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // The slot's name is edited in place; it is kept in Tarvo.ini with the site.
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
+signals:
+    // A slot got another name (0 to 31).
+    void slotRenamed(int slot);
 
 private:
     // What a row shows, to redraw only the rows that changed.
@@ -62,7 +70,7 @@ private:
     const Health::Slot& counters(int slot, const QString& address) const;
 
     const Health& m_health;
-    const ConsoleModel& m_model;
+    ConsoleModel& m_model;
     QList<int> m_slots;      // the selected slots, 0 to 31, in order
     QStringList m_addresses; // their addresses as typed
     QList<Shown> m_shown;
@@ -73,7 +81,7 @@ private:
 class ControllersDock final : public QDockWidget {
     Q_OBJECT
 public:
-    ControllersDock(Health& health, const ConsoleModel& model, QWidget* parent = nullptr);
+    ControllersDock(Health& health, ConsoleModel& model, QWidget* parent = nullptr);
 
     HealthTable& table() { return m_table; }
     QTableView* view() const { return m_view; }

@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -825,6 +826,33 @@ private slots:
             QVERIFY2(tip.startsWith("Refused (Modbus exception): ") && tip.contains("02 illegal data address"),
                      qPrintable(tip));
         }
+    }
+
+    // A slot is named in the dock, by the keyboard: the name is kept with the site's settings and is
+    // the tooltip of the slot's number on both pages.
+    void slotNamedInTheControllersView()
+    {
+        BusConsole c;
+        c.showAt1280x800();
+        c.window.controllersDock()->show();
+        c.window.flushBus();
+        QTableView* view = c.window.controllersDock()->view();
+        HealthTable& table = c.window.controllersDock()->table();
+        QCOMPARE(table.headerData(HealthTable::Name, Qt::Horizontal).toString(), QStringLiteral("Name"));
+        view->setFocus();
+        view->setCurrentIndex(table.index(1, HealthTable::Name));
+        QTest::keyClick(view, Qt::Key_F2);
+        auto* editor = view->viewport()->findChild<QLineEdit*>();
+        QVERIFY(editor);
+        QTest::keyClicks(editor, "  Door 3   reader ");
+        QTest::keyClick(editor, Qt::Key_Return); // the view commits it at its next turn
+        const int slot = table.slotAt(1);
+        QTRY_COMPARE(c.model.ini.slotNames[static_cast<size_t>(slot)], QStringLiteral("Door 3 reader"));
+        QCOMPARE(table.data(table.index(1, HealthTable::Slot), Qt::ToolTipRole).toString(),
+                 QStringLiteral("Door 3 reader"));
+        QCOMPARE(c.window.fieldWidget(FieldRef(Field::CheckAdr, slot))->toolTip(), QStringLiteral("Door 3 reader"));
+        QCOMPARE(c.window.fieldWidget(FieldRef(Field::Label14, slot))->toolTip(), QStringLiteral("Door 3 reader"));
+        QCOMPARE(c.window.fieldWidget(FieldRef(Field::CheckAdr, table.slotAt(0)))->toolTip(), QString());
     }
 
     // Docks, their places and the window's size come back from the settings; what does not read as
