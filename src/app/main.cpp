@@ -15,6 +15,7 @@
 #include "WidgetSeams.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 #include <QStatusBar>
 #include <QTime>
@@ -111,6 +112,16 @@ int main(int argc, char* argv[])
             std::printf("Tarvo %s\n", TARVO_VERSION);
             return 0;
         }
+    }
+    // A site folder is where the console starts: its settings and files are the working folder's.
+    const switches::SiteOption site = switches::takeSiteOption(args);
+    if (!site.error.isEmpty()) {
+        std::fprintf(stderr, "tarvo: %s\n", qPrintable(site.error));
+        return 1;
+    }
+    if (!site.folder.isEmpty() && !QDir::setCurrent(site.folder)) {
+        std::fprintf(stderr, "tarvo: --site %s: cannot work in that folder\n", qPrintable(site.folder));
+        return 1;
     }
     const QString argumentText = args.join(QLatin1Char(' '));
 

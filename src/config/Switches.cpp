@@ -3,6 +3,7 @@
 #include "ConsoleModel.h"
 #include "Number.h"
 
+#include <QFileInfo>
 #include <cmath>
 
 namespace tarvo {
@@ -59,7 +60,7 @@ bool isMemoryReadJob(const QString& text)
 QString usage()
 {
     return QStringLiteral(
-        "Usage: tarvo [key=value ...]\n"
+        "Usage: tarvo [--site DIR] [key=value ...]\n"
         "Switches fill the console's fields (separated by blanks, tabs or hyphens; keys in any case):\n"
         "  com=N              serial link on COM<N>\n"
         "  speed=BPS          serial speed\n"
@@ -72,12 +73,40 @@ QString usage()
         "  page=P firstaddress=HEX records=N recordsize=N outputfile=NAME\n"
         "                     read controller memory unattended into NAME, then exit\n"
         "  silent=1           do not open the dump in a text viewer\n"
+        "  --site DIR         start in the site folder DIR: its Tarvo.cfg, Tarvo.ini, journals and dumps\n"
         "  --help, -h, /?     this text        --version   the version\n"
         "Exit status of a memory read (the reason on standard error when it is not 0):\n"
         "  0  every controller answered and the dump was written under the output name\n"
         "  1  a controller did not answer (its part of the dump is missing), or the dump could not be\n"
         "     written under the output name (it then stays in Memory.mem), or the read was interrupted\n"
         "  3  the link could not be opened, or was lost and not regained\n");
+}
+
+SiteOption takeSiteOption(QStringList& args)
+{
+    SiteOption site;
+    for (qsizetype i = 0; i < args.size();) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--site")) {
+            if (i + 1 >= args.size()) {
+                site.error = QStringLiteral("--site: the site folder is missing (--site DIR)");
+                args.removeAt(i);
+                continue;
+            }
+            site.folder = args[i + 1];
+            args.remove(i, 2);
+        } else if (a.startsWith(QLatin1String("--site="))) {
+            site.folder = a.mid(7);
+            args.removeAt(i);
+            if (site.folder.isEmpty())
+                site.error = QStringLiteral("--site: the site folder is missing (--site DIR)");
+        } else {
+            ++i;
+        }
+    }
+    if (site.error.isEmpty() && !site.folder.isEmpty() && !QFileInfo(site.folder).isDir())
+        site.error = QStringLiteral("--site %1: no such folder").arg(site.folder);
+    return site;
 }
 
 void apply(const Switches& switches, ConsoleModel& model)

@@ -35,6 +35,15 @@ Switches parseSwitches(const QString& text);
 bool isMemoryReadJob(const QString& text);
 // The help text for --help, -h and /?.
 QString usage();
+
+// "--site DIR" or "--site=DIR" among the program's arguments: taken out of them (the rest are the
+// console's switches), with the folder the console starts in; error says what is wrong (no folder
+// named, a folder that is not there). folder stays empty when no site was asked for.
+struct SiteOption {
+    QString folder;
+    QString error;
+};
+SiteOption takeSiteOption(QStringList& args);
 // Applies the switches to the console's fields, in order, as the console's own command line does:
 // a field gets the value as written; "com" and "tcp" choose their link, "controlleraddress" selects
 // slot 0 alone, "silent" sets the console's silent flag.

@@ -537,6 +537,37 @@ private slots:
         QCOMPARE(switches::tokenize(text), tokens);
     }
 
+    // --site DIR comes out of the arguments, whatever its place; the rest stay the console's switches.
+    void siteOption_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("folder"); // "<dir>": the test's own folder
+        QTest::addColumn<QStringList>("rest");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("none") << QStringList{"com=3"} << "" << QStringList{"com=3"} << "";
+        QTest::newRow("first") << QStringList{"--site", "<dir>", "com=3", "cmd=01"} << "<dir>"
+                               << QStringList{"com=3", "cmd=01"} << "";
+        QTest::newRow("with =, last") << QStringList{"com=3", "--site=<dir>"} << "<dir>" << QStringList{"com=3"} << "";
+        QTest::newRow("no folder named") << QStringList{"com=3", "--site"} << "" << QStringList{"com=3"}
+                                         << "--site: the site folder is missing (--site DIR)";
+        QTest::newRow("no such folder") << QStringList{"--site", "<dir>/none"} << "<dir>/none" << QStringList{}
+                                        << "--site <dir>/none: no such folder";
+    }
+    void siteOption()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, folder);
+        QFETCH(QStringList, rest);
+        QFETCH(QString, error);
+        const QString dir = m_dir->path();
+        for (QString& a : args)
+            a.replace("<dir>", dir);
+        const switches::SiteOption site = switches::takeSiteOption(args);
+        QCOMPARE(site.folder, QString(folder).replace("<dir>", dir));
+        QCOMPARE(args, rest);
+        QCOMPARE(site.error, QString(error).replace("<dir>", dir));
+    }
+
     void switches_data()
     {
         QTest::addColumn<QString>("args");

@@ -133,12 +133,15 @@ private slots:
     void unattendedMemoryRead_data()
     {
         QTest::addColumn<bool>("tcp");
-        QTest::newRow("TCP") << true;
-        QTest::newRow("serial through TARVO_COM1") << false;
+        QTest::addColumn<bool>("site"); // started elsewhere, with --site naming the test's folder
+        QTest::newRow("TCP") << true << false;
+        QTest::newRow("serial through TARVO_COM1") << false << false;
+        QTest::newRow("TCP, in a site folder") << true << true;
     }
     void unattendedMemoryRead()
     {
         QFETCH(bool, tcp);
+        QFETCH(bool, site);
         SimProcess sim(tcp ? QStringList{"--protocol", "p4", "--tcp", "127.0.0.1:0"}
                            : QStringList{"--protocol", "p4", "--serial"});
         ConsoleModel settings;
@@ -146,11 +149,14 @@ private slots:
         QVERIFY(config::SaveConfig(settings));
         const QByteArray cfg = fileContent("Tarvo.cfg");
 
-        Program tarvo(m_dir->path());
+        QTemporaryDir elsewhere;
+        Program tarvo(site ? elsewhere.path() : m_dir->path());
         const QStringList link =
             tcp ? QStringList{"tcp=127.0.0.1", "port=" + QString::number(sim.tcpPort)} : QStringList{"com=1"};
-        tarvo.start(readArgs(link, "dump.mem"), false, tcp ? QString() : sim.ptyPath);
+        tarvo.start((site ? QStringList{"--site", m_dir->path()} : QStringList{}) + readArgs(link, "dump.mem"), false,
+                    tcp ? QString() : sim.ptyPath);
         QCOMPARE(tarvo.finish(), 0);
+        QVERIFY(QDir(elsewhere.path()).isEmpty());
         const QByteArray dump = fileContent("dump.mem");
         QVERIFY2(dump.contains(" CTR#1  Address:3  EPROM:15/03/24"), tarvo.process.readAllStandardError().constData());
         QVERIFY(dump.contains(recordLine(3, 19)));
