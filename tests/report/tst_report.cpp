@@ -1,0 +1,325 @@
+// The commissioning report's figures: the journal read back as a stream, and each controller's counts,
+// times and pass mark against the test's own reckoning from the same rows.
+
+#include "JournalCsv.h"
+#include "JournalReader.h"
+#include "SlotStats.h"
+#include "TestFiles.h"
+
+#include <QCryptographicHash>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <cmath>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+
+using V = JournalRecord::Verdict;
+
+const QDateTime kStart(QDate(2026, 12, 10), QTime(9, 0, 0), Qt::OffsetFromUTC, 3600);
+
+// One attempt as the console journals it.
+JournalRecord row(int ms, int slot, const QString& address, int attempt, V verdict, double replyMs = NAN)
+{
+    JournalRecord r;
+    r.time = kStart.addMSecs(ms);
+    r.slot = slot;
+    r.address = address;
+    r.function = QStringLiteral("ReadInput");
+    r.attempt = attempt;
+    r.sent = QStringLiteral("05 04 00 00 00 02 70 4F");
+    if (answered(verdict)) {
+        r.received = QStringLiteral("05 04 04 00 01 00 02 2A 32");
+        r.firstByteMs = replyMs / 2;
+        r.replyMs = replyMs;
+    }
+    r.verdict = verdict;
+    if (verdict == V::Exception)
+        r.detail = QStringLiteral("02 illegal data address");
+    return r;
+}
+
+// What the test expects of one controller, counted as the rows are made.
+struct Expected {
+    long requests = 0, answered = 0, succeeded = 0, noAnswer = 0, badCheck = 0, exceptions = 0, extraTries = 0;
+    std::vector<double> replies, firstBytes;
+    QDateTime lastAnswered;
+};
+
+// A polling run over three controllers: slot 1 (address 3) never answers, slot 2 (address 4) answers
+// most requests at once, some only at the second or third try and a few not at all, and slot 3
+// (address 5) answers with bad check values every fourth request. A monitor row and a stopped request
+// are mixed in and must not count.
+struct Fixture {
+    QList<JournalRecord> rows;
+    QMap<int, Expected> expected;
+
+    Fixture()
+    {
+        int t = 0;
+        auto add = [&](const JournalRecord& r) {
+            rows << r;
+            t += 20;
+        };
+        for (int i = 0; i < 40; ++i) {
+            Expected& silent = expected[1];
+            for (int a = 1; a <= 3; ++a)
+                add(row(t, 1, "3", a, V::NoAnswer));
+            ++silent.requests;
+            ++silent.noAnswer;
+            silent.extraTries += 2;
+
+            Expected& flaky = expected[2];
+            const int failures = i % 10 == 9 ? 3 : i % 5; // 0..4 tries lost, 3 of them: no answer at all
+            const int lost = std::min(failures, 3);
+            for (int a = 1; a <= lost; ++a)
+                add(row(t, 2, "4", a, V::NoAnswer));
+            ++flaky.requests;
+            if (lost < 3) {
+                const double ms = 10 + i;
+                add(row(t, 2, "4", lost + 1, V::Ok, ms));
+                flaky.replies.push_back(ms);
+                flaky.firstBytes.push_back(ms / 2);
+                flaky.lastAnswered = rows.last().time;
+                ++flaky.answered;
+                ++flaky.succeeded;
+                flaky.extraTries += lost;
+            } else {
+                ++flaky.noAnswer;
+                flaky.extraTries += 2;
+            }
+
+            Expected& bad = expected[3];
+            const V v = i % 4 == 0 ? V::BadCheck : V::Ok;
+            add(row(t, 3, "5", 1, v, 30.4));
+            bad.replies.push_back(30.4);
+            bad.firstBytes.push_back(15.2);
+            bad.lastAnswered = rows.last().time;
+            ++bad.requests;
+            ++bad.answered;
+            (v == V::Ok ? bad.succeeded : bad.badCheck)++;
+
+            if (i == 7) {
+                JournalRecord heard = row(t, 0, "", 1, V::Unknown);
+                add(heard);
+                add(row(t, 3, "5", 1, V::Stopped));
+            }
+        }
+    }
+};
+
+QString writeJournal(const QTemporaryDir& dir, const QString& name, const QList<JournalRecord>& rows)
+{
+    QByteArray data = journalCsvHeader();
+    for (const JournalRecord& r : rows)
+        data += journalCsvRow(r);
+    const QString path = dir.filePath(name);
+    writeFile(path, data);
+    return path;
+}
+
+// Nearest rank, the long way: sort and count.
+double nearestRankP95(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    for (size_t k = 1; k <= v.size(); ++k)
+        if (100.0 * static_cast<double>(k) / static_cast<double>(v.size()) >= 95.0)
+            return v[k - 1];
+    return NAN;
+}
+
+} // namespace
+
+class TestReport : public QObject {
+    Q_OBJECT
+private slots:
+    void everyFigureMatchesTheRows();
+    void passMarks_data();
+    void passMarks();
+    void p95ByNearestRank_data();
+    void p95ByNearestRank();
+    void readsRowsBackAsWritten();
+    void badInputIsNamed_data();
+    void badInputIsNamed();
+};
+
+void TestReport::everyFigureMatchesTheRows()
+{
+    QTemporaryDir dir;
+    const Fixture fx;
+    // Split over two files, as two sessions of one visit would be: a request never spans them here.
+    const qsizetype half = fx.rows.size() / 2 / 3 * 3;
+    const QString a = writeJournal(dir, "a.csv", fx.rows.mid(0, half));
+    const QString b = writeJournal(dir, "b.csv", fx.rows.mid(half));
+    SlotStatsBuilder builder;
+    const QList<JournalFileInfo> files = readJournals({a, b}, builder);
+    const QList<SlotStats> stats = builder.finish();
+
+    QCOMPARE(files.size(), 2);
+    for (const JournalFileInfo& f : files) {
+        const QByteArray bytes = fileContent(f.path);
+        QCOMPARE(f.size, bytes.size());
+        QCOMPARE(f.sha256Hex, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    }
+    QCOMPARE(builder.firstTime(), fx.rows.first().time);
+    QCOMPARE(builder.lastTime(), fx.rows.last().time);
+
+    QCOMPARE(stats.size(), 3);
+    for (const SlotStats& s : stats) {
+        const Expected e = fx.expected[s.slot];
+        QCOMPARE(s.address, QString::number(s.slot + 2));
+        QCOMPARE(s.requests, e.requests);
+        QCOMPARE(s.answered, e.answered);
+        QCOMPARE(s.succeeded, e.succeeded);
+        QCOMPARE(s.noAnswer, e.noAnswer);
+        QCOMPARE(s.badCheck, e.badCheck);
+        QCOMPARE(s.exceptions, e.exceptions);
+        QCOMPARE(s.extraTries, e.extraTries);
+        QCOMPARE(s.lastAnswered, e.lastAnswered);
+        QCOMPARE(s.reply.count, long(e.replies.size()));
+        if (e.replies.empty()) {
+            QVERIFY(std::isnan(s.reply.min) && std::isnan(s.reply.p95) && std::isnan(s.firstByte.mean));
+            QVERIFY(std::isnan(s.successPercent()) == false);
+            QCOMPARE(s.successPercent(), 0.0);
+            continue;
+        }
+        QCOMPARE(s.reply.min, *std::min_element(e.replies.begin(), e.replies.end()));
+        QCOMPARE(s.reply.max, *std::max_element(e.replies.begin(), e.replies.end()));
+        double sum = 0;
+        for (double v : e.replies)
+            sum += v;
+        QCOMPARE(s.reply.mean, sum / double(e.replies.size()));
+        QCOMPARE(s.reply.p95, nearestRankP95(e.replies));
+        QCOMPARE(s.firstByte.p95, nearestRankP95(e.firstBytes));
+        QCOMPARE(s.firstByte.min, *std::min_element(e.firstBytes.begin(), e.firstBytes.end()));
+        QCOMPARE(s.successPercent(), 100.0 * double(e.succeeded) / double(e.requests));
+    }
+}
+
+void TestReport::passMarks_data()
+{
+    QTest::addColumn<long>("requests");
+    QTest::addColumn<long>("succeeded");
+    QTest::addColumn<double>("p95");
+    QTest::addColumn<double>("minSuccess");
+    QTest::addColumn<double>("maxP95");
+    QTest::addColumn<bool>("passes");
+    QTest::newRow("at the success mark") << 100L << 99L << 20.0 << 99.0 << -1.0 << true;
+    QTest::newRow("just under it") << 1000L << 989L << 20.0 << 99.0 << -1.0 << false;
+    QTest::newRow("no requests at all") << 0L << 0L << double(NAN) << 0.0 << -1.0 << false;
+    QTest::newRow("p95 at the time mark") << 10L << 10L << 50.0 << 99.0 << 50.0 << true;
+    QTest::newRow("p95 over the time mark") << 10L << 10L << 50.1 << 99.0 << 50.0 << false;
+    QTest::newRow("no reply time against a time mark") << 10L << 0L << double(NAN) << 0.0 << 50.0 << false;
+}
+
+void TestReport::passMarks()
+{
+    QFETCH(long, requests);
+    QFETCH(long, succeeded);
+    QFETCH(double, p95);
+    QFETCH(double, minSuccess);
+    QFETCH(double, maxP95);
+    SlotStats s;
+    s.requests = requests;
+    s.succeeded = s.answered = succeeded;
+    s.reply.p95 = p95;
+    QTEST(s.passes(ReportMarks{minSuccess, maxP95}), "passes");
+}
+
+void TestReport::p95ByNearestRank_data()
+{
+    QTest::addColumn<QList<double>>("values");
+    QTest::addColumn<double>("p95");
+    // 20 values: 95 % of 20 is exactly 19, so the 19th smallest (floating point would make it the 20th).
+    QList<double> twenty;
+    for (int i = 20; i >= 1; --i)
+        twenty << i;
+    QTest::newRow("20 values: the 19th") << twenty << 19.0;
+    // 10 values: 9.5 rounds up to the 10th, the largest.
+    QTest::newRow("10 values: the 10th") << QList<double>{5, 1, 9, 3, 7, 2, 8, 4, 10, 6} << 10.0;
+    // 21 values: 19.95 rounds up to the 20th.
+    QList<double> many;
+    for (int i = 1; i <= 21; ++i)
+        many << i * 1.5;
+    QTest::newRow("21 values: the 20th") << many << 30.0;
+    QTest::newRow("one value") << QList<double>{12.5} << 12.5;
+    QTest::newRow("an outlier is not averaged in")
+        << QList<double>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 900} << 1.0;
+}
+
+void TestReport::p95ByNearestRank()
+{
+    QFETCH(QList<double>, values);
+    std::vector<double> v(values.begin(), values.end());
+    QTEST(timeFigures(v).p95, "p95");
+}
+
+void TestReport::readsRowsBackAsWritten()
+{
+    QTemporaryDir dir;
+    JournalRecord odd = row(5, 2, "7", 2, V::Error);
+    odd.detail = QStringLiteral("a \"quoted\", comma\r\nand a line break, café");
+    odd.function = QStringLiteral("SendCommand");
+    const QList<JournalRecord> rows{row(0, 1, "3", 1, V::Ok, 12.5), odd, row(9, 0, "", 1, V::Unknown),
+                                    row(10, 32, "255", 3, V::Exception, 40)};
+    JournalReader reader(writeJournal(dir, "j.csv", rows));
+    QList<JournalRecord> back;
+    JournalRecord r;
+    while (reader.next(r))
+        back << r;
+    QCOMPARE(back.size(), rows.size());
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        QCOMPARE(back[i].time, rows[i].time);
+        QCOMPARE(journalCsvRow(back[i]), journalCsvRow(rows[i]));
+    }
+}
+
+void TestReport::badInputIsNamed_data()
+{
+    QTest::addColumn<QByteArray>("content"); // "<none>": no file at all
+    QTest::addColumn<QString>("message");    // a part the message must hold
+    const QByteArray header = journalCsvHeader();
+    const QByteArray good = journalCsvRow(row(0, 1, "3", 1, V::Ok, 12.5));
+    // The good row with one field replaced.
+    const auto with = [&](int field, const QByteArray& text) {
+        QList<QByteArray> f = good.chopped(2).split(',');
+        f[field] = text;
+        return f.join(',') + "\r\n";
+    };
+    QTest::newRow("missing file") << QByteArray("<none>") << "no such file";
+    QTest::newRow("empty file") << QByteArray() << "not a journal";
+    QTest::newRow("a census CSV") << QByteArray("address,speed,verdict\r\n") << "not a journal";
+    QTest::newRow("too few fields") << header + good + "2026-12-10T09:00:00.000+01:00,1,3\r\n"
+                                    << ":3: a row of 3 fields";
+    QTest::newRow("unknown verdict") << header + good + with(9, "fine") << ":3: the verdict \"fine\"";
+    QTest::newRow("bad time") << header + with(0, "yesterday") << ":2: the time \"yesterday\"";
+    QTest::newRow("slot out of range") << header + with(1, "33") << ":2: the slot \"33\"";
+    QTest::newRow("attempt out of range") << header + with(4, "4") << ":2: the attempt \"4\"";
+    QTest::newRow("quote never closed") << header + good + good + "2026-12-10T09:00:00.000+01:00,1,3,\"Read\r\n"
+                                        << ":4: a row that is not valid CSV";
+    QTest::newRow("bad milliseconds") << header + with(7, "soon") << ":2: the first-byte time \"soon\"";
+}
+
+void TestReport::badInputIsNamed()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal.csv");
+    if (content != "<none>")
+        QVERIFY(writeFile(path, content));
+    try {
+        SlotStatsBuilder builder;
+        readJournals({path}, builder);
+        QFAIL("read without complaint");
+    } catch (const JournalReadError& e) {
+        QVERIFY2(e.message().startsWith(path), qPrintable(e.message()));
+        QVERIFY2(e.message().contains(message), qPrintable(e.message()));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestReport)
+#include "tst_report.moc"
