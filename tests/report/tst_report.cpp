@@ -3,6 +3,7 @@
 
 #include "JournalCsv.h"
 #include "JournalReader.h"
+#include "ReportHtml.h"
 #include "SlotStats.h"
 #include "TestFiles.h"
 
@@ -144,6 +145,9 @@ private slots:
     void readsRowsBackAsWritten();
     void badInputIsNamed_data();
     void badInputIsNamed();
+    void htmlVerdictAndSlots_data();
+    void htmlVerdictAndSlots();
+    void htmlIsSelfContainedEscapedAndRepeatable();
 };
 
 void TestReport::everyFigureMatchesTheRows()
@@ -319,6 +323,78 @@ void TestReport::badInputIsNamed()
         QVERIFY2(e.message().startsWith(path), qPrintable(e.message()));
         QVERIFY2(e.message().contains(message), qPrintable(e.message()));
     }
+}
+
+namespace {
+
+// The fixture's run as report content, with a site around it.
+ReportContent fixtureContent(const QTemporaryDir& dir, const ReportMarks& marks)
+{
+    const Fixture fx;
+    SlotStatsBuilder builder;
+    ReportContent c;
+    c.files = readJournals({writeJournal(dir, "journal-20261210-090000.csv", fx.rows)}, builder);
+    c.controllers = builder.finish();
+    c.firstTime = builder.firstTime();
+    c.lastTime = builder.lastTime();
+    c.marks = marks;
+    c.siteName = QStringLiteral("North <plant> & \"yard\"");
+    c.technician = QStringLiteral("A. Tech");
+    c.slotNames = QStringList{QStringLiteral("Door 3 reader"), QString(), QStringLiteral("Gate <B>")};
+    return c;
+}
+
+} // namespace
+
+void TestReport::htmlVerdictAndSlots_data()
+{
+    QTest::addColumn<double>("minSuccess");
+    QTest::addColumn<QString>("overall");
+    QTest::addColumn<QStringList>("slotVerdicts"); // slots 1, 2, 3
+    // The silent controller passes only when there is no mark at all; the flaky one (24 of 40 good) and the one with
+    // bad check values (30 of 40 good) pass only under a mark they meet.
+    QTest::newRow("site default") << 99.0 << "FAIL: 3 of 3 controllers miss the marks"
+                                  << QStringList{"FAIL", "FAIL", "FAIL"};
+    QTest::newRow("lenient mark") << 70.0 << "FAIL: 2 of 3 controllers miss the marks"
+                                  << QStringList{"FAIL", "FAIL", "PASS"};
+    QTest::newRow("no mark at all") << 0.0 << "PASS: all 3 controllers meet the marks"
+                                    << QStringList{"PASS", "PASS", "PASS"};
+}
+
+void TestReport::htmlVerdictAndSlots()
+{
+    QFETCH(double, minSuccess);
+    QFETCH(QString, overall);
+    QFETCH(QStringList, slotVerdicts);
+    QTemporaryDir dir;
+    const QString html = QString::fromUtf8(reportHtml(fixtureContent(dir, ReportMarks{minSuccess, -1})));
+    // The overall verdict comes before any slot.
+    QVERIFY2(html.indexOf(overall) >= 0 && html.indexOf(overall) < html.indexOf(u"Slot 1"), qPrintable(overall));
+    QVERIFY(html.contains(u"Slot 1: Door 3 reader, address 3"));
+    QVERIFY(html.contains(u"Slot 2, address 4"));
+    QVERIFY(html.contains(u"Slot 3: Gate &lt;B&gt;, address 5"));
+    for (int slot = 1; slot <= 3; ++slot) {
+        const qsizetype at = html.indexOf(QStringLiteral("Slot %1").arg(slot));
+        const qsizetype end = html.indexOf(u"</h2>", at);
+        QVERIFY2(html.mid(at, end - at).contains(slotVerdicts[slot - 1]), qPrintable(html.mid(at, end - at)));
+    }
+}
+
+void TestReport::htmlIsSelfContainedEscapedAndRepeatable()
+{
+    QTemporaryDir dir;
+    const ReportContent c = fixtureContent(dir, ReportMarks{});
+    const QByteArray html = reportHtml(c);
+    QCOMPARE(reportHtml(c), html);
+    const QString text = QString::fromUtf8(html);
+    QVERIFY(text.contains(u"North &lt;plant&gt; &amp; &quot;yard&quot;"));
+    QVERIFY(!text.contains(u"<plant>"));
+    for (const char* fetchOrRun : {"<script", "src=", "href=", "url(", "@import", "http:", "https:"})
+        QVERIFY2(!text.contains(QLatin1String(fetchOrRun), Qt::CaseInsensitive), fetchOrRun);
+    QVERIFY(text.contains(u"@page") && text.contains(u"break-inside:avoid"));
+    QVERIFY(text.contains(u"journal-20261210-090000.csv"));
+    QVERIFY(text.contains(QString::fromLatin1(c.files[0].sha256Hex)));
+    QVERIFY(text.contains(isoTime(c.firstTime)) && text.contains(isoTime(c.lastTime)));
 }
 
 QTEST_GUILESS_MAIN(TestReport)

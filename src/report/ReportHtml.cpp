@@ -1,0 +1,151 @@
+#include "ReportHtml.h"
+
+#include "JournalRecord.h"
+
+#include <QFileInfo>
+#include <QLocale>
+
+namespace tarvo {
+
+namespace {
+
+QString esc(const QString& text)
+{
+    return text.toHtmlEscaped();
+}
+
+// Milliseconds with one decimal, as the journal has them; a dash for none.
+QString ms(double value)
+{
+    return std::isnan(value) ? QStringLiteral("–") : QString::number(value, 'f', 1);
+}
+
+QString percent(double value)
+{
+    return std::isnan(value) ? QStringLiteral("–") : QString::number(value, 'f', 2) + QStringLiteral(" %");
+}
+
+QString timeText(const QDateTime& time)
+{
+    return time.isValid() ? isoTime(time) : QStringLiteral("–");
+}
+
+// The number with thin groups of thousands, the same on every machine (never the system's locale).
+QString count(long n)
+{
+    return QLocale::c().toString(static_cast<qlonglong>(n));
+}
+
+const char* const kStyle = R"(
+body{font-family:"DejaVu Sans",Arial,sans-serif;font-size:10pt;color:#1a1a1a;margin:2em;}
+h1{font-size:16pt;margin:0 0 .3em 0;}
+h2{font-size:12pt;margin:1.4em 0 .4em 0;}
+table{border-collapse:collapse;margin:.3em 0;}
+th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top;}
+td.n{text-align:right;font-variant-numeric:tabular-nums;}
+tr{break-inside:avoid;page-break-inside:avoid;}
+.head th{background:#f0f0f0;width:11em;}
+.hash{font-family:"DejaVu Sans Mono",monospace;font-size:8pt;word-break:break-all;}
+.verdict{font-size:14pt;font-weight:bold;padding:.4em .8em;display:inline-block;border-radius:4px;}
+.pass{background:#d9f2d9;color:#145214;}
+.fail{background:#f8d7d7;color:#7a1010;}
+.slot{break-inside:avoid;page-break-inside:avoid;}
+@page{size:A4;margin:15mm;}
+@media print{body{margin:0;font-size:9pt;}}
+)";
+
+} // namespace
+
+bool reportPasses(const ReportContent& c)
+{
+    if (c.controllers.isEmpty())
+        return false;
+    for (const SlotStats& s : c.controllers)
+        if (!s.passes(c.marks))
+            return false;
+    return true;
+}
+
+QByteArray reportHtml(const ReportContent& c)
+{
+    QString h;
+    const QString title = c.siteName.isEmpty() ? QStringLiteral("Commissioning report")
+                                               : QStringLiteral("Commissioning report: ") + c.siteName;
+    h += QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>") + esc(title) +
+         QStringLiteral("</title>\n<style>") + QString::fromLatin1(kStyle) +
+         QStringLiteral("</style>\n</head>\n<body>\n<h1>") + esc(title) + QStringLiteral("</h1>\n");
+
+    // The verdict first: it is what the customer reads before anything else.
+    long failing = 0;
+    for (const SlotStats& s : c.controllers)
+        failing += s.passes(c.marks) ? 0 : 1;
+    const bool pass = reportPasses(c);
+    QString verdict;
+    if (c.controllers.isEmpty())
+        verdict = QStringLiteral("FAIL: no controller was asked anything in these journals");
+    else if (pass)
+        verdict = QStringLiteral("PASS: all %1 controllers meet the marks").arg(c.controllers.size());
+    else
+        verdict = QStringLiteral("FAIL: %1 of %2 controllers miss the marks").arg(failing).arg(c.controllers.size());
+    h += QStringLiteral("<p class=\"verdict %1\">%2</p>\n").arg(pass ? u"pass" : u"fail", esc(verdict));
+
+    QString marks = QStringLiteral("success at least %1 %").arg(c.marks.minSuccessPercent);
+    if (c.marks.maxP95ReplyMs >= 0)
+        marks += QStringLiteral(", 95th percentile of reply times at most %1 ms").arg(c.marks.maxP95ReplyMs);
+
+    h += QStringLiteral("<table class=\"head\">\n");
+    const auto headRow = [&h](const QString& name, const QString& value) {
+        if (!value.isEmpty())
+            h += QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(esc(name), esc(value));
+    };
+    headRow(QStringLiteral("Site"), c.siteName);
+    headRow(QStringLiteral("Technician"), c.technician);
+    headRow(QStringLiteral("Link"), c.link);
+    headRow(QStringLiteral("Protocol"), c.protocol);
+    headRow(QStringLiteral("From"), timeText(c.firstTime));
+    headRow(QStringLiteral("To"), timeText(c.lastTime));
+    headRow(QStringLiteral("Pass marks"), marks);
+    h += QStringLiteral(
+        "</table>\n<h2>Journal files</h2>\n<table>\n<tr><th>file</th><th>bytes</th><th>SHA-256</th></tr>\n");
+    for (const JournalFileInfo& f : c.files)
+        h += QStringLiteral("<tr><td>%1</td><td class=\"n\">%2</td><td class=\"hash\">%3</td></tr>\n")
+                 .arg(esc(QFileInfo(f.path).fileName()), count(f.size), QString::fromLatin1(f.sha256Hex));
+    h += QStringLiteral("</table>\n");
+
+    for (const SlotStats& s : c.controllers) {
+        const QString name = s.slot - 1 < c.slotNames.size() ? c.slotNames[s.slot - 1] : QString();
+        const bool ok = s.passes(c.marks);
+        h += QStringLiteral(
+                 "<section class=\"slot\">\n<h2>Slot %1%2, address %3 <span class=\"verdict %4\">%5</span></h2>\n")
+                 .arg(s.slot)
+                 .arg(name.isEmpty() ? QString() : QStringLiteral(": ") + esc(name), esc(s.address),
+                      ok ? u"pass" : u"fail", ok ? u"PASS" : u"FAIL");
+        h += QStringLiteral("<table>\n");
+        const auto row = [&h](const QString& label, const QString& value) {
+            h += QStringLiteral("<tr><th>%1</th><td class=\"n\">%2</td></tr>\n").arg(esc(label), esc(value));
+        };
+        row(QStringLiteral("requests"), count(s.requests));
+        row(QStringLiteral("answered"), count(s.answered));
+        row(QStringLiteral("no answer"), count(s.noAnswer));
+        row(QStringLiteral("bad check value"), count(s.badCheck));
+        row(QStringLiteral("exception replies"), count(s.exceptions));
+        row(QStringLiteral("extra tries"), count(s.extraTries));
+        row(QStringLiteral("success (good replies)"), percent(s.successPercent()));
+        row(QStringLiteral("last answered"), timeText(s.lastAnswered));
+        h += QStringLiteral(
+            "</table>\n<table>\n<tr><th>ms</th><th>min</th><th>mean</th><th>p95</th><th>max</th></tr>\n");
+        const auto times = [&h](const QString& label, const TimeFigures& t) {
+            h += QStringLiteral("<tr><th>%1</th><td class=\"n\">%2</td><td class=\"n\">%3</td><td class=\"n\">%4</td>"
+                                "<td class=\"n\">%5</td></tr>\n")
+                     .arg(esc(label), ms(t.min), ms(t.mean), ms(t.p95), ms(t.max));
+        };
+        times(QStringLiteral("first byte"), s.firstByte);
+        times(QStringLiteral("reply"), s.reply);
+        h += QStringLiteral("</table>\n</section>\n");
+    }
+    h += QStringLiteral(
+        "<p>p95: the 95th percentile by nearest rank, one of the measured times.</p>\n</body>\n</html>\n");
+    return h.toUtf8();
+}
+
+} // namespace tarvo
