@@ -43,6 +43,14 @@ const char* const kMonitorExitStatuses =
     "  130  interrupted by SIGINT or SIGTERM (the usual end without --count or --duration): the frames so far "
     "are printed, the journal closed\n";
 
+const char* const kReportExitStatuses =
+    "Exit status:\n"
+    "  0    the report was written (whether the controllers passed is in the report)\n"
+    "  3    a journal or the census could not be read: missing, not a journal, or a row that cannot be read "
+    "(named with its line on standard error); no report was written\n"
+    "  64   bad usage: no --journal, no --output, or an --output that exists already\n\n"
+    "The report is written whether or not the controllers meet the marks: its verdict is inside.\n";
+
 struct SubcommandRow {
     Subcommand command;
     const char* name;
@@ -65,6 +73,9 @@ constexpr SubcommandRow kSubcommands[] = {
      kCheckExitStatuses},
     {Subcommand::Monitor, "monitor",
      "Listens to a bus without sending: every frame heard, with its time and check verdict.", kMonitorExitStatuses},
+    {Subcommand::Report, "report",
+     "The commissioning report of journal files: one HTML page, each controller against the pass marks.",
+     kReportExitStatuses},
 };
 
 constexpr bool subcommandsInOrder()
@@ -623,8 +634,14 @@ constexpr OptionRow kOptions[] = {
      "journal",
      "file",
      "Write every attempt to this journal CSV (a new file; an existing one is refused).",
-     {{Subcommand::Monitor, "Write every frame to this journal CSV (a new file)."}},
+     {{Subcommand::Monitor, "Write every frame to this journal CSV (a new file)."},
+      {Subcommand::Report, "A journal CSV to report on; repeat it (or name more files after it) for several, "
+                           "read in the order given."}},
      [](const Arg& a, Options& o) -> Problem {
+         if (a.command() == Subcommand::Report) {
+             o.journals = a.values();
+             return {};
+         }
          o.journal = a.value();
          return {};
      }},
@@ -679,11 +696,13 @@ constexpr OptionRow kOptions[] = {
      "output",
      "file",
      "The dump file; required, never overwritten.",
-     {},
+     {{Subcommand::Report, "The report's HTML file; required, never overwritten."}},
      [](const Arg& a, Options& o) -> Problem {
          o.output = a.value();
          if (o.output.isEmpty())
-             return QStringLiteral("--output FILE is required: where the dump goes");
+             return a.command() == Subcommand::Report
+                        ? QStringLiteral("--output FILE is required: where the report goes")
+                        : QStringLiteral("--output FILE is required: where the dump goes");
          return {};
      }},
     {Opt::Page,
@@ -750,6 +769,26 @@ constexpr OptionRow kOptions[] = {
              return QStringLiteral("--speeds needs a serial link; TCP has no speed");
          return {};
      }},
+    {Opt::Census,
+     nullptr,
+     "census",
+     "file",
+     "A census CSV (tarvo-cli scan --format csv, or the census dialog's export) for the report's census table.",
+     {},
+     [](const Arg& a, Options& o) -> Problem {
+         o.census = a.value();
+         return {};
+     }},
+    {Opt::Site,
+     nullptr,
+     "site",
+     "dir",
+     "The site folder: its Tarvo.ini gives the site's name, technician, slot names and pass marks.",
+     {},
+     [](const Arg& a, Options& o) -> Problem {
+         o.site = a.value();
+         return {};
+     }},
 };
 
 constexpr bool optionsInOrder()
@@ -799,6 +838,10 @@ public:
             m_parser.addOption(QCommandLineOption(names, helpOf(row, command),
                                                   row.valueName ? QLatin1String(row.valueName) : QString()));
         }
+        if (command == Subcommand::Report)
+            m_parser.addPositionalArgument(QStringLiteral("journals"),
+                                           QStringLiteral("More journal CSVs, after those of --journal."),
+                                           QStringLiteral("[FILE...]"));
         if (command == Subcommand::Check)
             m_parser.addPositionalArgument(QStringLiteral("hex"),
                                            QStringLiteral("The frame: hexadecimal, two digits a byte, spaces allowed."),
@@ -897,6 +940,8 @@ QList<Opt> optionsOf(Subcommand command)
     case Subcommand::Monitor:
         return common + streamLink +
                QList<Opt>{O::Protocol, O::Encrypt, O::Gap, O::Count, O::Duration, O::Config, O::Journal};
+    case Subcommand::Report:
+        return {O::Help, O::Journal, O::Census, O::Site, O::Output};
     }
     return {};
 }
@@ -951,7 +996,8 @@ QString generalHelp()
                            "read-buffer-100\n"
                            "  tarvo-cli poll --tcp 10.0.0.7:1001 --address 1..8 --count 100 --format csv\n"
                            "  tarvo-cli scan --serial COM1 --protocol modbus --range 0..246 --speeds 9600,19200\n"
-                           "  tarvo-cli read-memory --config Tarvo.cfg --output site4.mem\n\n");
+                           "  tarvo-cli read-memory --config Tarvo.cfg --output site4.mem\n"
+                           "  tarvo-cli report --site ~/sites/north --journal journal-*.csv --output north.html\n\n");
     return text + QLatin1String(kExitStatuses);
 }
 
@@ -978,7 +1024,7 @@ Parsed parse(const QStringList& arguments)
     if (p.helpAsked())
         return answer(Parsed::Action::Help, p.help());
     const QStringList positional = p.parser().positionalArguments();
-    if (sub->command != Subcommand::Check && !positional.isEmpty())
+    if (sub->command != Subcommand::Check && sub->command != Subcommand::Report && !positional.isEmpty())
         return usageError(QStringLiteral("unexpected argument \"%1\"").arg(positional.first()));
 
     Parsed parsed = answer(Parsed::Action::Run);
@@ -989,6 +1035,11 @@ Parsed parse(const QStringList& arguments)
     if (o.command == Subcommand::Check) {
         if (Problem problem = readFrameBytes(positional, o))
             return usageError(*problem);
+    }
+    if (o.command == Subcommand::Report) {
+        o.journals += positional; // --journal a.csv b.csv: the shell's glob after one --journal
+        if (o.journals.isEmpty())
+            return usageError(QStringLiteral("--journal FILE is required: the journal to report on"));
     }
     return parsed;
 }

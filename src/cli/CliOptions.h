@@ -11,7 +11,7 @@
 
 namespace tarvo::cli {
 
-enum class Subcommand { Send, Poll, ReadMemory, Scan, Ports, Frame, Check, Monitor };
+enum class Subcommand { Send, Poll, ReadMemory, Scan, Ports, Frame, Check, Monitor, Report };
 enum class Format { Text, Csv, Json };
 
 // The exit statuses, as --help and the README document them.
@@ -69,8 +69,10 @@ enum class Opt {
     RecordSize,
     Range,
     Speeds,
+    Census,
+    Site,
 };
-inline constexpr int kOptionCount = static_cast<int>(Opt::Speeds) + 1;
+inline constexpr int kOptionCount = static_cast<int>(Opt::Site) + 1;
 
 // Everything the command line asked for, as typed values. A value that was not given stays empty, so
 // that a setting read from --config is overridden only by what was typed.
@@ -110,8 +112,9 @@ struct Options {
     std::optional<int> scanDelayMs;
     int tries = 3; // a census asks once unless told otherwise
 
-    QString config;  // a Tarvo.cfg to start from
-    QString journal; // the journal CSV to write
+    QString config;       // a Tarvo.cfg to start from
+    QString journal;      // the journal CSV to write
+    QStringList journals; // report: the journal CSVs to read, in order
 
     // poll and monitor
     std::optional<int> count;
@@ -132,6 +135,10 @@ struct Options {
     // frame and check
     bool explain = false;  // the fields of each frame too
     QByteArray checkBytes; // check: the frame to check
+
+    // report
+    QString census; // a census CSV for its table; empty: none
+    QString site;   // the site folder whose Tarvo.ini names the site, its slots and its pass marks
 
     // monitor
     std::optional<double> gapMs; // the silence that ends a frame; empty: 3.5 characters, at least 1 ms

@@ -92,6 +92,8 @@ int run(const Options& options)
         return check(options);
     case Subcommand::Monitor:
         return monitor(options);
+    case Subcommand::Report:
+        return report(options);
     }
     return status::kUsage;
 }

@@ -33,6 +33,7 @@ int ports(const Options& options);
 int frame(const Options& options);
 int check(const Options& options);
 int monitor(const Options& options);
+int report(const Options& options);
 
 // Standard output is the records' alone; it is flushed at once, so a pipe sees each as it comes.
 void writeOut(const QByteArray& bytes);

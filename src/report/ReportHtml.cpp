@@ -143,6 +143,19 @@ QByteArray reportHtml(const ReportContent& c)
         times(QStringLiteral("reply"), s.reply);
         h += QStringLiteral("</table>\n</section>\n");
     }
+    if (c.census) {
+        h += QStringLiteral("<h2>Census: %1</h2>\n<table>\n<tr>").arg(esc(QFileInfo(c.census->path).fileName()));
+        for (const QString& column : c.census->columns)
+            h += QStringLiteral("<th>") + esc(column) + QStringLiteral("</th>");
+        h += QStringLiteral("</tr>\n");
+        for (const QStringList& row : c.census->rows) {
+            h += QStringLiteral("<tr>");
+            for (const QString& field : row)
+                h += QStringLiteral("<td>") + esc(field) + QStringLiteral("</td>");
+            h += QStringLiteral("</tr>\n");
+        }
+        h += QStringLiteral("</table>\n");
+    }
     h += QStringLiteral(
         "<p>p95: the 95th percentile by nearest rank, one of the measured times.</p>\n</body>\n</html>\n");
     return h.toUtf8();

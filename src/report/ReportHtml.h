@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace tarvo {
 
@@ -23,6 +24,7 @@ struct ReportContent {
     QDateTime lastTime;
     QList<JournalFileInfo> files;
     QList<SlotStats> controllers;
+    std::optional<CensusTable> census;
 };
 
 // Whether every controller in the report passes; none at all is no pass.

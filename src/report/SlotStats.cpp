@@ -1,6 +1,10 @@
 #include "SlotStats.h"
 
+#include "AddressResult.h"
 #include "JournalReader.h"
+
+#include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <numeric>
@@ -132,6 +136,45 @@ QList<SlotStats> SlotStatsBuilder::finish()
         out << acc.stats;
     }
     return out;
+}
+
+CensusTable readCensus(const QString& path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        throw JournalReadError(
+            QStringLiteral("%1: cannot be read: %2")
+                .arg(path, QFileInfo::exists(path) ? file.errorString() : QStringLiteral("no such file")));
+    int lineNumber = 0;
+    const auto readLine = [&](QByteArray& line) {
+        if (file.atEnd())
+            return false;
+        line = file.readLine();
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        ++lineNumber;
+        return true;
+    };
+    CensusTable table{path, {}, {}};
+    QByteArray line;
+    const auto headerOf = [](bool withSpeed) { return resultCsvHeader(withSpeed).chopped(2); };
+    if (!readLine(line) || (line != headerOf(true) && line != headerOf(false)))
+        throw JournalReadError(QStringLiteral("%1: not a census (its first line is not the census's header \"%2\")")
+                                   .arg(path, QString::fromLatin1(headerOf(true))));
+    table.columns = QString::fromLatin1(line).split(QLatin1Char(','));
+    while (readLine(line)) {
+        if (line.isEmpty())
+            continue;
+        const int first = lineNumber;
+        const auto fields = splitCsvRecord(line, readLine);
+        if (!fields || fields->size() != table.columns.size())
+            throw JournalReadError(QStringLiteral("%1:%2: a row that cannot be read (%3 fields expected)")
+                                       .arg(path)
+                                       .arg(first)
+                                       .arg(table.columns.size()));
+        table.rows << *fields;
+    }
+    return table;
 }
 
 QList<JournalFileInfo> readJournals(const QStringList& paths, SlotStatsBuilder& builder)

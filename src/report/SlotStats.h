@@ -104,6 +104,17 @@ private:
     QDateTime m_last;
 };
 
+// A census CSV as written by the census (its header names the columns): read whole, since a census
+// holds one row per address and speed.
+struct CensusTable {
+    QString path;
+    QStringList columns;
+    QList<QStringList> rows;
+};
+// Throws JournalReadError for a missing file, a header that is not a census's, or a row that cannot be
+// read (its line).
+CensusTable readCensus(const QString& path);
+
 // Reads the journal files in order into the builder, filling each file's size and SHA-256. Throws
 // JournalReadError at the first file that cannot be read.
 QList<JournalFileInfo> readJournals(const QStringList& paths, SlotStatsBuilder& builder);

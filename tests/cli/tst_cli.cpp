@@ -53,10 +53,10 @@ private slots:
         // Both name every command there is.
         QTest::newRow("no command") << ""
                                     << "a command is missing (send, poll, read-memory, scan, ports, frame, check, "
-                                       "monitor); see --help";
+                                       "monitor, report); see --help";
         QTest::newRow("unknown command") << "ping"
                                          << "unknown command \"ping\" (send, poll, read-memory, scan, ports, frame, "
-                                            "check, monitor)";
+                                            "check, monitor, report)";
         QTest::newRow("unknown option") << "send --tcp h:1 --address 1 --bogus"
                                         << "bogus";
         QTest::newRow("option of another command") << "send --tcp h:1 --address 1 --range 1..2"
@@ -71,6 +71,12 @@ private slots:
                                         << "--serial and --udp: one link at a time";
         QTest::newRow("udp without port") << "send --udp h"
                                           << "--udp \"h\": expected HOST:PORT";
+        QTest::newRow("report without a journal") << "report --output r.html"
+                                                  << "--journal FILE is required";
+        QTest::newRow("report without an output") << "report --journal j.csv"
+                                                  << "--output FILE is required: where the report goes";
+        QTest::newRow("report takes no link") << "report --journal j.csv --output r.html --tcp h:1"
+                                              << "tcp";
         QTest::newRow("monitor takes no datagrams") << "monitor --udp h:1"
                                                     << "udp";
         QTest::newRow("bad address") << "send --tcp h:1 --address 5x"

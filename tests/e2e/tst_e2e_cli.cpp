@@ -11,6 +11,7 @@
 #include "SocatCable.h"
 #include "TestFiles.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -373,6 +374,11 @@ private slots:
         QTest::newRow("check --mbap 64 not Modbus")
             << QStringList{} << QStringList{"check", "--mbap", "--protocol", "p4", "00 01 00 00 00 03 06 84 02"} << 64
             << "carries Modbus frames only";
+        QTest::newRow("report 3 no such journal")
+            << QStringList{} << QStringList{"report", "--journal", "none.csv", "--output", "r.html"} << 3
+            << "none.csv: cannot be read: no such file; no report was written";
+        QTest::newRow("report 64 no journal")
+            << QStringList{} << QStringList{"report", "--output", "r.html"} << 64 << "--journal FILE is required";
         QTest::newRow("monitor 3 no such port")
             << QStringList{} << QStringList{"monitor", "--serial", "/dev/tarvo-none", "--duration", "1"} << 3
             << "cannot open the link";
@@ -558,6 +564,54 @@ private slots:
         QCOMPARE(simLogFrames(log).size(), framesHeard);
         if (framesHeard > 0)
             QCOMPARE(records(r.out, "json").value(0).sent, simLogFrames(log).value(0).mid(3));
+    }
+
+    // The report of a real run over a silent, a flaky and a bad-check controller: written, the same bytes
+    // twice, the silent and the bad-check one failed, the one answering at its second try passed with its
+    // extra tries counted; then refused over an existing file and
+    // for a journal cut mid-row, with no report written.
+    void reportOfAFaultyRun()
+    {
+        SimProcess sim({"--protocol", "modbus", "--tcp", "127.0.0.1:0", "--fault", "1:silent", "--fault", "2:from=2",
+                        "--fault", "3:badcheck"});
+        const Run poll =
+            runCli({"poll", "--tcp", QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort), "--protocol", "modbus",
+                    "--address", "1,2,3", "--count", "4", "--timeout", "80", "--journal", "faulty.csv"});
+        QCOMPARE(poll.code, 2);
+        QDir().mkdir("north");
+        QVERIFY(writeFile("north/Tarvo.ini", "[site]\nname=North <plant>\n[slots]\nname2=Door 3 reader\n"));
+        QVERIFY(writeFile("census.csv",
+                          "time,address,function,sent,received,attempts,first_byte_ms,reply_ms,verdict,"
+                          "detail\r\n2026-12-10T09:00:00.000+01:00,7,ReadInput,,,1,,,no-answer,<none>\r\n"));
+        const QStringList report{"report",     "--site",   "north",      "--journal",
+                                 "faulty.csv", "--census", "census.csv", "--output"};
+        const Run first = runCli(report + QStringList{"a.html"});
+        QCOMPARE(first.code, 0);
+        QVERIFY2(first.err.isEmpty(), first.err.constData());
+        QCOMPARE(runCli(report + QStringList{"b.html"}).code, 0);
+        const QByteArray html = fileContent("a.html");
+        QCOMPARE(fileContent("b.html"), html);
+        QVERIFY(html.contains("North &lt;plant&gt;"));
+        QVERIFY(html.contains("FAIL: 2 of 3 controllers miss the marks"));
+        QVERIFY(html.contains("Slot 1, address 1 <span class=\"verdict fail\">FAIL"));
+        QVERIFY(html.contains("Slot 2: Door 3 reader, address 2 <span class=\"verdict pass\">PASS"));
+        QVERIFY(html.contains("Slot 3, address 3 <span class=\"verdict fail\">FAIL"));
+        QVERIFY(html.contains("<th>extra tries</th><td class=\"n\">4</td>"));
+        QVERIFY(html.contains("<td>7</td><td>ReadInput</td>") && html.contains("<td>&lt;none&gt;</td>"));
+        QVERIFY(html.contains(QCryptographicHash::hash(fileContent("faulty.csv"), QCryptographicHash::Sha256).toHex()));
+
+        const Run again = runCli(report + QStringList{"a.html"});
+        QCOMPARE(again.code, 64);
+        QVERIFY(again.err.contains("a.html: exists already"));
+        QCOMPARE(fileContent("a.html"), html);
+
+        QByteArray cut = fileContent("faulty.csv");
+        cut.chop(cut.size() - cut.indexOf("\r\n", cut.indexOf("\r\n") + 2) - 2); // the header and one row
+        QVERIFY(writeFile("cut.csv", cut + "2026-12-10T09:00:00.000+01:00,1,1,ReadHolding\r\n"));
+        const Run bad = runCli({"report", "--journal", "cut.csv", "--output", "c.html"});
+        QCOMPARE(bad.code, 3);
+        QVERIFY2(bad.err.contains("cut.csv:3: a row of 4 fields"), bad.err.constData());
+        QVERIFY(!QFile::exists("c.html"));
     }
 
     // SIGINT during a poll: what was done is printed, the journal is closed whole, the status is 130.

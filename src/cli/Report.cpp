@@ -1,0 +1,58 @@
+// tarvo-cli report: the commissioning report of journal files, as one HTML page.
+
+#include "CliOptions.h"
+#include "ConsoleModel.h"
+#include "IniFile.h"
+#include "JournalReader.h"
+#include "ReportHtml.h"
+#include "Run.h"
+#include "SafeFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace tarvo::cli {
+
+int report(const Options& o)
+{
+    // Refused before anything is read: a report handed over must never be replaced by a later run.
+    if (QFileInfo::exists(o.output)) {
+        say(QStringLiteral("%1: exists already; the report is never written over a file").arg(o.output));
+        return status::kUsage;
+    }
+    ReportContent content;
+    if (!o.site.isEmpty()) {
+        if (!QFileInfo(o.site).isDir()) {
+            say(QStringLiteral("--site %1: no such folder").arg(o.site));
+            return status::kLinkDown; // a file that cannot be read
+        }
+        ConsoleModel model;
+        config::ReadIni(model, QDir(o.site).filePath(QStringLiteral("Tarvo.ini")));
+        content.siteName = model.ini.site.name;
+        content.technician = model.ini.site.technician;
+        for (const QString& name : model.ini.slotNames)
+            content.slotNames << name;
+        content.marks.minSuccessPercent = model.ini.report.minSuccessPercent;
+        content.marks.maxP95ReplyMs = model.ini.report.maxP95ReplyMs;
+    }
+    try {
+        SlotStatsBuilder builder;
+        content.files = readJournals(o.journals, builder);
+        content.controllers = builder.finish();
+        content.firstTime = builder.firstTime();
+        content.lastTime = builder.lastTime();
+        if (!o.census.isEmpty())
+            content.census = readCensus(o.census);
+    } catch (const JournalReadError& e) {
+        say(e.message() + QStringLiteral("; no report was written"));
+        return status::kLinkDown;
+    }
+    QString error;
+    if (!writeFileAtomically(o.output, reportHtml(content), &error)) {
+        say(QStringLiteral("%1: cannot be written: %2").arg(o.output, error));
+        return status::kLinkDown;
+    }
+    return status::kOk;
+}
+
+} // namespace tarvo::cli
