@@ -54,6 +54,72 @@ tr{break-inside:avoid;page-break-inside:avoid;}
 @media print{body{margin:0;font-size:9pt;}}
 )";
 
+// The colour of a verdict in the strip under a chart, as the console tints its reply boxes: green
+// answered, amber a bad check value or a refusal, red silence or an error, grey the rest.
+const char* verdictColour(int verdict)
+{
+    using V = JournalRecord::Verdict;
+    switch (static_cast<V>(verdict)) {
+    case V::Ok:
+        return "#3a9a3a";
+    case V::BadCheck:
+    case V::Exception:
+        return "#e0a000";
+    case V::NoAnswer:
+    case V::Error:
+        return "#c82828";
+    default:
+        return "#999999";
+    }
+}
+
+// Reply time over the run as min-max bars, one per pixel column, over a strip of each column's worst
+// verdict (runs of one colour drawn as one rectangle, to keep the file small).
+QString chartSvg(const ReplySeries& series)
+{
+    const QList<ReplySeries::Column>& cols = series.columns();
+    const int width = static_cast<int>(cols.size());
+    const int plot = 100; // the reply times' height
+    const int strip = 10; // the verdicts' height
+    const double top = std::isnan(series.maxMs()) || series.maxMs() <= 0 ? 1.0 : series.maxMs();
+    const auto y = [&](double ms) { return QString::number(plot - ms / top * (plot - 2), 'f', 1); };
+    QString svg = QStringLiteral("<svg width=\"%1\" height=\"%2\" "
+                                 "viewBox=\"0 0 %1 %2\" role=\"img\" aria-label=\"reply time over the run\">\n")
+                      .arg(width + 50)
+                      .arg(plot + strip + 4);
+    svg += QStringLiteral("<rect x=\"0\" y=\"0\" width=\"%1\" height=\"%2\" fill=\"#fafafa\" stroke=\"#ccc\"/>\n")
+               .arg(width)
+               .arg(plot);
+    QString path;
+    for (int x = 0; x < width; ++x) {
+        const ReplySeries::Column& c = cols[x];
+        if (std::isnan(c.minMs))
+            continue;
+        // A bar at least one pixel high, so a steady reply time still shows.
+        const double lo = plot - c.minMs / top * (plot - 2);
+        const double hi = std::min(lo - 1, plot - c.maxMs / top * (plot - 2));
+        path += QStringLiteral("M%1.5 %2V%3").arg(x).arg(QString::number(lo, 'f', 1), QString::number(hi, 'f', 1));
+    }
+    if (!path.isEmpty())
+        svg += QStringLiteral("<path d=\"%1\" stroke=\"#1f5fa8\" stroke-width=\"1\" fill=\"none\"/>\n").arg(path);
+    for (int x = 0; x < width;) {
+        int end = x + 1;
+        while (end < width && cols[end].worst == cols[x].worst)
+            ++end;
+        if (cols[x].worst >= 0)
+            svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"%5\"/>\n")
+                       .arg(x)
+                       .arg(plot + 2)
+                       .arg(end - x)
+                       .arg(strip)
+                       .arg(QLatin1String(verdictColour(cols[x].worst)));
+        x = end;
+    }
+    svg += QStringLiteral("<text x=\"%1\" y=\"10\" font-size=\"10\">%2 ms</text>\n").arg(width + 4).arg(ms(top));
+    svg += QStringLiteral("<text x=\"%1\" y=\"%2\" font-size=\"10\">0</text>\n").arg(width + 4).arg(plot);
+    return svg + QStringLiteral("</svg>\n");
+}
+
 } // namespace
 
 bool reportPasses(const ReportContent& c)
@@ -141,7 +207,11 @@ QByteArray reportHtml(const ReportContent& c)
         };
         times(QStringLiteral("first byte"), s.firstByte);
         times(QStringLiteral("reply"), s.reply);
-        h += QStringLiteral("</table>\n</section>\n");
+        h += QStringLiteral("</table>\n");
+        const qsizetype index = &s - c.controllers.constData();
+        if (index < c.series.size())
+            h += chartSvg(c.series[index]);
+        h += QStringLiteral("</section>\n");
     }
     if (c.census) {
         h += QStringLiteral("<h2>Census: %1</h2>\n<table>\n<tr>").arg(esc(QFileInfo(c.census->path).fileName()));

@@ -25,7 +25,11 @@ struct ReportContent {
     QList<JournalFileInfo> files;
     QList<SlotStats> controllers;
     std::optional<CensusTable> census;
+    QList<ReplySeries> series; // one per controller, in the same order; empty: no charts
 };
+
+// The width of a controller's chart: one series column per pixel.
+inline constexpr int kChartColumns = 600;
 
 // Whether every controller in the report passes; none at all is no pass.
 bool reportPasses(const ReportContent& content);

@@ -190,4 +190,25 @@ QList<JournalFileInfo> readJournals(const QStringList& paths, SlotStatsBuilder& 
     return files;
 }
 
+QList<ReplySeries> readSeries(const QStringList& paths, const QList<SlotStats>& controllers, const QDateTime& from,
+                              const QDateTime& to, int columns)
+{
+    QList<ReplySeries> series;
+    QMap<QPair<int, QString>, qsizetype> index;
+    for (const SlotStats& s : controllers) {
+        index.insert(qMakePair(s.slot, s.address), series.size());
+        series << ReplySeries(from, to, columns);
+    }
+    for (const QString& path : paths) {
+        JournalReader reader(path);
+        JournalRecord record;
+        while (reader.next(record)) {
+            const auto it = index.constFind(qMakePair(record.slot, record.address));
+            if (it != index.constEnd() && record.function != QLatin1String("Waiting"))
+                series[*it].add(record);
+        }
+    }
+    return series;
+}
+
 } // namespace tarvo

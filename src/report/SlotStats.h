@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JournalRecord.h"
+#include "ReplySeries.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -118,5 +119,14 @@ CensusTable readCensus(const QString& path);
 // Reads the journal files in order into the builder, filling each file's size and SHA-256. Throws
 // JournalReadError at the first file that cannot be read.
 QList<JournalFileInfo> readJournals(const QStringList& paths, SlotStatsBuilder& builder);
+
+} // namespace tarvo
+
+namespace tarvo {
+
+// Each controller's reply series over [from, to], in the order of `controllers`: a second read of the
+// journals, so that only the thinned columns are ever held. Throws JournalReadError as readJournals does.
+QList<ReplySeries> readSeries(const QStringList& paths, const QList<SlotStats>& controllers, const QDateTime& from,
+                              const QDateTime& to, int columns);
 
 } // namespace tarvo

@@ -3,6 +3,7 @@
 
 #include "JournalCsv.h"
 #include "JournalReader.h"
+#include "ReplySeries.h"
 #include "ReportHtml.h"
 #include "SlotStats.h"
 #include "TestFiles.h"
@@ -148,6 +149,8 @@ private slots:
     void htmlVerdictAndSlots_data();
     void htmlVerdictAndSlots();
     void htmlIsSelfContainedEscapedAndRepeatable();
+    void seriesThinsToColumns_data();
+    void seriesThinsToColumns();
 };
 
 void TestReport::everyFigureMatchesTheRows()
@@ -333,10 +336,12 @@ ReportContent fixtureContent(const QTemporaryDir& dir, const ReportMarks& marks)
     const Fixture fx;
     SlotStatsBuilder builder;
     ReportContent c;
-    c.files = readJournals({writeJournal(dir, "journal-20261210-090000.csv", fx.rows)}, builder);
+    const QString path = writeJournal(dir, "journal-20261210-090000.csv", fx.rows);
+    c.files = readJournals({path}, builder);
     c.controllers = builder.finish();
     c.firstTime = builder.firstTime();
     c.lastTime = builder.lastTime();
+    c.series = readSeries({path}, c.controllers, c.firstTime, c.lastTime, kChartColumns);
     c.marks = marks;
     c.siteName = QStringLiteral("North <plant> & \"yard\"");
     c.technician = QStringLiteral("A. Tech");
@@ -392,9 +397,62 @@ void TestReport::htmlIsSelfContainedEscapedAndRepeatable()
     for (const char* fetchOrRun : {"<script", "src=", "href=", "url(", "@import", "http:", "https:"})
         QVERIFY2(!text.contains(QLatin1String(fetchOrRun), Qt::CaseInsensitive), fetchOrRun);
     QVERIFY(text.contains(u"@page") && text.contains(u"break-inside:avoid"));
+    QCOMPARE(text.count(u"<svg "), 3);           // a chart per controller
+    QVERIFY(text.contains(u"fill=\"#c82828\"")); // the silent one's red strip
     QVERIFY(text.contains(u"journal-20261210-090000.csv"));
     QVERIFY(text.contains(QString::fromLatin1(c.files[0].sha256Hex)));
     QVERIFY(text.contains(isoTime(c.firstTime)) && text.contains(isoTime(c.lastTime)));
+}
+
+void TestReport::seriesThinsToColumns_data()
+{
+    // Attempts as "ms after the start:reply ms (- none):verdict", over a run of 0 to 999 ms in 10
+    // columns of 100 ms; expected, the columns that hold anything as "column:min:max:verdict".
+    QTest::addColumn<QString>("attempts");
+    QTest::addColumn<QString>("columns");
+    QTest::newRow("one per column") << "0:5:ok 150:7:ok 999:9:ok"
+                                    << "0:5:5:ok 1:7:7:ok 9:9:9:ok";
+    QTest::newRow("min and max of a column") << "200:8:ok 210:3:ok 299:12:ok 250:6:ok"
+                                             << "2:3:12:ok";
+    QTest::newRow("one failure among good replies shows") << "300:4:ok 310:-:no-answer 320:5:ok"
+                                                          << "3:4:5:no-answer";
+    QTest::newRow("the worse of a bad check and silence") << "400:6:bad-check 420:-:no-answer"
+                                                          << "4:6:6:bad-check";
+    QTest::newRow("silence alone: no time, a verdict") << "500:-:no-answer"
+                                                       << "5:-:-:no-answer";
+    QTest::newRow("outside the run: ignored") << "-5:1:ok 1000:1:ok 600:2:ok"
+                                              << "6:2:2:ok";
+}
+
+void TestReport::seriesThinsToColumns()
+{
+    QFETCH(QString, attempts);
+    QFETCH(QString, columns);
+    ReplySeries series(kStart, kStart.addMSecs(999), 10);
+    double max = NAN;
+    for (const QString& a : attempts.split(u' ')) {
+        const QStringList p = a.split(u':');
+        const V verdict = static_cast<V>(verdictNames().indexOf(p[2]));
+        JournalRecord r = row(p[0].toInt(), 1, "1", 1, verdict);
+        r.replyMs = p[1] == u"-" ? NAN : p[1].toDouble();
+        if (r.time >= kStart && r.time <= kStart.addMSecs(999) && !std::isnan(r.replyMs))
+            max = std::isnan(max) ? r.replyMs : std::max(max, r.replyMs);
+        series.add(r);
+    }
+    QStringList got;
+    for (qsizetype i = 0; i < series.columns().size(); ++i) {
+        const ReplySeries::Column& c = series.columns()[i];
+        if (c.worst < 0)
+            continue;
+        const auto num = [](double v) { return std::isnan(v) ? QStringLiteral("-") : QString::number(v); };
+        got << QStringLiteral("%1:%2:%3:%4")
+                   .arg(i)
+                   .arg(num(c.minMs), num(c.maxMs), verdictName(static_cast<V>(c.worst)));
+    }
+    QCOMPARE(got.join(u' '), columns);
+    QCOMPARE(std::isnan(series.maxMs()), std::isnan(max));
+    if (!std::isnan(max))
+        QCOMPARE(series.maxMs(), max);
 }
 
 QTEST_GUILESS_MAIN(TestReport)
