@@ -41,6 +41,8 @@ int report(const Options& o)
         content.controllers = builder.finish();
         content.firstTime = builder.firstTime();
         content.lastTime = builder.lastTime();
+        content.failures = builder.failures();
+        content.moreFailures = builder.moreFailures();
         content.series =
             readSeries(o.journals, content.controllers, content.firstTime, content.lastTime, kChartColumns);
         if (!o.census.isEmpty())

@@ -45,6 +45,7 @@ th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top
 td.n{text-align:right;font-variant-numeric:tabular-nums;}
 tr{break-inside:avoid;page-break-inside:avoid;}
 .head th{background:#f0f0f0;width:11em;}
+.hex,.failures{font-size:8pt;}
 .hash{font-family:"DejaVu Sans Mono",monospace;font-size:8pt;word-break:break-all;}
 .verdict{font-size:14pt;font-weight:bold;padding:.4em .8em;display:inline-block;border-radius:4px;}
 .pass{background:#d9f2d9;color:#145214;}
@@ -81,8 +82,8 @@ QString chartSvg(const ReplySeries& series)
     const int width = static_cast<int>(cols.size());
     const int plot = 100; // the reply times' height
     const int strip = 10; // the verdicts' height
-    const double top = std::isnan(series.maxMs()) || series.maxMs() <= 0 ? 1.0 : series.maxMs();
-    const auto y = [&](double ms) { return QString::number(plot - ms / top * (plot - 2), 'f', 1); };
+    // Some room above the slowest reply, so that a steady reply time is not drawn on the frame's edge.
+    const double top = std::isnan(series.maxMs()) || series.maxMs() <= 0 ? 1.0 : series.maxMs() * 1.15;
     QString svg = QStringLiteral("<svg width=\"%1\" height=\"%2\" "
                                  "viewBox=\"0 0 %1 %2\" role=\"img\" aria-label=\"reply time over the run\">\n")
                       .arg(width + 50)
@@ -225,6 +226,24 @@ QByteArray reportHtml(const ReportContent& c)
             h += QStringLiteral("</tr>\n");
         }
         h += QStringLiteral("</table>\n");
+    }
+    h += QStringLiteral("<h2>Appendix: failed attempts</h2>\n");
+    if (c.failures.isEmpty()) {
+        h += QStringLiteral("<p>None.</p>\n");
+    } else {
+        h +=
+            QStringLiteral("<table class=\"failures\">\n<tr><th>time</th><th>slot</th><th>address</th><th>function</th>"
+                           "<th>try</th><th>sent</th><th>received</th><th>verdict</th><th>detail</th></tr>\n");
+        for (const JournalRecord& r : c.failures)
+            h += QStringLiteral("<tr><td>%1</td><td class=\"n\">%2</td><td>%3</td><td>%4</td><td class=\"n\">%5</td>"
+                                "<td class=\"hex\">%6</td><td class=\"hex\">%7</td><td>%8</td><td>%9</td></tr>\n")
+                     .arg(esc(isoTime(r.time)), QString::number(r.slot), esc(r.address), esc(r.function),
+                          QString::number(r.attempt), esc(r.sent), esc(r.received), esc(verdictName(r.verdict)),
+                          esc(r.detail));
+        h += QStringLiteral("</table>\n");
+        if (c.moreFailures > 0)
+            h +=
+                QStringLiteral("<p>%1 more failed attempts are in the journal files.</p>\n").arg(count(c.moreFailures));
     }
     h += QStringLiteral(
         "<p>p95: the 95th percentile by nearest rank, one of the measured times.</p>\n</body>\n</html>\n");

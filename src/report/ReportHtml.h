@@ -25,7 +25,9 @@ struct ReportContent {
     QList<JournalFileInfo> files;
     QList<SlotStats> controllers;
     std::optional<CensusTable> census;
-    QList<ReplySeries> series; // one per controller, in the same order; empty: no charts
+    QList<ReplySeries> series;     // one per controller, in the same order; empty: no charts
+    QList<JournalRecord> failures; // the appendix: the first failed attempts
+    long moreFailures = 0;         // and how many more there were
 };
 
 // The width of a controller's chart: one series column per pixel.

@@ -114,6 +114,13 @@ void SlotStatsBuilder::add(const JournalRecord& rec)
     r.maxAttempt = std::max(r.maxAttempt, rec.attempt);
     if (rec.verdict == V::Stopped || rec.verdict == V::Error || rec.verdict == V::NoReplyExpected)
         r.uncounted = true;
+    if (rec.verdict == V::NoAnswer || rec.verdict == V::BadCheck || rec.verdict == V::Exception ||
+        rec.verdict == V::Error) {
+        if (m_failures.size() < kFailureRows)
+            m_failures << rec;
+        else
+            ++m_moreFailures;
+    }
     if (rank(rec.verdict) > rank(r.best))
         r.best = rec.verdict;
     if (answered(rec.verdict)) {

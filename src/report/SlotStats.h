@@ -82,6 +82,12 @@ public:
     // The figures, by slot then address. Ends any request still open.
     QList<SlotStats> finish();
 
+    // The first kFailureRows attempts that failed (no answer, a bad check value, an exception reply, an
+    // error), in file order, and how many more there were.
+    static constexpr int kFailureRows = 1000;
+    const QList<JournalRecord>& failures() const { return m_failures; }
+    long moreFailures() const { return m_moreFailures; }
+
     QDateTime firstTime() const { return m_first; }
     QDateTime lastTime() const { return m_last; }
 
@@ -101,6 +107,8 @@ private:
     void close(Acc& acc);
 
     QMap<QPair<int, QString>, Acc> m_slots;
+    QList<JournalRecord> m_failures;
+    long m_moreFailures = 0;
     QDateTime m_first;
     QDateTime m_last;
 };

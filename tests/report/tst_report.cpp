@@ -149,6 +149,7 @@ private slots:
     void htmlVerdictAndSlots_data();
     void htmlVerdictAndSlots();
     void htmlIsSelfContainedEscapedAndRepeatable();
+    void failuresBeyondTheAppendixAreCounted();
     void seriesThinsToColumns_data();
     void seriesThinsToColumns();
 };
@@ -173,6 +174,16 @@ void TestReport::everyFigureMatchesTheRows()
     }
     QCOMPARE(builder.firstTime(), fx.rows.first().time);
     QCOMPARE(builder.lastTime(), fx.rows.last().time);
+
+    // The appendix: every attempt that failed, in file order (the monitor's and the stopped row are not).
+    QList<JournalRecord> failed;
+    for (const JournalRecord& r : fx.rows)
+        if (r.slot > 0 && (r.verdict == V::NoAnswer || r.verdict == V::BadCheck))
+            failed << r;
+    QCOMPARE(builder.failures().size(), failed.size());
+    for (qsizetype i = 0; i < failed.size(); ++i)
+        QCOMPARE(journalCsvRow(builder.failures()[i]), journalCsvRow(failed[i]));
+    QCOMPARE(builder.moreFailures(), 0L);
 
     QCOMPARE(stats.size(), 3);
     for (const SlotStats& s : stats) {
@@ -341,6 +352,8 @@ ReportContent fixtureContent(const QTemporaryDir& dir, const ReportMarks& marks)
     c.controllers = builder.finish();
     c.firstTime = builder.firstTime();
     c.lastTime = builder.lastTime();
+    c.failures = builder.failures();
+    c.moreFailures = builder.moreFailures();
     c.series = readSeries({path}, c.controllers, c.firstTime, c.lastTime, kChartColumns);
     c.marks = marks;
     c.siteName = QStringLiteral("North <plant> & \"yard\"");
@@ -402,6 +415,22 @@ void TestReport::htmlIsSelfContainedEscapedAndRepeatable()
     QVERIFY(text.contains(u"journal-20261210-090000.csv"));
     QVERIFY(text.contains(QString::fromLatin1(c.files[0].sha256Hex)));
     QVERIFY(text.contains(isoTime(c.firstTime)) && text.contains(isoTime(c.lastTime)));
+}
+
+void TestReport::failuresBeyondTheAppendixAreCounted()
+{
+    SlotStatsBuilder builder;
+    for (int i = 0; i < SlotStatsBuilder::kFailureRows + 234; ++i)
+        builder.add(row(i, 1, "3", i % 3 + 1, V::NoAnswer));
+    builder.add(row(9999, 1, "3", 1, V::Ok, 5));
+    QCOMPARE(builder.failures().size(), SlotStatsBuilder::kFailureRows);
+    QCOMPARE(builder.failures().last().time, kStart.addMSecs(SlotStatsBuilder::kFailureRows - 1));
+    QCOMPARE(builder.moreFailures(), 234L);
+    ReportContent c;
+    c.failures = builder.failures();
+    c.moreFailures = builder.moreFailures();
+    c.controllers = builder.finish();
+    QVERIFY(QString::fromUtf8(reportHtml(c)).contains(u"234 more failed attempts are in the journal files."));
 }
 
 void TestReport::seriesThinsToColumns_data()
