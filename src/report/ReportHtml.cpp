@@ -96,13 +96,13 @@ QString chartSvg(const ReplySeries& series)
         const ReplySeries::Column& c = cols[x];
         if (std::isnan(c.minMs))
             continue;
-        // A bar at least one pixel high, so a steady reply time still shows.
+        // A bar at least two pixels high and two wide, so a steady reply time or a lone reply still shows.
         const double lo = plot - c.minMs / top * (plot - 2);
-        const double hi = std::min(lo - 1, plot - c.maxMs / top * (plot - 2));
+        const double hi = std::min(lo - 2, plot - c.maxMs / top * (plot - 2));
         path += QStringLiteral("M%1.5 %2V%3").arg(x).arg(QString::number(lo, 'f', 1), QString::number(hi, 'f', 1));
     }
     if (!path.isEmpty())
-        svg += QStringLiteral("<path d=\"%1\" stroke=\"#1f5fa8\" stroke-width=\"1\" fill=\"none\"/>\n").arg(path);
+        svg += QStringLiteral("<path d=\"%1\" stroke=\"#1f5fa8\" stroke-width=\"2\" fill=\"none\"/>\n").arg(path);
     for (int x = 0; x < width;) {
         int end = x + 1;
         while (end < width && cols[end].worst == cols[x].worst)
