@@ -4,6 +4,8 @@
 #include "Requests.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <algorithm>
 #include <iterator>
@@ -783,8 +785,10 @@ constexpr OptionRow kOptions[] = {
      nullptr,
      "site",
      "dir",
-     "The site folder: its Tarvo.ini gives the site's name, technician, slot names and pass marks.",
-     {},
+     "The site folder: its Tarvo.cfg (with the Tarvo.ini beside it) unless --config is given, and the folder a "
+     "relative --journal goes to.",
+     {{Subcommand::Report, "The site folder: its Tarvo.ini gives the site's name, technician, slot names and pass "
+                           "marks."}},
      [](const Arg& a, Options& o) -> Problem {
          o.site = a.value();
          return {};
@@ -919,7 +923,7 @@ QList<Opt> optionsOf(Subcommand command)
     const QList<Opt> streamLink = {O::Serial, O::Speed, O::Line, O::Flow, O::Rs485, O::DropEcho, O::LowLatency, O::Tcp};
     const QList<Opt> request = {O::Protocol, O::Code, O::Encrypt, O::Ack, O::Resp, O::Address};
     const QList<Opt> call = {O::Function, O::Query, O::Command};
-    const QList<Opt> timing = {O::Timeout, O::Settle, O::ScanDelay, O::Tries, O::Config, O::Journal};
+    const QList<Opt> timing = {O::Timeout, O::Settle, O::ScanDelay, O::Tries, O::Config, O::Journal, O::Site};
     const QList<Opt> common = {O::Help, O::Format, O::Verbose};
     switch (command) {
     case Subcommand::Send:
@@ -939,7 +943,7 @@ QList<Opt> optionsOf(Subcommand command)
         return {O::Help, O::Format, O::Protocol, O::Encrypt, O::Mbap, O::Explain};
     case Subcommand::Monitor:
         return common + streamLink +
-               QList<Opt>{O::Protocol, O::Encrypt, O::Gap, O::Count, O::Duration, O::Config, O::Journal};
+               QList<Opt>{O::Protocol, O::Encrypt, O::Gap, O::Count, O::Duration, O::Config, O::Journal, O::Site};
     case Subcommand::Report:
         return {O::Help, O::Journal, O::Census, O::Site, O::Output};
     }
@@ -1035,6 +1039,17 @@ Parsed parse(const QStringList& arguments)
     if (o.command == Subcommand::Check) {
         if (Problem problem = readFrameBytes(positional, o))
             return usageError(*problem);
+    }
+    // A site folder stands for the working folder of a console started there: its settings, unless
+    // --config names others, and its journals.
+    if (!o.site.isEmpty() && o.command != Subcommand::Report) {
+        const QDir site(o.site);
+        if (!QFileInfo(o.site).isDir())
+            return usageError(QStringLiteral("--site %1: no such folder").arg(o.site));
+        if (o.config.isEmpty() && site.exists(QStringLiteral("Tarvo.cfg")))
+            o.config = site.filePath(QStringLiteral("Tarvo.cfg"));
+        if (!o.journal.isEmpty() && QFileInfo(o.journal).isRelative())
+            o.journal = site.filePath(o.journal);
     }
     if (o.command == Subcommand::Report) {
         o.journals += positional; // --journal a.csv b.csv: the shell's glob after one --journal

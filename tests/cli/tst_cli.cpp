@@ -224,6 +224,42 @@ private slots:
         QCOMPARE(s.function(), function);
     }
 
+    // --site stands for the folder a console would start in: its Tarvo.cfg unless --config names
+    // another, and its folder for a relative journal.
+    void siteFolder_data()
+    {
+        QTest::addColumn<QString>("line"); // <site>: a folder holding a Tarvo.cfg; <bare>: one without
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("journal");
+        QTest::newRow("its settings and journal") << "send --site <site> --journal j.csv"
+                                                  << "<site>/Tarvo.cfg"
+                                                  << "<site>/j.csv";
+        QTest::newRow("--config wins, an absolute journal stays")
+            << "poll --site <site> --config /x/Tarvo.cfg --journal /tmp/j.csv"
+            << "/x/Tarvo.cfg"
+            << "/tmp/j.csv";
+        QTest::newRow("a folder without settings") << "scan --site <bare> --tcp h:1"
+                                                   << ""
+                                                   << "";
+    }
+    void siteFolder()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, config);
+        QFETCH(QString, journal);
+        QTemporaryDir site;
+        QTemporaryDir bare;
+        QVERIFY(tarvo::test::writeFile(site.filePath("Tarvo.cfg"), ""));
+        auto place = [&](QString text) { return text.replace("<site>", site.path()).replace("<bare>", bare.path()); };
+        const Parsed p = parseLine(place(line));
+        QCOMPARE(p.action, Parsed::Action::Run);
+        QCOMPARE(p.options.config, place(config));
+        QCOMPARE(p.options.journal, place(journal));
+        const Parsed missing = parseLine("send --site " + bare.filePath("none") + " --tcp h:1");
+        QCOMPARE(missing.action, Parsed::Action::Usage);
+        QCOMPARE(missing.text, "--site " + bare.filePath("none") + ": no such folder");
+    }
+
     // The network link's transport and framing, as the exchange and the census get them.
     void networkLinkOptions_data()
     {
