@@ -4,7 +4,7 @@
 #include "ConsoleModel.h"
 #include "IniFile.h"
 #include "JournalReader.h"
-#include "ReportHtml.h"
+#include "ReportJob.h"
 #include "Run.h"
 #include "SafeFile.h"
 
@@ -28,25 +28,10 @@ int report(const Options& o)
         }
         ConsoleModel model;
         config::ReadIni(model, QDir(o.site).filePath(QStringLiteral("Tarvo.ini")));
-        content.siteName = model.ini.site.name;
-        content.technician = model.ini.site.technician;
-        for (const QString& name : model.ini.slotNames)
-            content.slotNames << name;
-        content.marks.minSuccessPercent = model.ini.report.minSuccessPercent;
-        content.marks.maxP95ReplyMs = model.ini.report.maxP95ReplyMs;
+        content = reportSiteOf(model);
     }
     try {
-        SlotStatsBuilder builder;
-        content.files = readJournals(o.journals, builder);
-        content.controllers = builder.finish();
-        content.firstTime = builder.firstTime();
-        content.lastTime = builder.lastTime();
-        content.failures = builder.failures();
-        content.moreFailures = builder.moreFailures();
-        content.series =
-            readSeries(o.journals, content.controllers, content.firstTime, content.lastTime, kChartColumns);
-        if (!o.census.isEmpty())
-            content.census = readCensus(o.census);
+        gatherReport(content, o.journals, o.census);
     } catch (const JournalReadError& e) {
         say(e.message() + QStringLiteral("; no report was written"));
         return status::kLinkDown;
