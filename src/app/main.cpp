@@ -47,7 +47,7 @@ int runMemoryReadJob(Stack& stack, const QString& argumentText)
 }
 
 // The console: the window over the stack, until it is closed.
-int runConsole(Stack& stack, RoutingPrompter& prompter, ConsoleTrace& trace, const QString& argumentText)
+int runConsole(Stack& stack, RoutingPrompter& prompter, ConsoleTrace& trace, const QString& argumentText, bool atSite)
 {
     ConsoleWindow window(stack, prompter);
     // A signal closes the window quietly, the census dialog first when it is open (it stops the census);
@@ -73,6 +73,8 @@ int runConsole(Stack& stack, RoutingPrompter& prompter, ConsoleTrace& trace, con
         stack.lifecycle.close();
         return result.exitCode;
     }
+    if (atSite) // the working folder is the site's by now
+        window.setSite(QDir::currentPath());
     window.watchBus(stack.journal, stack.health, stack.journalFile);
     window.restoreLayout();
     MessageBoxPrompter boxes(&window);
@@ -159,5 +161,6 @@ int main(int argc, char* argv[])
     RoutingPrompter prompter(memoryReadJob);
     Stack stack({clock, pump, trace, prompter, nullptr, {}});
     prompter.watch(stack.model);
-    return memoryReadJob ? runMemoryReadJob(stack, argumentText) : runConsole(stack, prompter, trace, argumentText);
+    return memoryReadJob ? runMemoryReadJob(stack, argumentText)
+                         : runConsole(stack, prompter, trace, argumentText, !site.folder.isEmpty());
 }

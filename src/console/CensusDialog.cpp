@@ -13,7 +13,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -379,7 +381,11 @@ void CensusDialog::useAddresses()
 
 void CensusDialog::exportCsv()
 {
-    const QString path = m_dialogs->saveFileName(QStringLiteral("CSV files (*.csv)|*.csv| All Files |*.*"));
+    // Offered in the working folder, which is the site's: the census is part of its evidence.
+    const QString suggested = QDir::current().filePath(
+        QStringLiteral("census-%1.csv").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const QString path =
+        m_dialogs->saveFileNameAt(QStringLiteral("CSV files (*.csv)|*.csv| All Files |*.*"), suggested);
     if (path.isEmpty())
         return;
     QByteArray csv = resultCsvHeader(m_withSpeeds);

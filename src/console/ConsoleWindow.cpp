@@ -100,7 +100,11 @@ ConsoleWindow::ConsoleWindow(Stack& stack, Prompter& prompter, FileDialogs* dial
     connect(this, &ConsoleWindow::stopClicked, this, &ConsoleWindow::CmdStop_Click);
     connect(this, &ConsoleWindow::readMemoryClicked, this, &ConsoleWindow::CmdReadMemory_Click);
     connect(&m_stack.polling, &Polling::started, this, &ConsoleWindow::cycleStarted);
+    connect(&m_stack.polling, &Polling::started, this, &ConsoleWindow::drawSiteActions);
+    connect(&m_stack.memoryRead, &MemoryRead::started, this, &ConsoleWindow::drawSiteActions);
+    connect(&m_stack.memoryRead, &MemoryRead::ended, this, &ConsoleWindow::drawSiteActions);
     connect(&m_stack.polling, &Polling::ended, this, [this] {
+        drawSiteActions();
         restoreControls();
         if (!m_stack.memoryRead.reading())
             m_model.setEnabled(Field::CmdReadMemory, true);
@@ -118,7 +122,7 @@ ConsoleWindow::ConsoleWindow(Stack& stack, Prompter& prompter, FileDialogs* dial
 Lifecycle::LoadResult ConsoleWindow::Form_Load(const QString& argumentText)
 {
     const Lifecycle::LoadResult result = m_stack.lifecycle.load(argumentText);
-    setWindowTitle(m_model.title);
+    drawTitle();
     drawLinkSettings(); // Tarvo.ini has been read
     drawSlotNames();
     return result;

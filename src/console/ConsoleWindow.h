@@ -86,7 +86,27 @@ public:
     // Anything missing or unreadable leaves the defaults. Closing the window puts them back there.
     void restoreLayout();
 
+    // The site folder the console works in, shown in the title and put first among the recent sites.
+    // Until then the title shows a site only when Tarvo.ini names one.
+    void setSite(const QString& folder);
+    // The journal file this session writes, or empty.
+    QString sessionJournal() const;
+
 public slots:
+    // Moves to another site folder: this one saved as a close saves it, the other loaded as a start
+    // loads it. False, told in a message, when the console stays where it is.
+    bool openSite(const QString& folder);
+    void chooseSite();
+    // A new site in a folder of the operator's choice, named after it, with the technician kept.
+    void newSite();
+    void editSiteDetails();
+    // File → Commissioning report…: the journals, the census and the file chosen in a dialog.
+    void chooseReport();
+    // The Controllers dock's Report: the session's journal file, into a new report in the site folder.
+    void writeSessionReport();
+    // Reads the journals beside the window and writes the report; a message tells how it went.
+    void writeReport(const QStringList& journals, const QString& census, const QString& output);
+
     // The buttons of the cycles and of the memory read.
     void CmdSend_Click();
     void CmdStart_Click();
@@ -118,6 +138,8 @@ signals:
     void startClicked();
     void stopClicked();
     void readMemoryClicked();
+    // A commissioning report was written to this file.
+    void reportWritten(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -156,6 +178,12 @@ private:
     void drawLinkSettings();
     // Each slot's name (Tarvo.ini) as the tooltip of its number on both pages.
     void drawSlotNames();
+    // The title: the program and version, and the site's name and folder when there is a site.
+    void drawTitle();
+    void buildSiteMenu(QMenu* file);
+    void fillRecentSites();
+    // The site entries, usable only while nothing runs on the bus.
+    void drawSiteActions();
 
     Stack& m_stack;
     ConsoleModel& m_model;
@@ -177,6 +205,11 @@ private:
     QAction* m_exportAction = nullptr;
     QList<QPair<Field, QAction*>> m_buttonActions;
     QAction* m_escapeStop = nullptr;
+    QAction* m_reportAction = nullptr;
+    QMenu* m_recentSites = nullptr;
+    QList<QAction*> m_siteActions;
+    QString m_site; // the site folder, absolute; empty until setSite
+    bool m_reportRunning = false;
     std::unique_ptr<Bus> m_bus; // what watchBus set up
 };
 

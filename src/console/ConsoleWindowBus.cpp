@@ -97,9 +97,13 @@ void ConsoleWindow::buildMenus()
     file->addAction(buttonAction(Field::CmdSave, tr("&Save command file…"), QKeySequence::Save,
                                  QStringLiteral("actionSaveCommandFile")));
     file->addSeparator();
+    buildSiteMenu(file);
+    file->addSeparator();
     m_exportAction = file->addAction(tr("&Export journal…"), this, &ConsoleWindow::exportJournal);
     m_exportAction->setObjectName(QStringLiteral("actionExportJournal"));
     m_exportAction->setEnabled(false);
+    m_reportAction = file->addAction(tr("Commissioning &report…"), this, &ConsoleWindow::chooseReport);
+    m_reportAction->setObjectName(QStringLiteral("actionCommissioningReport"));
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setObjectName(QStringLiteral("actionQuit"));
@@ -240,6 +244,7 @@ void ConsoleWindow::watchBus(Journal& journal, Health& health, JournalWriter& wr
     bus.journalDock = new JournalDock(this);
     bus.controllersDock = new ControllersDock(health, m_model, this);
     connect(&bus.controllersDock->table(), &HealthTable::slotRenamed, this, [this] { drawSlotNames(); });
+    connect(bus.controllersDock, &ControllersDock::reportRequested, this, &ConsoleWindow::writeSessionReport);
     addDockWidget(Qt::BottomDockWidgetArea, bus.journalDock);
     addDockWidget(Qt::BottomDockWidgetArea, bus.controllersDock, Qt::Vertical);
     bus.journalDock->hide();

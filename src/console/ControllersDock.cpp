@@ -230,7 +230,11 @@ ControllersDock::ControllersDock(Health& health, ConsoleModel& model, QWidget* p
     auto* resetButton = new QPushButton(tr("&Reset"), content);
     resetButton->setObjectName(QStringLiteral("ControllersReset"));
     resetButton->setToolTip(tr("Start every slot's counters again"));
+    auto* reportButton = new QPushButton(tr("Re&port"), content);
+    reportButton->setObjectName(QStringLiteral("ControllersReport"));
+    reportButton->setToolTip(tr("Write the commissioning report of this session's journal file"));
     bar->addWidget(note, 1);
+    bar->addWidget(reportButton);
     bar->addWidget(resetButton);
     layout->addLayout(bar);
 
@@ -251,6 +255,7 @@ ControllersDock::ControllersDock(Health& health, ConsoleModel& model, QWidget* p
     setWidget(content);
 
     connect(resetButton, &QPushButton::clicked, this, &ControllersDock::reset);
+    connect(reportButton, &QPushButton::clicked, this, &ControllersDock::reportRequested);
 }
 
 void ControllersDock::refresh()

@@ -77,7 +77,8 @@ private:
     quint64 m_generation = 0;
 };
 
-// The Controllers view: the table and a Reset button that starts every slot's counters again.
+// The Controllers view: the table, a Report button, and a Reset button that starts every slot's
+// counters again.
 class ControllersDock final : public QDockWidget {
     Q_OBJECT
 public:
@@ -90,6 +91,10 @@ public slots:
     // Takes the counters now, if the view is open (it catches up when it opens).
     void refresh();
     void reset();
+
+signals:
+    // The Report button: the window writes the report of the session's journal file.
+    void reportRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;

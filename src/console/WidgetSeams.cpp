@@ -32,6 +32,11 @@ QString QtFileDialogs::saveFileName(const QString& filter)
     return QFileDialog::getSaveFileName(m_parent, QString(), QString(), qtFileFilter(filter));
 }
 
+QString QtFileDialogs::saveFileNameAt(const QString& filter, const QString& suggested)
+{
+    return QFileDialog::getSaveFileName(m_parent, QString(), suggested, qtFileFilter(filter));
+}
+
 QString QtFileDialogs::folderName(const QString& current)
 {
     return QFileDialog::getExistingDirectory(m_parent, QString(), current.isEmpty() ? QStringLiteral(".") : current);

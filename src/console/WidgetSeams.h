@@ -25,6 +25,7 @@ public:
     explicit QtFileDialogs(QWidget* parent = nullptr) : m_parent(parent) {}
     QString openFileName(const QString& filter) override;
     QString saveFileName(const QString& filter) override;
+    QString saveFileNameAt(const QString& filter, const QString& suggested) override;
     QString folderName(const QString& current) override;
 
 private:

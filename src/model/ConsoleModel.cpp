@@ -64,17 +64,33 @@ ConsoleModel::ConsoleModel(QObject* parent) : QObject(parent)
     m_states.resize(offsets().back());
     for (const FieldRef& ref : allFields()) {
         const FieldInfo& info = fieldInfo(ref.field);
-        State& s = mut(ref);
-        s.text = info.text;
-        s.value = info.value;
-        s.items = info.items;
-        s.enabled = info.enabled;
-        s.visible = info.visible;
+        mut(ref) = State{info.text, info.value, info.items, info.enabled, info.visible};
     }
     // The layout's states agree with its default choices: only the chosen protocol's and link's
     // fields are editable.
     UpdateProtocolOptions();
     UpdateLinkOptions();
+}
+
+void ConsoleModel::reset()
+{
+    for (const FieldRef& ref : allFields()) {
+        const FieldInfo& info = fieldInfo(ref.field);
+        State& s = mut(ref);
+        const QStringList items = ref.field == Field::ComPort ? s.items : info.items;
+        const bool value = s.text != info.text || s.value != info.value;
+        const bool flags = s.items != items || s.enabled != info.enabled || s.visible != info.visible;
+        s = State{info.text, info.value, items, info.enabled, info.visible};
+        if (value)
+            emit valueChanged(ref);
+        if (flags)
+            emit stateChanged(ref);
+    }
+    UpdateProtocolOptions();
+    UpdateLinkOptions();
+    title = QStringLiteral("Tarvo");
+    lastFileName.clear();
+    ini = Ini{};
 }
 
 QString ConsoleModel::name(FieldRef ref)

@@ -37,6 +37,11 @@ public:
 
     explicit ConsoleModel(QObject* parent = nullptr);
 
+    // Every field, the title and the Tarvo.ini settings as a start finds them before any settings
+    // file is read: what moving to another site loads into. Each field that changes says so, so the
+    // window redraws it. The ports found on the system stay listed: they are no setting.
+    void reset();
+
     // The field's name as the window, the settings file and the tests know it: "TimeOutDelay",
     // "Address_5".
     static QString name(FieldRef ref);

@@ -10,7 +10,9 @@
 #include "TarvoVersion.h"
 #include "Trace.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace tarvo {
 
@@ -44,6 +46,11 @@ QString Lifecycle::close()
     }
     if (m_model.check(Field::SaveOnExit) != 1)
         return {};
+    return save();
+}
+
+QString Lifecycle::save()
+{
     QString error;
     QString problem;
     if (!config::SaveConfig(m_model, config::configFileName(), &error)) {
@@ -56,6 +63,32 @@ QString Lifecycle::close()
         m_trace.write(QStringLiteral("SaveIni:: Error : ") + error);
     }
     return problem;
+}
+
+Lifecycle::SiteResult Lifecycle::openSite(const QString& folder)
+{
+    SiteResult result;
+    if (m_polling.running() || m_memoryRead.reading()) {
+        result.problem = QStringLiteral("Stop the polling or the memory read first");
+        return result;
+    }
+    const QFileInfo target(folder);
+    if (!target.isDir() || !target.isWritable()) {
+        result.problem =
+            QStringLiteral("%1 is no folder the console can work in").arg(QDir::toNativeSeparators(folder));
+        return result;
+    }
+    result.problem = close();
+    if (!result.problem.isEmpty())
+        return result;
+    if (!QDir::setCurrent(target.absoluteFilePath())) {
+        result.problem = QStringLiteral("cannot work in %1").arg(QDir::toNativeSeparators(folder));
+        return result;
+    }
+    m_model.reset();
+    load(QString());
+    result.opened = true;
+    return result;
 }
 
 bool Lifecycle::requestClose()

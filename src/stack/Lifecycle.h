@@ -31,6 +31,20 @@ public:
     // Disconnect, and save the settings when "Save Config on exit" is ticked. Never fails: a settings
     // file that cannot be written is reported (trace line and the returned text) and left as it was.
     QString close();
+    // The settings saved now, whatever "Save Config on exit" says: a new site's first settings. The
+    // problem, as close() tells it; empty when all went well.
+    QString save();
+
+    // Moving to another site folder: the current one is closed as closing the console closes it
+    // (saved when "Save Config on exit" is ticked), then the other's settings are read as a start
+    // without switches reads them, into fresh fields. Nothing moves (opened false, `problem` says why)
+    // while a cycle or a memory read runs, when the folder cannot be worked in, or when the current
+    // settings could not be saved: they would be lost.
+    struct SiteResult {
+        bool opened = false;
+        QString problem;
+    };
+    SiteResult openSite(const QString& folder);
 
     // Closing the console. While a cycle or a memory read runs, it is stopped first and false is
     // returned: the running waits still use everything, so the close happens only once they have

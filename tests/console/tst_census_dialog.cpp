@@ -17,6 +17,8 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QDir>
+#include <QFileInfo>
 #include <QTest>
 
 using namespace tarvo;
@@ -140,6 +142,10 @@ private slots:
         r.click("startButton");
         r.files.answer = m_dir.filePath("census.csv");
         r.click("exportButton");
+        // Offered in the working folder, the site's, under a name of its own.
+        QCOMPARE(r.files.suggestions.size(), 1);
+        QCOMPARE(QFileInfo(r.files.suggestions[0]).absolutePath(), QDir::currentPath());
+        QVERIFY(QFileInfo(r.files.suggestions[0]).fileName().startsWith("census-"));
         const QList<QByteArray> lines = fileContent(r.files.answer).split('\n');
         QCOMPARE(lines.value(0), QByteArray("time,address,function,sent,received,attempts,first_byte_ms,reply_ms,"
                                             "verdict,detail\r"));

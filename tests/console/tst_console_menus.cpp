@@ -64,8 +64,9 @@ private slots:
         for (QAction* a : c.window.menuBar()->actions())
             titles << a->text().remove('&');
         QCOMPARE(titles, (QStringList{"File", "View", "Tools", "Help"}));
-        QCOMPARE(c.entries("File"),
-                 (QStringList{"Open command file…", "Save command file…", "-", "Export journal…", "-", "Quit"}));
+        QCOMPARE(c.entries("File"), (QStringList{"Open command file…", "Save command file…", "-", "New site…",
+                                                 "Open site…", "Recent sites", "Site details…", "-", "Export journal…",
+                                                 "Commissioning report…", "-", "Quit"}));
         QCOMPARE(c.entries("Tools"), (QStringList{"Translate…", "Frame workbench…"}));
         QCOMPARE(c.entries("Help"), (QStringList{"Keyboard shortcuts", "About Tarvo"}));
         QCOMPARE(c.window.toolsMenu()->title().remove('&'), QStringLiteral("Tools"));

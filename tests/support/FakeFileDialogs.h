@@ -20,6 +20,11 @@ public:
         filters.append(filter);
         return answer;
     }
+    QString saveFileNameAt(const QString& filter, const QString& suggested) override
+    {
+        suggestions.append(suggested);
+        return saveFileName(filter);
+    }
     QString folderName(const QString& current) override
     {
         folderStarts.append(current);
@@ -28,6 +33,7 @@ public:
     QString answer;
     QStringList filters;
     QStringList folderStarts; // where each folder box started
+    QStringList suggestions;  // what each Save box offered at first
 };
 
 } // namespace tarvo::test
