@@ -106,6 +106,7 @@ void ConsoleWindow::setSite(const QString& folder)
 {
     m_site = QDir(folder).absolutePath();
     RecentSites::add(m_site);
+    fillRecentSites();
     drawTitle();
 }
 

@@ -235,6 +235,7 @@ ControllersDock::ControllersDock(Health& health, ConsoleModel& model, QWidget* p
     reportButton->setToolTip(tr("Write the commissioning report of this session's journal file"));
     bar->addWidget(note, 1);
     bar->addWidget(reportButton);
+    bar->addSpacing(12); // Reset throws the counts away: kept apart from Report
     bar->addWidget(resetButton);
     layout->addLayout(bar);
 
