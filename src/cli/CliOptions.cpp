@@ -787,8 +787,8 @@ constexpr OptionRow kOptions[] = {
      "dir",
      "The site folder: its Tarvo.cfg (with the Tarvo.ini beside it) unless --config is given, and the folder a "
      "relative --journal goes to.",
-     {{Subcommand::Report, "The site folder: its Tarvo.ini gives the site's name, technician, slot names and pass "
-                           "marks."}},
+     {{Subcommand::Report, "The site folder: its Tarvo.cfg gives the link and protocol, its Tarvo.ini the site's "
+                           "name, technician, slot names and pass marks."}},
      [](const Arg& a, Options& o) -> Problem {
          o.site = a.value();
          return {};

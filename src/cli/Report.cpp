@@ -1,6 +1,7 @@
 // tarvo-cli report: the commissioning report of journal files, as one HTML page.
 
 #include "CliOptions.h"
+#include "ConfigFile.h"
 #include "ConsoleModel.h"
 #include "IniFile.h"
 #include "JournalReader.h"
@@ -26,7 +27,9 @@ int report(const Options& o)
             say(QStringLiteral("--site %1: no such folder").arg(o.site));
             return status::kLinkDown; // a file that cannot be read
         }
+        // The link and protocol of the header are the site's own, as its console would start with them.
         ConsoleModel model;
+        config::ReadConfig(model, QDir(o.site).filePath(config::configFileName()));
         config::ReadIni(model, QDir(o.site).filePath(QStringLiteral("Tarvo.ini")));
         content = reportSiteOf(model);
     }

@@ -566,10 +566,10 @@ private slots:
             QCOMPARE(records(r.out, "json").value(0).sent, simLogFrames(log).value(0).mid(3));
     }
 
-    // The report of a real run over a silent, a flaky and a bad-check controller: written, the same bytes
-    // twice, the silent and the bad-check one failed, the one answering at its second try passed with its
-    // extra tries counted; then refused over an existing file and
-    // for a journal cut mid-row, with no report written.
+    // The report of a real run over a silent, a flaky and a bad-check controller, with the site's link and
+    // protocol from its Tarvo.cfg and Tarvo.ini: written, the same bytes twice, the silent and the bad-check one
+    // failed, the one answering at its second try passed with its extra tries counted; then refused over an existing
+    // file and for a journal cut mid-row, with no report written.
     void reportOfAFaultyRun()
     {
         SimProcess sim({"--protocol", "modbus", "--tcp", "127.0.0.1:0", "--fault", "1:silent", "--fault", "2:from=2",
@@ -579,7 +579,14 @@ private slots:
                     "--address", "1,2,3", "--count", "4", "--timeout", "80", "--journal", "faulty.csv"});
         QCOMPARE(poll.code, 2);
         QDir().mkdir("north");
-        QVERIFY(writeFile("north/Tarvo.ini", "[site]\nname=North <plant>\n[slots]\nname2=Door 3 reader\n"));
+        ConsoleModel site; // the site's console: Modbus TCP over UDP to a peer of its own
+        site.choose(Field::OpTCP);
+        site.setText(Field::IP, "10.0.0.5");
+        site.setText(Field::Port, "502");
+        site.choose(Field::Modbus);
+        QVERIFY(config::SaveConfig(site, "north/Tarvo.cfg"));
+        QVERIFY(writeFile("north/Tarvo.ini", "[site]\nname=North <plant>\n[slots]\nname2=Door 3 reader\n"
+                                             "[tcp]\ntransport=udp\nframing=mbap\n"));
         QVERIFY(writeFile("census.csv",
                           "time,address,function,sent,received,attempts,first_byte_ms,reply_ms,verdict,"
                           "detail\r\n2026-12-10T09:00:00.000+01:00,7,ReadInput,,,1,,,no-answer,<none>\r\n"));
@@ -592,6 +599,8 @@ private slots:
         const QByteArray html = fileContent("a.html");
         QCOMPARE(fileContent("b.html"), html);
         QVERIFY(html.contains("North &lt;plant&gt;"));
+        QVERIFY(html.contains("<th>Link</th><td>10.0.0.5:502, Modbus TCP over UDP</td>"));
+        QVERIFY(html.contains("<th>Protocol</th><td>Modbus</td>"));
         QVERIFY(html.contains("FAIL: 2 of 3 controllers miss the marks"));
         QVERIFY(html.contains("Slot 1, address 1 <span class=\"verdict fail\">FAIL"));
         QVERIFY(html.contains("Slot 2: Door 3 reader, address 2 <span class=\"verdict pass\">PASS"));

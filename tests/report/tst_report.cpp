@@ -1,14 +1,18 @@
 // The commissioning report's figures: the journal read back as a stream, and each controller's counts,
 // times and pass mark against the test's own reckoning from the same rows.
 
+#include "ConsoleModel.h"
 #include "JournalCsv.h"
 #include "JournalReader.h"
 #include "ReplySeries.h"
 #include "ReportHtml.h"
+#include "ReportJob.h"
 #include "SlotStats.h"
 #include "TestFiles.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -152,6 +156,8 @@ private slots:
     void failuresBeyondTheAppendixAreCounted();
     void seriesThinsToColumns_data();
     void seriesThinsToColumns();
+    void linkAndProtocolOfTheSite_data();
+    void linkAndProtocolOfTheSite();
 };
 
 void TestReport::everyFigureMatchesTheRows()
@@ -482,6 +488,91 @@ void TestReport::seriesThinsToColumns()
     QCOMPARE(std::isnan(series.maxMs()), std::isnan(max));
     if (!std::isnan(max))
         QCOMPARE(series.maxMs(), max);
+}
+
+void TestReport::linkAndProtocolOfTheSite_data()
+{
+    // A port as the site's settings hold it ("@" stands for the test's own folder, which has dev/ttyUSB0
+    // with the stable name by-id/usb-FTDI_FT232R_A1-if00-port0, dev/ttyUSB1 without one, and a stable
+    // name whose adapter is unplugged), or a network peer (tcp:HOST:PORT, udp:HOST:PORT; +mbap for the
+    // Modbus TCP framing).
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("serialLine"); // Tarvo.ini [serial] line, and "+rs485", "+rtscts"
+    QTest::addColumn<QString>("protocol");   // the option chosen
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("protocolText");
+    QTest::newRow("by-id name: the device it is now, and the name")
+        << "@/by-id/usb-FTDI_FT232R_A1-if00-port0"
+        << "8N1"
+        << "Modbus"
+        << "@/dev/ttyUSB0 (usb-FTDI_FT232R_A1-if00-port0) 9600 8N1"
+        << "Modbus";
+    QTest::newRow("device: its by-id name found") << "@/dev/ttyUSB0"
+                                                  << "8N2"
+                                                  << "Protocol4Plus"
+                                                  << "@/dev/ttyUSB0 (usb-FTDI_FT232R_A1-if00-port0) 9600 8N2"
+                                                  << "Protocol 4+";
+    QTest::newRow("device without a by-id name, RS-485, flow control")
+        << "@/dev/ttyUSB1"
+        << "7E1+rs485+rtscts"
+        << "ProtocolAA"
+        << "@/dev/ttyUSB1 9600 7E1, RTS/CTS flow control, RS-485"
+        << "Customer Protocol";
+    QTest::newRow("by-id name of an adapter unplugged") << "@/by-id/usb-gone-if00"
+                                                        << "8N2"
+                                                        << "OptBioscrypt"
+                                                        << "@/by-id/usb-gone-if00 9600 8N2"
+                                                        << "Bioscrypt";
+    QTest::newRow("TCP, raw frames") << "tcp:10.0.0.5:4001"
+                                     << "8N2"
+                                     << "Protocol4"
+                                     << "10.0.0.5:4001, raw frames over TCP"
+                                     << "Protocol 4";
+    QTest::newRow("UDP, Modbus TCP") << "udp:10.0.0.5:502+mbap"
+                                     << "8N2"
+                                     << "Modbus"
+                                     << "10.0.0.5:502, Modbus TCP over UDP"
+                                     << "Modbus";
+    QTest::newRow("TCP, Modbus TCP, no protocol") << "tcp:plc.site:502+mbap"
+                                                  << "8N2"
+                                                  << "OptNone"
+                                                  << "plc.site:502, Modbus TCP over TCP"
+                                                  << "None";
+}
+
+void TestReport::linkAndProtocolOfTheSite()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, serialLine);
+    QFETCH(QString, protocol);
+    QFETCH(QString, expected);
+    QFETCH(QString, protocolText);
+    QTemporaryDir dir;
+    const QString root = QFileInfo(dir.path()).canonicalFilePath();
+    QVERIFY(QDir(root).mkpath("dev") && QDir(root).mkpath("by-id"));
+    QVERIFY(writeFile(root + "/dev/ttyUSB0", {}) && writeFile(root + "/dev/ttyUSB1", {}));
+    QVERIFY(QFile::link("../dev/ttyUSB0", root + "/by-id/usb-FTDI_FT232R_A1-if00-port0"));
+    QVERIFY(QFile::link("../dev/ttyUSB9", root + "/by-id/usb-gone-if00"));
+
+    ConsoleModel model;
+    model.setText(Field::COMSpeed, "9600");
+    if (link.startsWith(u"tcp:") || link.startsWith(u"udp:")) {
+        const QStringList peer = link.section(u'+', 0, 0).split(u':');
+        model.choose(Field::OpTCP);
+        model.setText(Field::IP, peer[1]);
+        model.setText(Field::Port, peer[2]);
+        model.ini.tcp.transport = peer[0] == u"udp" ? Transport::Udp : Transport::Tcp;
+        model.ini.tcp.framing = link.endsWith(u"+mbap") ? NetFraming::Mbap : NetFraming::Raw;
+    } else {
+        model.choose(Field::OpCOM);
+        model.setText(Field::ComPort, QString(link).replace(u'@', root));
+        model.ini.serial.line = serialLine.section(u'+', 0, 0);
+        model.ini.serial.rs485 = serialLine.contains(u"+rs485");
+        model.ini.serial.rtsCts = serialLine.contains(u"+rtscts");
+    }
+    model.choose(ConsoleModel::find(protocol)->field);
+    QCOMPARE(reportLinkText(model, root + "/by-id"), QString(expected).replace(u'@', root));
+    QCOMPARE(reportSiteOf(model).protocol, protocolText);
 }
 
 QTEST_GUILESS_MAIN(TestReport)
