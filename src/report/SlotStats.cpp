@@ -207,7 +207,7 @@ QList<ReplySeries> readSeries(const QStringList& paths, const QList<SlotStats>& 
         series << ReplySeries(from, to, columns);
     }
     for (const QString& path : paths) {
-        JournalReader reader(path);
+        JournalReader reader(path, JournalReader::Digest::None); // the first read took the digest
         JournalRecord record;
         while (reader.next(record)) {
             const auto it = index.constFind(qMakePair(record.slot, record.address));

@@ -156,6 +156,8 @@ private slots:
     void failuresBeyondTheAppendixAreCounted();
     void seriesThinsToColumns_data();
     void seriesThinsToColumns();
+    void journalTimeAsQtReadsIt_data();
+    void journalTimeAsQtReadsIt();
     void linkAndProtocolOfTheSite_data();
     void linkAndProtocolOfTheSite();
 };
@@ -287,9 +289,17 @@ void TestReport::readsRowsBackAsWritten()
     JournalRecord odd = row(5, 2, "7", 2, V::Error);
     odd.detail = QStringLiteral("a \"quoted\", comma\r\nand a line break, café");
     odd.function = QStringLiteral("SendCommand");
-    const QList<JournalRecord> rows{row(0, 1, "3", 1, V::Ok, 12.5), odd, row(9, 0, "", 1, V::Unknown),
-                                    row(10, 32, "255", 3, V::Exception, 40)};
-    JournalReader reader(writeJournal(dir, "j.csv", rows));
+    // Over 2 MB, so that rows (a quoted line break among them) fall across the reader's blocks; the last
+    // row without its line end, as a journal cut short by a full disk ends.
+    QList<JournalRecord> rows;
+    for (int i = 0; i < 6000; ++i)
+        rows << row(i * 20, 1, "3", 1, V::Ok, 12.5 + i % 7) << odd << row(i * 20 + 9, 0, "", 1, V::Unknown)
+             << row(i * 20 + 10, 32, "255", 3, V::Exception, 40);
+    const QString path = writeJournal(dir, "j.csv", rows);
+    QByteArray file = fileContent(path);
+    file.chop(2);
+    QVERIFY(writeFile(path, file));
+    JournalReader reader(path);
     QList<JournalRecord> back;
     JournalRecord r;
     while (reader.next(r))
@@ -299,6 +309,7 @@ void TestReport::readsRowsBackAsWritten()
         QCOMPARE(back[i].time, rows[i].time);
         QCOMPARE(journalCsvRow(back[i]), journalCsvRow(rows[i]));
     }
+    QCOMPARE(reader.sha256Hex(), QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
 }
 
 void TestReport::badInputIsNamed_data()
@@ -488,6 +499,40 @@ void TestReport::seriesThinsToColumns()
     QCOMPARE(std::isnan(series.maxMs()), std::isnan(max));
     if (!std::isnan(max))
         QCOMPARE(series.maxMs(), max);
+}
+
+void TestReport::journalTimeAsQtReadsIt_data()
+{
+    // The journal's own form is read digit by digit; whatever that reading takes must be the time Qt's
+    // ISO 8601 reading gives, and whatever it does not take goes to Qt's.
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("the journal's form") << QByteArray("2026-12-10T09:00:00.120+01:00");
+    QTest::newRow("west of Greenwich, half hours") << QByteArray("2026-03-29T01:59:59.999-03:30");
+    QTest::newRow("UTC as an offset") << QByteArray("2026-12-31T23:59:59.000+00:00");
+    QTest::newRow("leap day") << QByteArray("2024-02-29T12:00:00.000+05:45");
+    QTest::newRow("no such day") << QByteArray("2026-02-29T12:00:00.000+01:00");
+    QTest::newRow("hour 24") << QByteArray("2026-12-10T24:00:00.000+01:00");
+    QTest::newRow("second 60") << QByteArray("2026-12-10T09:00:60.000+01:00");
+    QTest::newRow("offset 14 hours") << QByteArray("2026-12-10T09:00:00.000+14:00");
+    QTest::newRow("offset past a day") << QByteArray("2026-12-10T09:00:00.000+25:00");
+    QTest::newRow("Z") << QByteArray("2026-12-10T09:00:00.000Z");
+    QTest::newRow("no milliseconds") << QByteArray("2026-12-10T09:00:00+01:00");
+    QTest::newRow("a letter for a digit") << QByteArray("2026-12-1OT09:00:00.000+01:00");
+    QTest::newRow("a sign in a digit's place") << QByteArray("2026-12-10T09:00:00.-01+01:00");
+    QTest::newRow("year 0") << QByteArray("0000-01-01T00:00:00.000+00:00");
+}
+
+void TestReport::journalTimeAsQtReadsIt()
+{
+    QFETCH(QByteArray, text);
+    const QDateTime qt = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODateWithMs);
+    const QDateTime ours = journalTime(text);
+    QCOMPARE(ours.isValid(), qt.isValid());
+    if (qt.isValid()) {
+        QCOMPARE(ours.toMSecsSinceEpoch(), qt.toMSecsSinceEpoch());
+        QCOMPARE(ours.offsetFromUtc(), qt.offsetFromUtc());
+        QCOMPARE(isoTimeLatin1(ours), isoTimeLatin1(qt));
+    }
 }
 
 void TestReport::linkAndProtocolOfTheSite_data()
