@@ -45,14 +45,22 @@ th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top
 td.n{text-align:right;font-variant-numeric:tabular-nums;}
 tr{break-inside:avoid;page-break-inside:avoid;}
 .head th{background:#f0f0f0;width:11em;}
-.hex,.failures{font-size:8pt;}
+.hex,.failures,.census{font-size:8pt;}
+.failures,.census{width:100%;table-layout:fixed;}
+.failures td,.failures th,.census td,.census th{padding:.1em .3em;overflow-wrap:anywhere;}
+.failures .c-time{width:24%;}.c-slot,.c-try{width:4%;}.c-address{width:7%;}.failures .c-function{width:12%;}
+.failures .c-sent{width:14%;}.failures .c-received{width:15%;}.c-verdict{width:9%;}.failures .c-detail{width:10%;}
+.census .c-time{width:26%;}.census .c-function{width:9%;}.c-speed,.c-attempts,.c-first_byte_ms,.c-reply_ms{width:6%;}
+.census .c-sent{width:12%;}.census .c-received{width:12%;}.census .c-verdict{width:8%;}.census .c-detail{width:8%;}
+.t,.v{white-space:nowrap;}
+.axis{display:flex;justify-content:space-between;width:600px;font-size:8pt;color:#555;margin:0 0 .4em 0;}
 .hash{font-family:"DejaVu Sans Mono",monospace;font-size:8pt;word-break:break-all;}
 .verdict{font-size:14pt;font-weight:bold;padding:.4em .8em;display:inline-block;border-radius:4px;}
 .pass{background:#d9f2d9;color:#145214;}
 .fail{background:#f8d7d7;color:#7a1010;}
 .slot{break-inside:avoid;page-break-inside:avoid;}
 @page{size:A4;margin:15mm;}
-@media print{body{margin:0;font-size:9pt;}}
+@media print{body{margin:0;font-size:9pt;}.failures,.census{font-size:7pt;}}
 )";
 
 // The colour of a verdict in the strip under a chart, as the console tints its reply boxes: green
@@ -138,8 +146,12 @@ QByteArray reportHtml(const ReportContent& c)
     QString h;
     const QString title = c.siteName.isEmpty() ? QStringLiteral("Commissioning report")
                                                : QStringLiteral("Commissioning report: ") + c.siteName;
-    h += QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>") + esc(title) +
-         QStringLiteral("</title>\n<style>") + QString::fromLatin1(kStyle) +
+    // The policy makes the customer's browser hold the page to what it promises: no script runs and
+    // nothing is fetched, whatever a journal's text held.
+    h += QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                        "style-src 'unsafe-inline'\">\n<title>") +
+         esc(title) + QStringLiteral("</title>\n<style>") + QString::fromLatin1(kStyle) +
          QStringLiteral("</style>\n</head>\n<body>\n<h1>") + esc(title) + QStringLiteral("</h1>\n");
 
     // The verdict first: it is what the customer reads before anything else.
@@ -210,37 +222,55 @@ QByteArray reportHtml(const ReportContent& c)
         times(QStringLiteral("reply"), s.reply);
         h += QStringLiteral("</table>\n");
         const qsizetype index = &s - c.controllers.constData();
-        if (index < c.series.size())
+        if (index < c.series.size()) {
             h += chartSvg(c.series[index]);
+            // The run's ends under the chart, so that a fault in it can be put at its time of day.
+            const auto end = [](const QDateTime& t) {
+                return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+            };
+            h += QStringLiteral("<div class=\"axis\"><span>%1</span><span>%2</span></div>\n")
+                     .arg(end(c.firstTime), end(c.lastTime));
+        }
         h += QStringLiteral("</section>\n");
     }
     if (c.census) {
-        h += QStringLiteral("<h2>Census: %1</h2>\n<table>\n<tr>").arg(esc(QFileInfo(c.census->path).fileName()));
-        for (const QString& column : c.census->columns)
-            h += QStringLiteral("<th>") + esc(column) + QStringLiteral("</th>");
-        h += QStringLiteral("</tr>\n");
+        // Header rows in a thead, so that a printed table longer than a page says its columns on each.
+        h += QStringLiteral("<h2>Census: %1</h2>\n<table class=\"census\">\n<thead><tr>")
+                 .arg(esc(QFileInfo(c.census->path).fileName()));
+        QStringList cellClasses; // the bytes small and wrapped, a time and a verdict on one line
+        for (const QString& column : c.census->columns) {
+            h += QStringLiteral("<th class=\"c-%1\">%1</th>").arg(esc(column));
+            cellClasses << (column == u"sent" || column == u"received" ? QStringLiteral(" class=\"hex\"")
+                            : column == u"time"                        ? QStringLiteral(" class=\"t\"")
+                            : column == u"verdict"                     ? QStringLiteral(" class=\"v\"")
+                                                                       : QString());
+        }
+        h += QStringLiteral("</tr></thead>\n<tbody>\n");
         for (const QStringList& row : c.census->rows) {
             h += QStringLiteral("<tr>");
-            for (const QString& field : row)
-                h += QStringLiteral("<td>") + esc(field) + QStringLiteral("</td>");
+            for (qsizetype i = 0; i < row.size(); ++i)
+                h += QStringLiteral("<td%1>").arg(cellClasses.value(i)) + esc(row[i]) + QStringLiteral("</td>");
             h += QStringLiteral("</tr>\n");
         }
-        h += QStringLiteral("</table>\n");
+        h += QStringLiteral("</tbody>\n</table>\n");
     }
     h += QStringLiteral("<h2>Appendix: failed attempts</h2>\n");
     if (c.failures.isEmpty()) {
         h += QStringLiteral("<p>None.</p>\n");
     } else {
-        h +=
-            QStringLiteral("<table class=\"failures\">\n<tr><th>time</th><th>slot</th><th>address</th><th>function</th>"
-                           "<th>try</th><th>sent</th><th>received</th><th>verdict</th><th>detail</th></tr>\n");
+        h += QStringLiteral("<table class=\"failures\">\n<thead><tr>");
+        for (const char* column :
+             {"time", "slot", "address", "function", "try", "sent", "received", "verdict", "detail"})
+            h += QStringLiteral("<th class=\"c-%1\">%1</th>").arg(QLatin1String(column));
+        h += QStringLiteral("</tr></thead>\n<tbody>\n");
         for (const JournalRecord& r : c.failures)
-            h += QStringLiteral("<tr><td>%1</td><td class=\"n\">%2</td><td>%3</td><td>%4</td><td class=\"n\">%5</td>"
-                                "<td class=\"hex\">%6</td><td class=\"hex\">%7</td><td>%8</td><td>%9</td></tr>\n")
+            h += QStringLiteral("<tr><td class=\"t\">%1</td><td class=\"n\">%2</td><td>%3</td><td>%4</td>"
+                                "<td class=\"n\">%5</td><td class=\"hex\">%6</td><td class=\"hex\">%7</td>"
+                                "<td class=\"v\">%8</td><td>%9</td></tr>\n")
                      .arg(esc(isoTime(r.time)), QString::number(r.slot), esc(r.address), esc(r.function),
                           QString::number(r.attempt), esc(r.sent), esc(r.received), esc(verdictName(r.verdict)),
                           esc(r.detail));
-        h += QStringLiteral("</table>\n");
+        h += QStringLiteral("</tbody>\n</table>\n");
         if (c.moreFailures > 0)
             h +=
                 QStringLiteral("<p>%1 more failed attempts are in the journal files.</p>\n").arg(count(c.moreFailures));
