@@ -133,9 +133,12 @@ bool JournalReader::fill()
         return false;
     m_buffer.remove(0, m_pos); // the part of a line not handed out yet stays, at the front
     m_pos = 0;
+    // A block, or what the file holds when that is less (one byte more, to see its end): a short
+    // journal costs no megabyte.
+    const qint64 want = std::min<qint64>(kBlock, std::max<qint64>(m_file.size() - m_file.pos(), 0) + 1);
     const qsizetype had = m_buffer.size();
-    m_buffer.resize(had + kBlock);
-    const qint64 got = m_file.read(m_buffer.data() + had, kBlock);
+    m_buffer.resize(had + want);
+    const qint64 got = m_file.read(m_buffer.data() + had, want);
     m_buffer.resize(had + std::max<qint64>(got, 0));
     if (got < 0)
         fail(m_line + 1, QStringLiteral("cannot be read: %1").arg(m_file.errorString()));
