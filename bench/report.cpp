@@ -81,6 +81,7 @@ Profile profileOf(int slot)
 struct JournalMade {
     qint64 rows = 0;
     qint64 bytes = 0;
+    double hours = 0; // from the first row to the last
     double writeSeconds = 0;
 };
 
@@ -163,6 +164,7 @@ JournalMade writeJournal(const QString& path, qint64 rows, double hours)
     }
     file.write(out);
     file.close();
+    j.hours = at / 3600e3;
     j.bytes = QFileInfo(path).size();
     j.writeSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     return j;
@@ -280,7 +282,8 @@ int main(int argc, char** argv)
     say(QStringLiteral("Journal: %1 rows, %2 controllers, %3 h, %4 MiB (written in %5 s). %6 runs, %7 failed.")
             .arg(journal.rows)
             .arg(kSlots)
-            .arg(num(span, 1), num(static_cast<double>(journal.bytes) / (1 << 20), 1), num(journal.writeSeconds, 1))
+            .arg(num(journal.hours, 1), num(static_cast<double>(journal.bytes) / (1 << 20), 1),
+                 num(journal.writeSeconds, 1))
             .arg(n)
             .arg(failed));
     say(QString());
