@@ -27,11 +27,20 @@ int report(const Options& o)
             say(QStringLiteral("--site %1: no such folder").arg(o.site));
             return status::kLinkDown; // a file that cannot be read
         }
-        // The link and protocol of the header are the site's own, as its console would start with them.
+        // The link and protocol of the header are the site's own, as its console would start with them;
+        // a site without a Tarvo.cfg has none, and the header then says nothing of them rather than
+        // give the console's defaults as the site's.
         ConsoleModel model;
-        config::ReadConfig(model, QDir(o.site).filePath(config::configFileName()));
+        const QString cfg = QDir(o.site).filePath(config::configFileName());
+        const bool hasCfg = QFileInfo(cfg).isFile();
+        if (hasCfg)
+            config::ReadConfig(model, cfg);
         config::ReadIni(model, QDir(o.site).filePath(QStringLiteral("Tarvo.ini")));
         content = reportSiteOf(model);
+        if (!hasCfg) {
+            content.link.clear();
+            content.protocol.clear();
+        }
     }
     try {
         gatherReport(content, o.journals, o.census);

@@ -609,6 +609,14 @@ private slots:
         QVERIFY(html.contains("<td>7</td><td>ReadInput</td>") && html.contains("<td>&lt;none&gt;</td>"));
         QVERIFY(html.contains(QCryptographicHash::hash(fileContent("faulty.csv"), QCryptographicHash::Sha256).toHex()));
 
+        // A site without a Tarvo.cfg of its own: no link or protocol rather than the console's defaults.
+        QDir().mkdir("south");
+        QVERIFY(writeFile("south/Tarvo.ini", "[site]\nname=South\n"));
+        QCOMPARE(runCli({"report", "--site", "south", "--journal", "faulty.csv", "--output", "s.html"}).code, 0);
+        QVERIFY(fileContent("s.html").contains("<th>Site</th><td>South</td>"));
+        QVERIFY(!fileContent("s.html").contains("<th>Link</th>") &&
+                !fileContent("s.html").contains("<th>Protocol</th>"));
+
         const Run again = runCli(report + QStringList{"a.html"});
         QCOMPARE(again.code, 64);
         QVERIFY(again.err.contains("a.html: exists already"));
