@@ -94,7 +94,7 @@ QString chartSvg(const ReplySeries& series)
     const double top = std::isnan(series.maxMs()) || series.maxMs() <= 0 ? 1.0 : series.maxMs() * 1.15;
     QString svg = QStringLiteral("<svg width=\"%1\" height=\"%2\" "
                                  "viewBox=\"0 0 %1 %2\" role=\"img\" aria-label=\"reply time over the run\">\n")
-                      .arg(width + 50)
+                      .arg(width + 60) // room for a reply time of four digits beside the plot
                       .arg(plot + strip + 4);
     svg += QStringLiteral("<rect x=\"0\" y=\"0\" width=\"%1\" height=\"%2\" fill=\"#fafafa\" stroke=\"#ccc\"/>\n")
                .arg(width)
