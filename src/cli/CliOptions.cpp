@@ -53,6 +53,15 @@ const char* const kReportExitStatuses =
     "  64   bad usage: no --journal, no --output, or an --output that exists already\n\n"
     "The report is written whether or not the controllers meet the marks: its verdict is inside.\n";
 
+const char* const kRunExitStatuses =
+    "Exit status:\n"
+    "  0    every step passed\n"
+    "  3    the link could not be opened, or was lost and not regained; or the --junit file could not be written\n"
+    "  5    at least one step did not meet its expectation\n"
+    "  64   bad usage, or a mistake in the plan (each named with its line and column): nothing was sent\n"
+    "  130  interrupted by SIGINT or SIGTERM: the steps so far are printed and in the --junit file, the journal "
+    "closed\n";
+
 struct SubcommandRow {
     Subcommand command;
     const char* name;
@@ -78,6 +87,9 @@ constexpr SubcommandRow kSubcommands[] = {
     {Subcommand::Report, "report",
      "The commissioning report of journal files: one HTML page, each controller against the pass marks.",
      kReportExitStatuses},
+    {Subcommand::Run, "run",
+     "Runs a test plan (PLAN.toml): named steps with expectations, one record per step and address; --junit for CI.",
+     kRunExitStatuses},
 };
 
 constexpr bool subcommandsInOrder()
@@ -615,6 +627,7 @@ constexpr OptionRow kOptions[] = {
          if (!tries)
              return QStringLiteral("--tries \"%1\": 1, 2 or 3").arg(a.value());
          o.tries = *tries;
+         o.triesGiven = true;
          return {};
      }},
     {Opt::Config,
@@ -793,6 +806,18 @@ constexpr OptionRow kOptions[] = {
          o.site = a.value();
          return {};
      }},
+    {Opt::Junit,
+     nullptr,
+     "junit",
+     "file",
+     "Write the results as JUnit XML (one testsuite, one testcase per step and address) for Jenkins or GitLab.",
+     {},
+     [](const Arg& a, Options& o) -> Problem {
+         o.junit = a.value();
+         if (a.isSet() && o.junit.isEmpty())
+             return QStringLiteral("--junit: a file name is missing");
+         return {};
+     }},
 };
 
 constexpr bool optionsInOrder()
@@ -846,6 +871,9 @@ public:
             m_parser.addPositionalArgument(QStringLiteral("journals"),
                                            QStringLiteral("More journal CSVs, after those of --journal."),
                                            QStringLiteral("[FILE...]"));
+        if (command == Subcommand::Run)
+            m_parser.addPositionalArgument(QStringLiteral("plan"), QStringLiteral("The test plan, a TOML file."),
+                                           QStringLiteral("PLAN.toml"));
         if (command == Subcommand::Check)
             m_parser.addPositionalArgument(QStringLiteral("hex"),
                                            QStringLiteral("The frame: hexadecimal, two digits a byte, spaces allowed."),
@@ -874,7 +902,9 @@ public:
         QString text = m_parser.helpText();
         // Qt's first line names the program by its path; GNU tools name the subcommand too.
         text = text.mid(text.indexOf(QLatin1Char('\n')) + 1);
-        const QString usage = QStringLiteral("Usage: tarvo-cli %1 [options]\n").arg(QLatin1String(s.name));
+        const QString usage =
+            QStringLiteral("Usage: tarvo-cli %1 [options]%2\n")
+                .arg(QLatin1String(s.name), m_command == Subcommand::Run ? QStringLiteral(" PLAN.toml") : QString());
         return usage + QLatin1String(s.summary) + QLatin1Char('\n') + text +
                (s.exits ? QLatin1Char('\n') + QLatin1String(s.exits) : QString());
     }
@@ -946,6 +976,9 @@ QList<Opt> optionsOf(Subcommand command)
                QList<Opt>{O::Protocol, O::Encrypt, O::Gap, O::Count, O::Duration, O::Config, O::Journal, O::Site};
     case Subcommand::Report:
         return {O::Help, O::Journal, O::Census, O::Site, O::Output};
+    case Subcommand::Run: // the plan names the addresses and what each step sends
+        return common + link + QList<Opt>{O::Protocol, O::Code, O::Encrypt, O::Ack, O::Resp} + timing +
+               QList<Opt>{O::Junit};
     }
     return {};
 }
@@ -1001,8 +1034,12 @@ QString generalHelp()
                            "  tarvo-cli poll --tcp 10.0.0.7:1001 --address 1..8 --count 100 --format csv\n"
                            "  tarvo-cli scan --serial COM1 --protocol modbus --range 0..246 --speeds 9600,19200\n"
                            "  tarvo-cli read-memory --config Tarvo.cfg --output site4.mem\n"
-                           "  tarvo-cli report --site ~/sites/north --journal journal-*.csv --output north.html\n\n");
-    return text + QLatin1String(kExitStatuses);
+                           "  tarvo-cli report --site ~/sites/north --journal journal-*.csv --output north.html\n"
+                           "  tarvo-cli run plans/identify-p4.toml --serial /dev/ttyUSB0 --junit results.xml\n\n");
+    // A test plan's failed expectation has a status of its own, between the verdicts' and usage.
+    return text + QString::fromLatin1(kExitStatuses)
+                      .replace(QStringLiteral("  64 "), QStringLiteral("  5    run: at least one step of the test plan "
+                                                                       "did not meet its expectation\n  64 "));
 }
 
 Parsed parse(const QStringList& arguments)
@@ -1028,8 +1065,10 @@ Parsed parse(const QStringList& arguments)
     if (p.helpAsked())
         return answer(Parsed::Action::Help, p.help());
     const QStringList positional = p.parser().positionalArguments();
-    if (sub->command != Subcommand::Check && sub->command != Subcommand::Report && !positional.isEmpty())
-        return usageError(QStringLiteral("unexpected argument \"%1\"").arg(positional.first()));
+    const bool takesFiles = sub->command == Subcommand::Check || sub->command == Subcommand::Report;
+    if (!takesFiles && positional.size() > (sub->command == Subcommand::Run ? 1 : 0))
+        return usageError(QStringLiteral("unexpected argument \"%1\"")
+                              .arg(positional.value(sub->command == Subcommand::Run ? 1 : 0)));
 
     Parsed parsed = answer(Parsed::Action::Run);
     Options& o = parsed.options;
@@ -1039,6 +1078,11 @@ Parsed parse(const QStringList& arguments)
     if (o.command == Subcommand::Check) {
         if (Problem problem = readFrameBytes(positional, o))
             return usageError(*problem);
+    }
+    if (o.command == Subcommand::Run) {
+        if (positional.isEmpty())
+            return usageError(QStringLiteral("the plan is missing: tarvo-cli run PLAN.toml"));
+        o.planFile = positional.first();
     }
     // A site folder stands for the working folder of a console started there: its settings, unless
     // --config names others, and its journals.
@@ -1050,6 +1094,9 @@ Parsed parse(const QStringList& arguments)
             o.config = site.filePath(QStringLiteral("Tarvo.cfg"));
         if (!o.journal.isEmpty() && QFileInfo(o.journal).isRelative())
             o.journal = site.filePath(o.journal);
+        // The site's plans are kept in its folder.
+        if (o.command == Subcommand::Run && QFileInfo(o.planFile).isRelative() && !QFileInfo::exists(o.planFile))
+            o.planFile = site.filePath(o.planFile);
     }
     if (o.command == Subcommand::Report) {
         o.journals += positional; // --journal a.csv b.csv: the shell's glob after one --journal

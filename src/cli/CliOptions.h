@@ -11,7 +11,7 @@
 
 namespace tarvo::cli {
 
-enum class Subcommand { Send, Poll, ReadMemory, Scan, Ports, Frame, Check, Monitor, Report };
+enum class Subcommand { Send, Poll, ReadMemory, Scan, Ports, Frame, Check, Monitor, Report, Run };
 enum class Format { Text, Csv, Json };
 
 // The exit statuses, as --help and the README document them.
@@ -21,6 +21,7 @@ constexpr int kNoAnswer = 1;      // at least one address did not answer (and no
 constexpr int kBadCheck = 2;      // at least one reply failed its check value
 constexpr int kLinkDown = 3;      // the link could not be opened, or was lost and not regained
 constexpr int kException = 4;     // at least one controller refused a request with a Modbus exception
+constexpr int kPlanFailed = 5;    // run: at least one step of the test plan did not meet its expectation
 constexpr int kUsage = 64;        // bad usage: nothing was sent
 constexpr int kInterrupted = 130; // SIGINT or SIGTERM
 } // namespace status
@@ -71,8 +72,9 @@ enum class Opt {
     Speeds,
     Census,
     Site,
+    Junit,
 };
-inline constexpr int kOptionCount = static_cast<int>(Opt::Site) + 1;
+inline constexpr int kOptionCount = static_cast<int>(Opt::Junit) + 1;
 
 // Everything the command line asked for, as typed values. A value that was not given stays empty, so
 // that a setting read from --config is overridden only by what was typed.
@@ -110,7 +112,8 @@ struct Options {
     std::optional<int> timeoutMs;
     std::optional<int> settleMs;
     std::optional<int> scanDelayMs;
-    int tries = 3; // a census asks once unless told otherwise
+    int tries = 3;           // a census asks once unless told otherwise
+    bool triesGiven = false; // --tries was typed (a test plan's own tries give way to it)
 
     QString config;       // a Tarvo.cfg to start from
     QString journal;      // the journal CSV to write
@@ -139,6 +142,10 @@ struct Options {
     // report
     QString census; // a census CSV for its table; empty: none
     QString site;   // the site folder whose Tarvo.ini names the site, its slots and its pass marks
+
+    // run
+    QString planFile; // the test plan (TOML)
+    QString junit;    // the JUnit XML to write; empty: none
 
     // monitor
     std::optional<double> gapMs; // the silence that ends a frame; empty: 3.5 characters, at least 1 ms

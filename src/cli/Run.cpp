@@ -94,6 +94,8 @@ int run(const Options& options)
         return monitor(options);
     case Subcommand::Report:
         return report(options);
+    case Subcommand::Run:
+        return runPlan(options);
     }
     return status::kUsage;
 }
@@ -211,8 +213,8 @@ std::optional<QString> makePlan(const Options& o, Plan& plan)
 
     plan.function = o.function.value_or(s.function.value_or(fn::ReadInput));
     s.function = plan.function;
-    if (o.command == Subcommand::Scan)
-        return std::nullopt; // the census asks its own addresses through a slot of its own
+    if (o.command == Subcommand::Scan || o.command == Subcommand::Run)
+        return std::nullopt; // a census asks its own addresses through a slot of its own; a plan's steps name theirs
 
     if (!o.addresses.isEmpty())
         s.selectAddresses(o.addresses);

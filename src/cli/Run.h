@@ -34,6 +34,7 @@ int frame(const Options& options);
 int check(const Options& options);
 int monitor(const Options& options);
 int report(const Options& options);
+int runPlan(const Options& options); // RunPlan.cpp
 
 // Standard output is the records' alone; it is flushed at once, so a pipe sees each as it comes.
 void writeOut(const QByteArray& bytes);
