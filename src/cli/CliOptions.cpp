@@ -60,7 +60,9 @@ const char* const kRunExitStatuses =
     "  5    at least one step did not meet its expectation\n"
     "  64   bad usage, or a mistake in the plan (each named with its line and column): nothing was sent\n"
     "  130  interrupted by SIGINT or SIGTERM: the steps so far are printed and in the --junit file, the journal "
-    "closed\n";
+    "closed\n\n"
+    "Settings: a --config (or the --site's Tarvo.cfg) first, then the plan's [link], [protocol] and [timing]\n"
+    "tables, then the options above.\n";
 
 struct SubcommandRow {
     Subcommand command;
@@ -801,7 +803,9 @@ constexpr OptionRow kOptions[] = {
      "The site folder: its Tarvo.cfg (with the Tarvo.ini beside it) unless --config is given, and the folder a "
      "relative --journal goes to.",
      {{Subcommand::Report, "The site folder: its Tarvo.cfg gives the link and protocol, its Tarvo.ini the site's "
-                           "name, technician, slot names and pass marks."}},
+                           "name, technician, slot names and pass marks."},
+      {Subcommand::Run, "The site folder: its Tarvo.cfg (with the Tarvo.ini beside it) unless --config is given, "
+                        "where a relative PLAN.toml is kept, and the folder a relative --journal goes to."}},
      [](const Arg& a, Options& o) -> Problem {
          o.site = a.value();
          return {};

@@ -53,10 +53,10 @@ private slots:
         // Both name every command there is.
         QTest::newRow("no command") << ""
                                     << "a command is missing (send, poll, read-memory, scan, ports, frame, check, "
-                                       "monitor, report); see --help";
+                                       "monitor, report, run); see --help";
         QTest::newRow("unknown command") << "ping"
                                          << "unknown command \"ping\" (send, poll, read-memory, scan, ports, frame, "
-                                            "check, monitor, report)";
+                                            "check, monitor, report, run)";
         QTest::newRow("unknown option") << "send --tcp h:1 --address 1 --bogus"
                                         << "bogus";
         QTest::newRow("option of another command") << "send --tcp h:1 --address 1 --range 1..2"
@@ -77,6 +77,12 @@ private slots:
                                                   << "--output FILE is required: where the report goes";
         QTest::newRow("report takes no link") << "report --journal j.csv --output r.html --tcp h:1"
                                               << "tcp";
+        QTest::newRow("run without a plan") << "run --tcp h:1"
+                                            << "the plan is missing: tarvo-cli run PLAN.toml";
+        QTest::newRow("run with two plans") << "run a.toml b.toml"
+                                            << "unexpected argument \"b.toml\"";
+        QTest::newRow("run takes no address") << "run a.toml --address 1"
+                                              << "address";
         QTest::newRow("monitor takes no datagrams") << "monitor --udp h:1"
                                                     << "udp";
         QTest::newRow("bad address") << "send --tcp h:1 --address 5x"
