@@ -8,6 +8,7 @@
 #include "Display.h"
 #include "EventPump.h"
 #include "MonitorMenu.h"
+#include "PlanDialog.h"
 #include "Stack.h"
 #include "Switches.h"
 #include "TarvoVersion.h"
@@ -83,6 +84,7 @@ int runConsole(Stack& stack, RoutingPrompter& prompter, ConsoleTrace& trace, con
         window.statusBar()->showMessage(QTime::currentTime().toString(QStringLiteral("HH:mm:ss  ")) + line);
     };
     addMonitorMenu(window);
+    addTestPlanMenu(window);
     addCensusMenu(window, [&] {
         if (closeAfterDialog)
             QTimer::singleShot(0, &window, &QWidget::close);

@@ -124,13 +124,14 @@ bool Polling::start()
     }
 }
 
-bool Polling::runCycle(const std::function<void(std::stop_token)>& body)
+bool Polling::runCycle(const std::function<void(std::stop_token)>& body, const SettingsSource* given)
 {
     if (m_running)
         return false;
+    const SettingsSource& settings = given ? *given : m_settings;
     Running running(*this, Cycle::Monitor);
-    m_link.SetBaudRate(m_settings.speed());
-    connect(m_settings);
+    m_link.SetBaudRate(settings.speed());
+    connect(settings);
     body(m_stop.get_token());
     m_link.Disconnect();
     return true;

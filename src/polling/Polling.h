@@ -47,8 +47,9 @@ public:
     // Ends the running cycle at its next wait; returns at once.
     void stop();
     // Runs another kind of cycle under the same rules as start: the link is connected before the body
-    // runs and disconnected after, and the body ends when its stop token says so.
-    bool runCycle(const std::function<void(std::stop_token stop)>& body);
+    // runs and disconnected after, and the body ends when its stop token says so. The link is the
+    // given settings' when given (a test plan's own link), else the usual one.
+    bool runCycle(const std::function<void(std::stop_token stop)>& body, const SettingsSource* settings = nullptr);
 
     bool running() const { return m_running; }
     // How many times a cycle has connected and found the link still closed, since the program began:
