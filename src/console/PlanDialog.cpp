@@ -268,7 +268,17 @@ void PlanDialog::run()
         showProblems(tr("Not run: the console's settings cannot be used."), {e.description()});
         return;
     }
+    const bool consoleSerial = base.serial;
     plans::applyPlanSettings(m_plan.settings, base);
+    // The console's link follows its own link choice (serial or network) at every call: a plan that
+    // names the other kind would be sent down the wrong one.
+    if (base.serial != consoleSerial) {
+        showProblems(tr("Not run: the plan's [link] is %1, the console's link is %2.")
+                         .arg(base.serial ? tr("a serial port") : tr("a network link"),
+                              consoleSerial ? tr("a serial port") : tr("a network link")),
+                     {tr("Choose that kind of link on the console first, or leave [link] out of the plan.")});
+        return;
+    }
     const QList<plans::PlanProblem> problems = plans::requestProblems(m_plan, base);
     if (!problems.isEmpty()) {
         QStringList lines;

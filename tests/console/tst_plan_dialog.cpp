@@ -175,6 +175,18 @@ private slots:
         QVERIFY(!r.enabled("runButton"));
         QTest::keyClick(&r.dialog, Qt::Key_F8);
         QVERIFY(r.link.writes.isEmpty());
+
+        // Read well, refused at Run: a request the console's protocol refuses, another kind of link.
+        QVERIFY(r.open("[[step]]\nname = \"s\"\naddress = 300\nfunction = \"read-input\"\n"));
+        r.click("runButton");
+        QVERIFY2(r.find<QLabel>("status")->text().contains("plan.toml:3:11: step &quot;s&quot;, address 300"),
+                 qPrintable(r.find<QLabel>("status")->text()));
+        QVERIFY(
+            r.open("[link]\ntcp = \"127.0.0.1:1\"\n[[step]]\nname = \"s\"\naddress = 2\nfunction = \"read-input\"\n"));
+        r.click("runButton");
+        QVERIFY2(r.find<QLabel>("status")->text().contains("the console's link is a serial port"),
+                 qPrintable(r.find<QLabel>("status")->text()));
+        QVERIFY(r.link.writes.isEmpty());
     }
 
     // A plan cannot start while the console polls.
