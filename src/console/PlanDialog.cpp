@@ -365,7 +365,11 @@ void PlanDialog::saveResults()
 {
     if (m_running || m_results.isEmpty())
         return;
-    QString path = m_dialogs->saveFileName(QLatin1String(kResultsFilter));
+    // Offered in the working folder, which is the site's: the results are part of its evidence.
+    const QString suggested = QDir::current().filePath(
+        QStringLiteral("%1-%2.xml")
+            .arg(QFileInfo(m_path).completeBaseName(), m_started.toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    QString path = m_dialogs->saveFileNameAt(QLatin1String(kResultsFilter), suggested);
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())
