@@ -87,8 +87,10 @@ QByteArray recordLine(Format format, const StepResult& r)
         t += QStringLiteral("  %1").arg(verdictName(s.verdict));
         if (r.sends > 1)
             t += QStringLiteral("  %1 of %2 passed").arg(r.passed).arg(r.sends);
+        if (!std::isnan(s.firstByteMs))
+            t += QStringLiteral("  first byte %1 ms").arg(millisecondsText(s.firstByteMs));
         if (!std::isnan(s.replyMs))
-            t += QStringLiteral("  %1 ms").arg(millisecondsText(s.replyMs));
+            t += QStringLiteral("  reply %1 ms").arg(millisecondsText(s.replyMs));
         t += QStringLiteral("  sent %1").arg(s.sent.isEmpty() ? QStringLiteral("-") : s.sent);
         t += QStringLiteral("  received %1").arg(s.received.isEmpty() ? QStringLiteral("-") : s.received);
     }

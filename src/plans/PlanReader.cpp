@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 #include <toml++/toml.h>
@@ -569,6 +570,10 @@ PlanReading readPlan(const QByteArray& text)
     }
     reading.plan = reader.read(root);
     reading.problems = reader.problems;
+    // In the order of the file, as an editor's list of errors goes.
+    std::stable_sort(reading.problems.begin(), reading.problems.end(), [](const PlanProblem& a, const PlanProblem& b) {
+        return std::pair(a.place.line, a.place.column) < std::pair(b.place.line, b.place.column);
+    });
     return reading;
 }
 

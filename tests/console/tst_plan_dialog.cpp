@@ -62,6 +62,13 @@ struct Rig : ScriptedBus {
     PlanDialog dialog{stack, &files};
 };
 
+// To look at the window as a user would: TARVO_SHOW_SECONDS=5 under a display keeps it up that long.
+void lookAt()
+{
+    if (const int seconds = qEnvironmentVariableIntValue("TARVO_SHOW_SECONDS"))
+        QTest::qWait(seconds * 1000);
+}
+
 const QByteArray kPlan = "name = \"Rig\"\n"
                          "[timing]\ntries = 1\n"
                          "[[step]]\nname = \"Inputs\"\naddress = [2, 3, 5]\nfunction = \"read-input\"\n"
@@ -140,9 +147,7 @@ private slots:
         const QByteArray csv = fileContent("results.csv");
         QVERIFY(csv.startsWith("step,address,result,"));
         QCOMPARE(csv.count('\n'), 7);
-        // To look at the window as a user would: TARVO_SHOW_SECONDS=5 under a display keeps it up.
-        if (const int seconds = qEnvironmentVariableIntValue("TARVO_SHOW_SECONDS"))
-            QTest::qWait(seconds * 1000);
+        lookAt();
     }
 
     // Escape stops a running plan at its next wait: the rows done keep their results, no later row has
@@ -172,6 +177,7 @@ private slots:
         const QString status = r.find<QLabel>("status")->text();
         QVERIFY2(status.contains("plan.toml:3:1: unknown key &quot;adress&quot;"), qPrintable(status));
         QVERIFY2(status.contains("plan.toml:1:1: step &quot;s&quot; has no address"), qPrintable(status));
+        lookAt();
         QVERIFY(!r.enabled("runButton"));
         QTest::keyClick(&r.dialog, Qt::Key_F8);
         QVERIFY(r.link.writes.isEmpty());
