@@ -160,6 +160,8 @@ const QList<Entry>& entries()
             "census/tries", 1, 3, [](auto& m) -> auto& { return m.ini.census.tries; }),
         intEntry(
             "monitor/gap", 0, 10000, [](auto& m) -> auto& { return m.ini.monitor.gapMs; }),
+        textEntry(
+            "plans/last", [](auto& m) -> auto& { return m.ini.plans.last; }),
         // The network link's transport and framing: words that scripts and site folders may write.
         wordEntry<Transport>(
             "tcp/transport", {{"tcp", Transport::Tcp}, {"udp", Transport::Udp}},

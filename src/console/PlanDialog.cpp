@@ -186,6 +186,10 @@ bool PlanDialog::openPlan(const QString& path)
         return false;
     }
     m_plan = reading.plan;
+    // Opened again next time, named from the site folder when it lies in it, so the site can move.
+    const QString relative = QDir::current().relativeFilePath(path);
+    m_stack.model.ini.plans.last =
+        relative.startsWith(QLatin1String("..")) ? QFileInfo(path).absoluteFilePath() : relative;
     m_file->setText(
         tr("<b>%1</b> — %2").arg(m_plan.name.toHtmlEscaped(), QDir::toNativeSeparators(path).toHtmlEscaped()));
     int rows = 0;
@@ -420,7 +424,10 @@ QAction* addTestPlanMenu(ConsoleWindow& window)
         if (!dialog) {
             dialog = new PlanDialog(window.stack(), window.stack().seams.fileDialogs, &window);
             dialog->show();
-            dialog->open(); // the Open box at once: a plan is what the window is for
+            // The site's last plan again; else the Open box at once, as a plan is what the window is for.
+            const QString last = window.stack().model.ini.plans.last;
+            if (last.isEmpty() || !QFileInfo::exists(last) || !dialog->openPlan(last))
+                dialog->open();
         }
         dialog->show();
         dialog->raise();

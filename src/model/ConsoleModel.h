@@ -161,6 +161,10 @@ public:
         struct Monitor {
             int gapMs = 0;
         } monitor;
+        // Test plans: the plan last opened in this site, which the plan window opens again.
+        struct Plans {
+            QString last; // relative to the site folder when it lies in it
+        } plans;
         // The network link beside the TCP option: TCP or UDP, and the protocol's own frames (Raw) or
         // Modbus requests under the MBAP header (Modbus TCP). Taken by the link when a cycle connects.
         struct Tcp {

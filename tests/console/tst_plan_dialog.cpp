@@ -99,6 +99,7 @@ private slots:
         QVERIFY(r.enabled("runButton"));
         QVERIFY(!r.enabled("stopButton"));
         QVERIFY(!r.enabled("saveButton"));
+        QCOMPARE(r.model.ini.plans.last, QStringLiteral("plan.toml")); // kept in Tarvo.ini, from the site
 
         // While it runs: its own buttons, the console's cycle taken (polling refused), the rows so far.
         bool runEnabled = true, stopEnabled = false, pollingRefused = false;
