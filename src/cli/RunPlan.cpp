@@ -29,8 +29,10 @@ void underTheCommandLine(const plans::PlanSettings& p, Options& o)
             o.tcpPort = p.port;
             o.udp = p.udp;
         }
-        o.mbap = o.mbap || p.mbap.value_or(false);
     }
+    // Modbus TCP framing stays with a network link the command line names instead of the plan's (the
+    // gateway moved); a serial link has none.
+    o.mbap = o.mbap || (!o.serial && p.mbap.value_or(false));
     if (!o.speed)
         o.speed = p.speed;
     if (!o.line)

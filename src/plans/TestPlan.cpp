@@ -25,11 +25,12 @@ void applyPlanSettings(const PlanSettings& p, ExchangeSettings& s)
     }
     if (p.mbap)
         s.link.framing = *p.mbap ? NetFraming::Mbap : NetFraming::Raw;
-    // The protocol before the speed: choosing Modbus sets 9600, as on the console, and a speed wins.
+    // The protocol before the speed: changing to Modbus sets 9600, as on the console, and a speed wins.
+    // A plan that only names the protocol already chosen keeps the speed chosen with it.
     if (p.protocol) {
-        s.protocol = *p.protocol;
-        if (*p.protocol == Protocol::Modbus)
+        if (*p.protocol == Protocol::Modbus && s.protocol != Protocol::Modbus)
             s.speed = QStringLiteral("9600");
+        s.protocol = *p.protocol;
     }
     if (p.speed)
         s.speed = QString::number(*p.speed);

@@ -190,6 +190,33 @@ private slots:
         }
     }
 
+    // Changing to Modbus sets 9600 as on the console; naming the protocol already chosen keeps its speed,
+    // and a speed of the plan wins.
+    void modbusSpeed_data()
+    {
+        QTest::addColumn<Protocol>("console");
+        QTest::addColumn<QByteArray>("plan");
+        QTest::addColumn<QString>("speed");
+        QTest::newRow("changed to Modbus") << Protocol::Protocol4 << QByteArray("protocol = \"modbus\"\n") << "9600";
+        QTest::newRow("Modbus already") << Protocol::Modbus << QByteArray("protocol = \"modbus\"\n") << "19200";
+        QTest::newRow("with a speed") << Protocol::Protocol4
+                                      << QByteArray("protocol = \"modbus\"\n[link]\nspeed = 4800\n") << "4800";
+    }
+    void modbusSpeed()
+    {
+        QFETCH(Protocol, console);
+        QFETCH(QByteArray, plan);
+        QFETCH(QString, speed);
+        const PlanReading r = readPlan("[protocol]\n" + plan + kStep);
+        QVERIFY(r.ok());
+        ExchangeSettings s;
+        s.protocol = console;
+        s.speed = QStringLiteral("19200");
+        applyPlanSettings(r.plan.settings, s);
+        QCOMPARE(s.protocol, Protocol::Modbus);
+        QCOMPARE(s.speed, speed);
+    }
+
     void patterns_data()
     {
         QTest::addColumn<QString>("pattern");
