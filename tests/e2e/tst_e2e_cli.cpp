@@ -5,6 +5,7 @@
 
 #include "ConfigFile.h"
 #include "ConsoleModel.h"
+#include "ProgramRun.h"
 #include "RealStack.h"
 #include "SimLog.h"
 #include "SimProcess.h"
@@ -31,27 +32,11 @@ using namespace tarvo::test;
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProgramRun;
 
 Run runCli(const QStringList& args)
 {
-    QProcess p;
-    p.start(TARVO_CLI_PATH, args);
-    Run r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        r.code = -1000;
-    } else {
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return runProgram(TARVO_CLI_PATH, args);
 }
 
 // What a record says, whatever the format it came in.

@@ -3,6 +3,7 @@
 // a plan with a mistake sends nothing, and an interrupted plan keeps what it did.
 
 #include "JUnitCheck.h"
+#include "ProgramRun.h"
 #include "SimLog.h"
 #include "SimProcess.h"
 #include "TestFiles.h"
@@ -21,26 +22,11 @@ using namespace tarvo::test;
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProgramRun;
 
 Run runCli(const QStringList& args)
 {
-    QProcess p;
-    p.start(TARVO_CLI_PATH, args);
-    Run r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return runProgram(TARVO_CLI_PATH, args);
 }
 
 QList<QJsonObject> jsonRecords(const QByteArray& out)

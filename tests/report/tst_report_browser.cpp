@@ -6,6 +6,7 @@
 
 #include "ConfigFile.h"
 #include "ConsoleModel.h"
+#include "ProgramRun.h"
 #include "TestFiles.h"
 
 #include <QCryptographicHash>
@@ -22,27 +23,11 @@ using namespace tarvo::test;
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProgramRun;
 
 Run run(const QString& program, const QStringList& args, int timeoutMs = 120000)
 {
-    QProcess p;
-    p.start(program, args);
-    Run r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = "did not finish in time";
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return runProgram(program, args, timeoutMs);
 }
 
 // The lines of Chromium's log that the page's console wrote.
