@@ -1,4 +1,5 @@
 #include "CliOptions.h"
+#include "Number.h"
 
 #include "AddressList.h"
 #include "Requests.h"
@@ -153,17 +154,6 @@ std::optional<int> wholeNumber(const QString& text, int low, int high)
     if (n < low || n > high)
         return std::nullopt;
     return n;
-}
-
-bool hexByte(const QString& text)
-{
-    if (text.isEmpty() || text.size() > 2)
-        return false;
-    for (const QChar c : text) {
-        if (!isxdigit(c.toLatin1()))
-            return false;
-    }
-    return true;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -460,7 +450,7 @@ constexpr OptionRow kOptions[] = {
      [](const Arg& a, Options& o) -> Problem {
          if (!a.isSet())
              return {};
-         if (!hexByte(a.value()))
+         if (!isHexByte(a.value()))
              return QStringLiteral("--code \"%1\": one or two hexadecimal digits").arg(a.value());
          o.code = a.value();
          return {};
@@ -573,7 +563,7 @@ constexpr OptionRow kOptions[] = {
      [](const Arg& a, Options& o) -> Problem {
          if (!a.isSet())
              return {};
-         if (!hexByte(a.value()))
+         if (!isHexByte(a.value()))
              return QStringLiteral("--query \"%1\": one or two hexadecimal digits").arg(a.value());
          o.query = a.value();
          return {};

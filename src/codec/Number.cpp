@@ -1,5 +1,7 @@
 #include "Number.h"
 
+#include <cctype>
+
 #include "Errors.h"
 
 #include <cmath>
@@ -86,6 +88,17 @@ int16_t toInt16(const QString& text)
 int32_t toInt32(const QString& text)
 {
     return toInt32(toNumber(text));
+}
+
+bool isHexByte(const QString& text)
+{
+    if (text.isEmpty() || text.size() > 2)
+        return false;
+    for (const QChar c : text) {
+        if (!isxdigit(c.toLatin1()))
+            return false;
+    }
+    return true;
 }
 
 } // namespace tarvo

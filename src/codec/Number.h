@@ -11,6 +11,9 @@ namespace tarvo {
 // ("  -12.5 ", "+7", "1e3"). Anything else, the empty text included, is a type mismatch.
 std::optional<double> parseNumber(const QString& text);
 
+// One byte written in hexadecimal: one or two hex digits ("4", "0a", "FF").
+bool isHexByte(const QString& text);
+
 // parseNumber or a type mismatch error.
 double toNumber(const QString& text);
 

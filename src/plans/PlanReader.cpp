@@ -1,4 +1,5 @@
 #include "PlanReader.h"
+#include "Number.h"
 
 #include "AddressList.h"
 #include "Requests.h"
@@ -75,17 +76,6 @@ std::optional<QString> functionOf(const QString& word)
             return w.function;
     }
     return std::nullopt;
-}
-
-bool isHexByte(const QString& text)
-{
-    if (text.isEmpty() || text.size() > 2)
-        return false;
-    for (const QChar c : text) {
-        if (!isxdigit(c.toLatin1()))
-            return false;
-    }
-    return true;
 }
 
 // "HOST:PORT", an IPv6 host in brackets.
