@@ -162,6 +162,14 @@ const QList<Entry>& entries()
             "monitor/gap", 0, 10000, [](auto& m) -> auto& { return m.ini.monitor.gapMs; }),
         textEntry(
             "plans/last", [](auto& m) -> auto& { return m.ini.plans.last; }),
+        intEntry(
+            "timeline/span", 0, 400 * 24 * 3600, [](auto& m) -> auto& { return m.ini.timeline.spanSeconds; }),
+        boolEntry(
+            "timeline/firstByte", [](auto& m) -> auto& { return m.ini.timeline.firstByte; }),
+        boolEntry(
+            "timeline/line", [](auto& m) -> auto& { return m.ini.timeline.line; }),
+        boolEntry(
+            "timeline/scalePerLane", [](auto& m) -> auto& { return m.ini.timeline.scalePerLane; }),
         // The network link's transport and framing: words that scripts and site folders may write.
         wordEntry<Transport>(
             "tcp/transport", {{"tcp", Transport::Tcp}, {"udp", Transport::Udp}},

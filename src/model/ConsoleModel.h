@@ -165,6 +165,14 @@ public:
         struct Plans {
             QString last; // relative to the site folder when it lies in it
         } plans;
+        // The Timeline dock's choices: the stretch shown (seconds; 0: the whole session), first-byte
+        // times instead of reply times, a line instead of points, a scale per lane instead of one.
+        struct Timeline {
+            int spanSeconds = 600;
+            bool firstByte = false;
+            bool line = false;
+            bool scalePerLane = false;
+        } timeline;
         // The network link beside the TCP option: TCP or UDP, and the protocol's own frames (Raw) or
         // Modbus requests under the MBAP header (Modbus TCP). Taken by the link when a cycle connects.
         struct Tcp {

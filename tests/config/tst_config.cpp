@@ -211,6 +211,7 @@ private slots:
         a.ini.census.timeoutMs = 80;
         a.ini.census.tries = 2;
         a.ini.monitor.gapMs = 4;
+        a.ini.timeline = {0, true, true, true};
         QVERIFY(config::SaveIni(a));
         ConsoleModel b;
         config::ReadIni(b);
@@ -223,6 +224,8 @@ private slots:
         QCOMPARE(b.ini.census.timeoutMs, 80);
         QCOMPARE(b.ini.census.tries, 2);
         QCOMPARE(b.ini.monitor.gapMs, 4);
+        QCOMPARE(b.ini.timeline.spanSeconds, 0);
+        QVERIFY(b.ini.timeline.firstByte && b.ini.timeline.line && b.ini.timeline.scalePerLane);
         QVERIFY(fileContent("Tarvo.ini").contains("[journal]"));
 
         a.ini.serial = {QStringLiteral("7O1"), true, true, false, 3, 1000, true, true};
