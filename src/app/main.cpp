@@ -13,6 +13,7 @@
 #include "Switches.h"
 #include "TarvoVersion.h"
 #include "TerminationSignals.h"
+#include "TimelineDock.h"
 #include "WidgetSeams.h"
 
 #include <QApplication>
@@ -77,6 +78,7 @@ int runConsole(Stack& stack, RoutingPrompter& prompter, ConsoleTrace& trace, con
     if (atSite) // the working folder is the site's by now
         window.setSite(QDir::currentPath());
     window.watchBus(stack.journal, stack.health, stack.journalFile);
+    addTimelineDock(window);
     window.restoreLayout();
     MessageBoxPrompter boxes(&window);
     prompter.setWindowPrompter(&boxes);

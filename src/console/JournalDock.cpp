@@ -186,6 +186,27 @@ void JournalDock::scrollToNewest()
         m_view->scrollToBottom();
 }
 
+bool JournalDock::selectAttempt(int slot, qint64 msecs, int attempt)
+{
+    showWaitingRows();
+    const int row = m_table.findRow(slot, msecs, attempt);
+    if (row < 0)
+        return false;
+    QModelIndex index = m_filter.mapFromSource(m_table.index(row, 0));
+    if (!index.isValid()) {
+        m_slotChoice->setCurrentIndex(0);
+        m_verdictChoice->setCurrentIndex(0);
+        index = m_filter.mapFromSource(m_table.index(row, 0));
+    }
+    show();
+    raise();
+    // Held where it is: the selected row stays in sight while new rows come.
+    m_follow = false;
+    m_view->selectRow(index.row());
+    m_view->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    return true;
+}
+
 void JournalDock::copySelection()
 {
     QModelIndexList selected = m_view->selectionModel()->selectedRows();

@@ -33,6 +33,9 @@ public:
     // Shows the rows that came in since the table last took some, now.
     void showWaitingRows();
     QTableView* view() const { return m_view; }
+    // Shows the dock with one attempt's row selected and in sight (the filters set back to All if they
+    // hid it). False when the table no longer holds that row.
+    bool selectAttempt(int slot, qint64 msecs, int attempt);
     // Whether the view keeps the newest row in sight.
     bool following() const { return m_follow; }
 

@@ -232,4 +232,17 @@ QVariant JournalTable::headerData(int section, Qt::Orientation orientation, int 
     return {};
 }
 
+int JournalTable::findRow(int slot, qint64 msecs, int attempt) const
+{
+    // From the newest: what is looked for is mostly recent.
+    for (int row = m_size - 1; row >= 0; --row) {
+        const Row& r = at(row);
+        if (r.msecs == msecs && r.slot == slot && r.attempt == attempt)
+            return row;
+        if (r.msecs != Row::kNoTime && r.msecs < msecs - 60'000)
+            break; // rows are in time order, give or take a clock put back
+    }
+    return -1;
+}
+
 } // namespace tarvo

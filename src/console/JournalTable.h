@@ -31,6 +31,9 @@ public:
     int capacity() const { return m_capacity; }
 
     JournalRecord record(int row) const;
+    // The row of one attempt (its slot, its time to the millisecond and its try), the newest such
+    // first; -1 when the table does not hold it (any more).
+    int findRow(int slot, qint64 msecs, int attempt) const;
     // Every row held, oldest first: what File → Export journal writes.
     QList<JournalRecord> records() const;
     int slotAt(int row) const { return at(row).slot; }
