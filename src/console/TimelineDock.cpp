@@ -65,22 +65,6 @@ Kind kindOf(int verdict)
     return Kind::Quiet;
 }
 
-QColor colourOf(Kind k)
-{
-    switch (k) {
-    case Kind::Good:
-        return kOkColour;
-    case Kind::Amber:
-        return kAmberColour;
-    case Kind::Red:
-        return kRedColour;
-    case Kind::Stopped:
-    case Kind::Quiet:
-        break;
-    }
-    return kGreyColour;
-}
-
 // The verdict strip's marks, from the strip's foot: the worse, the taller.
 int markHeight(Kind k, int strip)
 {
@@ -346,9 +330,9 @@ void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, do
     p.drawText(QRect(4, textTop, kLabelWidth - 8, lineH), Qt::AlignLeft | Qt::AlignVCenter,
                QFontMetrics(bold).elidedText(title, Qt::ElideRight, kLabelWidth - 8));
     p.setFont(font());
-    QString second = tr("adr %1").arg(l.address);
+    QString second = tr("address %1").arg(l.address);
     if (!std::isnan(p95.ms))
-        second += QStringLiteral("  p95 %1%2").arg(p95.estimated ? QStringLiteral("≈") : QString(), msText(p95.ms));
+        second += QStringLiteral(", p95 %1%2 ms").arg(p95.estimated ? QStringLiteral("≈") : QString(), msText(p95.ms));
     if (r.height() >= 2 * lineH + 4) {
         p.setPen(pal.color(QPalette::PlaceholderText));
         p.drawText(QRect(4, textTop + lineH, kLabelWidth - 8, lineH), Qt::AlignLeft | Qt::AlignVCenter,
@@ -360,82 +344,115 @@ void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, do
     }
 
     const QList<ReplySeries::Column>& cols = series.columns();
+    const int w = static_cast<int>(cols.size());
     const int x0 = r.left();
     // Where each column's verdict holds: up to the next column with an attempt (a few pixels at most),
     // so that a run of failures reads as one stretch and not as hairlines.
-    std::vector<int> reach(static_cast<size_t>(cols.size()), 1);
-    for (int x = static_cast<int>(cols.size()) - 1, next = static_cast<int>(cols.size()); x >= 0; --x) {
+    std::vector<int> reach(static_cast<size_t>(w), 1);
+    for (int x = w - 1, next = w; x >= 0; --x) {
         if (cols[x].worst < 0)
             continue;
         reach[static_cast<size_t>(x)] = std::clamp(next - x, 1, kMaxReach);
         next = x;
     }
-    // Failures shaded behind the times, the full height of the plot.
-    for (int x = 0; x < cols.size(); ++x) {
+    // What shades each pixel column behind the times: 0 nothing, 1 amber, 2 red.
+    std::vector<quint8> shade(static_cast<size_t>(w), 0);
+    for (int x = 0; x < w; ++x) {
         if (cols[x].worst < 0)
             continue;
         const Kind k = kindOf(cols[x].worst);
-        if (k == Kind::Red || k == Kind::Amber) {
-            QColor c = colourOf(k);
-            c.setAlpha(k == Kind::Red ? 60 : 45);
-            p.fillRect(QRect(x0 + x, plotTop, reach[static_cast<size_t>(x)], plotBottom - plotTop + 1), c);
-        }
+        if (k == Kind::Red || k == Kind::Amber)
+            std::fill_n(shade.begin() + x, std::min(reach[static_cast<size_t>(x)], w - x), k == Kind::Red ? 2 : 1);
     }
-    // The 95th percentile: a band from nothing up to it, and a dashed line on its level.
-    if (!std::isnan(p95.ms)) {
-        QColor band = kTimeColour;
-        band.setAlpha(30);
-        const int y = yOf(p95.ms);
-        p.fillRect(QRect(x0, y, r.width(), plotBottom - y + 1), band);
-        QPen dash(kTimeColour, 1, Qt::DashLine);
-        p.setPen(dash);
-        p.drawLine(x0, y, x0 + r.width() - 1, y);
+
+    // The plot is written pixel by pixel into an image of the lane, then drawn in one go: a lane of a
+    // busy bus has a mark in every pixel column, and thousands of small rectangles through the
+    // painter cost more than the rest of the repaint together.
+    const QColor background = lane % 2 == 1 ? pal.color(QPalette::AlternateBase) : pal.color(QPalette::Base);
+    const auto blend = [](const QColor& under, const QColor& over, int alpha) {
+        const auto mix = [alpha](int u, int o) { return (u * (255 - alpha) + o * alpha + 127) / 255; };
+        return qRgb(mix(under.red(), over.red()), mix(under.green(), over.green()), mix(under.blue(), over.blue()));
+    };
+    QRgb fills[3][2]; // [shade][under the p95 band]
+    const QColor shades[3] = {background, QColor(blend(background, kAmberColour, 45)),
+                              QColor(blend(background, kRedColour, 60))};
+    for (int k = 0; k < 3; ++k) {
+        fills[k][0] = shades[k].rgb();
+        fills[k][1] = blend(shades[k], kTimeColour, 30);
     }
-    // The times.
+    const int height = r.height() - 1; // the lane's bottom row is the line between lanes
+    QImage image(std::max(1, w), std::max(1, height), QImage::Format_RGB32);
+    image.fill(background);
+    const int top = plotTop - r.top();
+    const int bottom = plotBottom - r.top();
+    const int bandY = std::isnan(p95.ms) ? height : yOf(p95.ms) - r.top();
+    uchar* const bits = image.bits();
+    const qsizetype bytesPerLine = image.bytesPerLine();
+    const auto row = [bits, bytesPerLine](int y) { return reinterpret_cast<QRgb*>(bits + y * bytesPerLine); };
+    for (int y = std::max(0, top); y <= bottom && y < height; ++y) {
+        QRgb* line = row(y);
+        const int band = y >= bandY ? 1 : 0;
+        for (int x = 0; x < w; ++x)
+            line[x] = fills[shade[static_cast<size_t>(x)]][band];
+        // The 95th percentile's level, dashed.
+        if (y == bandY)
+            for (int x = 0; x < w; ++x)
+                if (x % 6 < 4)
+                    line[x] = kTimeColour.rgb();
+    }
+    const QRgb timeColour = kTimeColour.rgb();
+    const QRgb kindColours[] = {kOkColour.rgb(), kAmberColour.rgb(), kRedColour.rgb(), kGreyColour.rgb(),
+                                kGreyColour.rgb()}; // Kind's order
+    const auto put = [&](int x, int y, QRgb c) {
+        if (x >= 0 && x < w && y >= 0 && y < height)
+            row(y)[x] = c;
+    };
     if (m_style == Style::Points) {
         // Each column from its least to its greatest time, three pixels wide and at least three high,
         // so that a lone reply or a steady one still shows.
-        for (int x = 0; x < cols.size(); ++x) {
+        for (int x = 0; x < w; ++x) {
             if (std::isnan(cols[x].minMs))
                 continue;
-            const int lo = yOf(cols[x].minMs);
-            const int hi = std::min(lo - 1, yOf(cols[x].maxMs));
-            p.fillRect(QRect(x0 + x, hi - 1, 3, lo - hi + 2), kTimeColour);
+            const int lo = yOf(cols[x].minMs) - r.top();
+            const int hi = std::min(lo - 1, yOf(cols[x].maxMs) - r.top()) - 1;
+            for (int y = std::max(hi, top - 1); y <= lo; ++y)
+                for (int dx = 0; dx < 3; ++dx)
+                    put(x + dx, y, timeColour);
         }
-    } else {
-        QPainterPath path;
-        bool started = false;
-        for (int x = 0; x < cols.size(); ++x) {
-            if (std::isnan(cols[x].minMs))
-                continue;
-            const QPointF lo(x0 + x + 0.5, yOf(cols[x].minMs));
-            const QPointF hi(x0 + x + 0.5, yOf(cols[x].maxMs));
-            if (!started)
-                path.moveTo(lo);
-            else
-                path.lineTo(lo);
-            if (hi != lo)
-                path.lineTo(hi);
-            started = true;
-        }
-        p.setRenderHint(QPainter::Antialiasing, true);
-        p.setPen(QPen(kTimeColour, 1.5));
-        p.drawPath(path);
-        p.setRenderHint(QPainter::Antialiasing, false);
     }
     // The verdict strip.
-    const int stripBottom = r.bottom() - 1;
-    for (int x = 0; x < cols.size(); ++x) {
+    const int stripBottom = height - 1;
+    for (int x = 0; x < w; ++x) {
         if (cols[x].worst < 0)
             continue;
         const Kind k = kindOf(cols[x].worst);
         const int h = markHeight(k, strip);
         // Stop hangs from the strip's top: not a verdict on the controller, and not mistaken for one.
-        const int top = k == Kind::Stopped ? stripBottom - strip + 1 : stripBottom - h + 1;
-        const int height = k == Kind::Stopped ? std::max(2, strip / 3) : h;
+        const int markTop = k == Kind::Stopped ? stripBottom - strip + 1 : stripBottom - h + 1;
+        const int markHeight = k == Kind::Stopped ? std::max(2, strip / 3) : h;
         // A pixel's gap before the next mark when there is room, so that attempts can be counted.
-        const int w = reach[static_cast<size_t>(x)];
-        p.fillRect(QRect(x0 + x, top, w > 3 ? w - 1 : w, height), colourOf(k));
+        const int reachX = reach[static_cast<size_t>(x)];
+        const int markWidth = reachX > 3 ? reachX - 1 : reachX;
+        const QRgb c = kindColours[static_cast<int>(k)];
+        for (int y = markTop; y < markTop + markHeight; ++y)
+            for (int dx = 0; dx < markWidth; ++dx)
+                put(x + dx, y, c);
+    }
+    p.drawImage(x0, r.top(), image);
+
+    if (m_style == Style::Line) {
+        // Through each column's least and greatest time: one polyline, drawn by the painter.
+        QPolygon path;
+        path.reserve(2 * w);
+        for (int x = 0; x < w; ++x) {
+            if (std::isnan(cols[x].minMs))
+                continue;
+            path << QPoint(x0 + x, yOf(cols[x].minMs));
+            if (cols[x].maxMs != cols[x].minMs)
+                path << QPoint(x0 + x, yOf(cols[x].maxMs));
+        }
+        p.setPen(QPen(kTimeColour, 2));
+        p.drawPolyline(path);
     }
 }
 
@@ -461,7 +478,10 @@ void TimelineView::drawAxis(QPainter& p)
     for (; t <= from + span; t += step) {
         const int x = plot.left() + static_cast<int>((t - from) * plot.width() / span);
         p.drawLine(x, y, x, y + 4);
-        p.drawText(QRect(x - labelW / 2, y + 3, labelW, kAxisHeight - 3), Qt::AlignHCenter | Qt::AlignTop,
+        // Kept inside the widget at its right edge.
+        const int left = std::min(x - labelW / 2, width() - labelW);
+        p.drawText(QRect(left, y + 3, labelW, kAxisHeight - 3),
+                   x - labelW / 2 > left ? Qt::AlignRight | Qt::AlignTop : Qt::AlignHCenter | Qt::AlignTop,
                    QDateTime::fromMSecsSinceEpoch(t).toString(format));
     }
     // Left of the plot: live or held.
@@ -663,7 +683,7 @@ TimelineDock::TimelineDock(ConsoleModel& model, FileDialogs* dialogs, QWidget* p
     for (qint64 s : spans())
         spanNames << spanName(s);
     m_span = choice(tr("&Show:"), QStringLiteral("TimelineSpan"), spanNames);
-    m_measure = choice(tr("&Time:"), QStringLiteral("TimelineMeasure"), {tr("Reply"), tr("First byte")});
+    m_measure = choice(tr("&Time:"), QStringLiteral("TimelineMeasure"), {tr("Reply time"), tr("First byte")});
     m_style = choice(tr("D&raw:"), QStringLiteral("TimelineStyle"), {tr("Points"), tr("Line")});
     m_scale = choice(tr("Sc&ale:"), QStringLiteral("TimelineScale"), {tr("Shared"), tr("Per lane")});
     m_live = new QToolButton(content);

@@ -24,6 +24,7 @@ public:
     static constexpr size_t kRawLimit = 32 * 1024;
     static constexpr qint64 kBucketMs = 10 * 1000;
     static constexpr size_t kBucketLimit = 2048;
+    static constexpr size_t kP95Sample = 4096; // more attempts than this: the percentile of a sample
 
     // An attempt as it is held: its times to a tenth of a millisecond (as the journal writes them).
     struct Attempt {
@@ -51,7 +52,7 @@ public:
     };
     struct Percentile {
         double ms = NAN;        // NAN: no time in the stretch
-        bool estimated = false; // buckets took part: not one of the measured times for sure
+        bool estimated = false; // from buckets or a sample: not the exact figure
     };
 
     void add(const JournalRecord& record);
@@ -65,7 +66,8 @@ public:
 
     // The columns of [fromMs, toMs]: what a chart of that stretch draws.
     ReplySeries thin(qint64 fromMs, qint64 toMs, int columns, SeriesMeasure measure) const;
-    // The 95th percentile (nearest rank) of the times in [fromMs, toMs].
+    // The 95th percentile (nearest rank) of the times in [fromMs, toMs]; estimated when buckets take
+    // part or when more than kP95Sample attempts do (an even sample of them is taken).
     Percentile p95(qint64 fromMs, qint64 toMs, SeriesMeasure measure) const;
     // The attempt held one by one closest to `ms`, if one is within `withinMs`.
     std::optional<Attempt> nearest(qint64 ms, qint64 withinMs) const;
