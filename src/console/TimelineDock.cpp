@@ -327,13 +327,20 @@ void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, do
     p.setPen(pal.color(QPalette::Text));
     p.setFont(bold);
     const int textTop = r.height() >= 2 * lineH + 4 ? r.top() + 2 : r.top() + (r.height() - lineH) / 2;
-    p.drawText(QRect(4, textTop, kLabelWidth - 8, lineH), Qt::AlignLeft | Qt::AlignVCenter,
-               QFontMetrics(bold).elidedText(title, Qt::ElideRight, kLabelWidth - 8));
+    const bool roomy = r.height() >= 2 * lineH + 4;
+    // A lane of one line has the address at its right end, in grey.
+    const int addressWidth = roomy ? 0 : fm.horizontalAdvance(l.address) + 6;
+    p.drawText(QRect(4, textTop, kLabelWidth - 8 - addressWidth, lineH), Qt::AlignLeft | Qt::AlignVCenter,
+               QFontMetrics(bold).elidedText(title, Qt::ElideRight, kLabelWidth - 8 - addressWidth));
     p.setFont(font());
+    if (!roomy) {
+        p.setPen(pal.color(QPalette::PlaceholderText));
+        p.drawText(QRect(4, textTop, kLabelWidth - 8, lineH), Qt::AlignRight | Qt::AlignVCenter, l.address);
+    }
     QString second = tr("address %1").arg(l.address);
     if (!std::isnan(p95.ms))
         second += QStringLiteral(", p95 %1%2 ms").arg(p95.estimated ? QStringLiteral("≈") : QString(), msText(p95.ms));
-    if (r.height() >= 2 * lineH + 4) {
+    if (roomy) {
         p.setPen(pal.color(QPalette::PlaceholderText));
         p.drawText(QRect(4, textTop + lineH, kLabelWidth - 8, lineH), Qt::AlignLeft | Qt::AlignVCenter,
                    fm.elidedText(second, Qt::ElideRight, kLabelWidth - 8));
@@ -346,13 +353,15 @@ void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, do
     const QList<ReplySeries::Column>& cols = series.columns();
     const int w = static_cast<int>(cols.size());
     const int x0 = r.left();
-    // Where each column's verdict holds: up to the next column with an attempt (a few pixels at most),
-    // so that a run of failures reads as one stretch and not as hairlines.
+    // Where each column's verdict holds: up to the next column with an attempt, so that a run of
+    // failures reads as one stretch and not as hairlines; a gap of more than an eighth of the width
+    // (polling stopped) stays blank.
+    const int maxReach = std::max(kMaxReach, w / 8);
     std::vector<int> reach(static_cast<size_t>(w), 1);
     for (int x = w - 1, next = w; x >= 0; --x) {
         if (cols[x].worst < 0)
             continue;
-        reach[static_cast<size_t>(x)] = std::clamp(next - x, 1, kMaxReach);
+        reach[static_cast<size_t>(x)] = std::clamp(next - x, 1, maxReach);
         next = x;
     }
     // What shades each pixel column behind the times: 0 nothing, 1 amber, 2 red.

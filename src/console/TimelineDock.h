@@ -43,7 +43,7 @@ public:
     static constexpr int kAxisHeight = 20;
     static constexpr int kStripHeight = 9;
     static constexpr int kMinLaneHeight = 20;
-    static constexpr int kMaxReach = 24; // pixels a mark reaches towards the next attempt
+    static constexpr int kMaxReach = 24; // pixels a mark reaches towards the next attempt, at least
     static constexpr qint64 kMinSpanMs = 2000;
     static constexpr qint64 kMaxSpanMs = 400LL * 24 * 3600 * 1000;
 
