@@ -28,6 +28,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tarvo {
 
@@ -172,7 +173,38 @@ qint64 TimelineView::spanMs() const
 
 qint64 TimelineView::liveEnd() const
 {
-    return std::max(now(), m_history.lastMs());
+    // The right edge moves on in steps of a sixteenth of the span, not with every attempt: between
+    // steps what is drawn stays where it is, and new attempts only add columns at the right, which
+    // are all that is drawn again (a whole repaint at every batch of rows costs the console more
+    // than polling does at the default delays).
+    const qint64 latest = std::max(now(), m_history.lastMs());
+    const qint64 first = m_history.firstMs();
+    const qint64 span = m_spanMs > 0 ? m_spanMs : std::max(kMinSpanMs, first == 0 ? kMinSpanMs : latest - first);
+    const qint64 step = std::max<qint64>(500, span / 16);
+    return (latest + step - 1) / step * step;
+}
+
+void TimelineView::attemptsCame(qint64 earliestMs)
+{
+    if (!m_live || !isVisible())
+        return;
+    const QRect plot = plotRect();
+    if (toMs() != m_paintedEnd || m_paintedTop.size() != static_cast<size_t>(m_lanes.size())) {
+        update(); // the edge stepped on: the whole view moves
+        return;
+    }
+    // From the column of the attempt before the new ones (its mark now reaches to them).
+    const qint64 from = fromMs();
+    const qint64 span = std::max<qint64>(1, toMs() - from);
+    const int x = static_cast<int>(std::clamp<qint64>((earliestMs - from) * plot.width() / span, 0, plot.width()));
+    const int left = std::max(0, x - 3);
+    update(QRect(plot.left() + left, 0, plot.width() - left + 8, plot.height()));
+}
+
+void TimelineView::tick()
+{
+    if (m_live && isVisible() && toMs() != m_paintedEnd)
+        update();
 }
 
 void TimelineView::goLive()
@@ -269,54 +301,84 @@ double TimelineView::laneTopMs(int lane) const
     return top <= 0 ? 1.0 : top * 1.15;
 }
 
-void TimelineView::paintEvent(QPaintEvent*)
+void TimelineView::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
     const QPalette& pal = palette();
-    p.fillRect(rect(), pal.color(QPalette::Base));
+    const QRect plot = plotRect();
+    // A repaint of the plot's right part only (see attemptsCame) keeps the scales and percentiles
+    // of the last whole one, so that what is drawn anew meets what is not.
+    const bool whole = event->rect().left() < plot.left() || m_paintedTop.size() != static_cast<size_t>(m_lanes.size());
+    p.fillRect(event->rect(), pal.color(QPalette::Base));
     if (m_lanes.isEmpty()) {
         p.setPen(pal.color(QPalette::PlaceholderText));
         p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
                    tr("No slot is selected: tick the slots to poll, and each gets a lane here."));
+        m_paintedTop.clear();
         return;
     }
     // Each lane's series once; with one scale for all, its top is the greatest of them.
     QList<ReplySeries> series;
     series.reserve(m_lanes.size());
     double shared = 0;
+    // A part repaint needs the columns from its left edge on, and those that reach into it.
+    const int first = whole ? 0 : event->rect().left() - plot.left();
+    const int last = whole ? plot.width() : std::min(plot.width(), event->rect().right() + 1 - plot.left());
+    const qint64 onlyFrom = whole ? 0
+                                  : fromMs() + (toMs() - fromMs()) *
+                                                   std::max(0, first - std::max(kMaxReach, plot.width() / 8)) /
+                                                   plot.width();
     for (int i = 0; i < m_lanes.size(); ++i) {
-        series << m_history.slot(m_lanes[i].slot).thin(fromMs(), toMs(), plotRect().width(), m_measure);
+        series << m_history.slot(m_lanes[i].slot).thin(fromMs(), toMs(), plot.width(), m_measure, onlyFrom);
         if (!std::isnan(series.last().maxMs()))
             shared = std::max(shared, series.last().maxMs());
     }
-    for (int i = 0; i < m_lanes.size(); ++i) {
-        double top = m_shared ? shared : (std::isnan(series[i].maxMs()) ? 0.0 : series[i].maxMs());
-        top = top <= 0 ? 1.0 : top * 1.15;
-        drawLane(p, i, series[i], top);
+    const auto n = static_cast<size_t>(m_lanes.size());
+    bool rescale = false;
+    if (whole) {
+        m_paintedEnd = toMs();
+        m_paintedTop.assign(n, 1.0);
+        m_paintedP95.assign(n, {});
     }
-    drawAxis(p);
+    for (size_t i = 0; i < n; ++i) {
+        const int lane = static_cast<int>(i);
+        double top = m_shared ? shared : (std::isnan(series[lane].maxMs()) ? 0.0 : series[lane].maxMs());
+        top = top <= 0 ? 1.0 : top * 1.15;
+        if (whole) {
+            m_paintedTop[i] = top;
+            m_paintedP95[i] = m_history.slot(m_lanes[lane].slot).p95(fromMs(), toMs(), m_measure);
+        } else if (top > m_paintedTop[i]) {
+            rescale = true; // a time above the scale: drawn clipped now, the whole view again next
+        }
+        drawLane(p, lane, series[lane], m_paintedTop[i], m_paintedP95[i], first, last, whole);
+    }
+    if (whole)
+        drawAxis(p);
+    if (rescale)
+        update();
 }
 
-void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, double topMs)
+void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, double topMs,
+                            const AttemptHistory::Percentile& p95, int firstColumn, int lastColumn, bool labels)
 {
     const QPalette& pal = palette();
     const QRect r = laneRect(lane);
-    const int strip = std::min(kStripHeight, std::max(4, r.height() / 4));
-    const int plotTop = r.top() + 3;
-    const int plotBottom = r.bottom() - strip - 2; // the lowest row of the time plot
-    const int plotHeight = std::max(1, plotBottom - plotTop);
-    const auto yOf = [&](double ms) {
-        return plotBottom - static_cast<int>(std::lround(std::min(ms, topMs) / topMs * plotHeight));
-    };
     // Lanes take turns in shade, so that a row of 32 is followed by the eye.
     if (lane % 2 == 1)
         p.fillRect(QRect(0, r.top(), width(), r.height()), pal.color(QPalette::AlternateBase));
     p.setPen(QColor(pal.color(QPalette::Mid)));
     p.drawLine(0, r.bottom(), width(), r.bottom());
-
     // Its label: number, name, address; the p95 and the scale's top when there is room.
+    if (labels)
+        drawLabel(p, lane, p95, topMs);
+    drawPlot(p, lane, series, topMs, p95, firstColumn, lastColumn);
+}
+
+void TimelineView::drawLabel(QPainter& p, int lane, const AttemptHistory::Percentile& p95, double topMs)
+{
+    const QPalette& pal = palette();
+    const QRect r = laneRect(lane);
     const Lane& l = m_lanes[lane];
-    const AttemptHistory::Percentile p95 = m_history.slot(l.slot).p95(fromMs(), toMs(), m_measure);
     QFont bold = font();
     bold.setBold(true);
     const QFontMetrics fm(font());
@@ -349,10 +411,28 @@ void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, do
         p.drawText(QRect(4, textTop + 2 * lineH, kLabelWidth - 8, lineH), Qt::AlignLeft | Qt::AlignVCenter,
                    tr("scale %1 ms").arg(msText(topMs)));
     }
+}
 
+void TimelineView::drawPlot(QPainter& p, int lane, const ReplySeries& series, double topMs,
+                            const AttemptHistory::Percentile& p95, int firstColumn, int lastColumn)
+{
+    const QPalette& pal = palette();
+    const QRect r = laneRect(lane);
+    const int strip = std::min(kStripHeight, std::max(4, r.height() / 4));
+    const int plotTop = r.top() + 3;
+    const int plotBottom = r.bottom() - strip - 2; // the lowest row of the time plot
+    const int plotHeight = std::max(1, plotBottom - plotTop);
+    const auto yOf = [&](double ms) {
+        return plotBottom - static_cast<int>(std::lround(std::min(ms, topMs) / topMs * plotHeight));
+    };
     const QList<ReplySeries::Column>& cols = series.columns();
     const int w = static_cast<int>(cols.size());
     const int x0 = r.left();
+    // Only the columns [firstColumn, lastColumn) are drawn, into an image as wide as they are.
+    const int ox = std::clamp(firstColumn, 0, w);
+    const int iw = std::max(0, std::min(lastColumn, w) - ox);
+    if (iw == 0)
+        return;
     // Where each column's verdict holds: up to the next column with an attempt, so that a run of
     // failures reads as one stretch and not as hairlines; a gap of more than an eighth of the width
     // (polling stopped) stays blank.
@@ -390,7 +470,7 @@ void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, do
         fills[k][1] = blend(shades[k], kTimeColour, 30);
     }
     const int height = r.height() - 1; // the lane's bottom row is the line between lanes
-    QImage image(std::max(1, w), std::max(1, height), QImage::Format_RGB32);
+    QImage image(iw, std::max(1, height), QImage::Format_RGB32);
     image.fill(background);
     const int top = plotTop - r.top();
     const int bottom = plotBottom - r.top();
@@ -401,25 +481,25 @@ void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, do
     for (int y = std::max(0, top); y <= bottom && y < height; ++y) {
         QRgb* line = row(y);
         const int band = y >= bandY ? 1 : 0;
-        for (int x = 0; x < w; ++x)
-            line[x] = fills[shade[static_cast<size_t>(x)]][band];
+        for (int x = 0; x < iw; ++x)
+            line[x] = fills[shade[static_cast<size_t>(ox + x)]][band];
         // The 95th percentile's level, dashed.
         if (y == bandY)
-            for (int x = 0; x < w; ++x)
-                if (x % 6 < 4)
+            for (int x = 0; x < iw; ++x)
+                if ((ox + x) % 6 < 4)
                     line[x] = kTimeColour.rgb();
     }
     const QRgb timeColour = kTimeColour.rgb();
     const QRgb kindColours[] = {kOkColour.rgb(), kAmberColour.rgb(), kRedColour.rgb(), kGreyColour.rgb(),
                                 kGreyColour.rgb()}; // Kind's order
     const auto put = [&](int x, int y, QRgb c) {
-        if (x >= 0 && x < w && y >= 0 && y < height)
-            row(y)[x] = c;
+        if (x >= ox && x < ox + iw && y >= 0 && y < height)
+            row(y)[x - ox] = c;
     };
     if (m_style == Style::Points) {
         // Each column from its least to its greatest time, three pixels wide and at least three high,
         // so that a lone reply or a steady one still shows.
-        for (int x = 0; x < w; ++x) {
+        for (int x = std::max(0, ox - 2); x < ox + iw; ++x) {
             if (std::isnan(cols[x].minMs))
                 continue;
             const int lo = yOf(cols[x].minMs) - r.top();
@@ -431,7 +511,7 @@ void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, do
     }
     // The verdict strip.
     const int stripBottom = height - 1;
-    for (int x = 0; x < w; ++x) {
+    for (int x = std::max(0, ox - maxReach); x < ox + iw; ++x) {
         if (cols[x].worst < 0)
             continue;
         const Kind k = kindOf(cols[x].worst);
@@ -447,7 +527,7 @@ void TimelineView::drawLane(QPainter& p, int lane, const ReplySeries& series, do
             for (int dx = 0; dx < markWidth; ++dx)
                 put(x + dx, y, c);
     }
-    p.drawImage(x0, r.top(), image);
+    p.drawImage(x0 + ox, r.top(), image);
 
     if (m_style == Style::Line) {
         // Through each column's least and greatest time: one polyline, drawn by the painter.
@@ -733,12 +813,8 @@ TimelineDock::TimelineDock(ConsoleModel& model, FileDialogs* dialogs, QWidget* p
     connect(m_view, &TimelineView::viewChanged, this, &TimelineDock::drawLiveState);
     drawLiveState();
 
-    // A live view moves on with the clock, so that silence shows as it happens: about a pixel at a
-    // time for the short spans, once a second at most.
-    connect(&m_tick, &QTimer::timeout, this, [this] {
-        if (m_view->live() && isVisible() && m_history.firstMs() != 0)
-            m_view->update();
-    });
+    // A live view's right edge steps on with the clock, so that silence shows as it happens.
+    connect(&m_tick, &QTimer::timeout, this, [this] { m_view->tick(); });
     m_tick.start(1000);
 
     connect(&m_model, &ConsoleModel::valueChanged, this, [this](FieldRef ref) {
@@ -780,9 +856,16 @@ void TimelineDock::refreshLanes()
 
 void TimelineDock::Feed::append(const QList<JournalRecord>& records)
 {
+    // The earliest of the new attempts, or of the last attempt before them in the same lane.
+    qint64 earliest = std::numeric_limits<qint64>::max();
+    for (const JournalRecord& r : records) {
+        earliest = std::min(earliest, r.time.toMSecsSinceEpoch());
+        if (r.slot >= 1 && r.slot <= BusHistory::kSlots && !dock.m_history.slot(r.slot).empty())
+            earliest = std::min(earliest, dock.m_history.slot(r.slot).lastMs());
+    }
     dock.m_history.append(records);
-    if (dock.isVisible() && dock.m_view->live())
-        dock.m_view->update();
+    if (!records.isEmpty())
+        dock.m_view->attemptsCame(earliest);
 }
 
 void TimelineDock::showEvent(QShowEvent* event)

@@ -62,6 +62,10 @@ public:
     bool live() const { return m_live; }
     // Live again, at the stretch chosen (Home).
     void goLive();
+    // New attempts from `earliestMs` on: a live view draws again what they change.
+    void attemptsCame(qint64 earliestMs);
+    // The clock moved on: a live view whose right edge steps on is drawn again.
+    void tick();
     // The right edge's time when not live. Pans by a share of the width (negative: back in time).
     void panBy(double widths);
     void zoomBy(double factor, double anchorShare = 1.0);
@@ -106,7 +110,11 @@ private:
     int laneHeight() const;
     qint64 liveEnd() const;
     QString tipFor(const QPoint& pos) const;
-    void drawLane(QPainter& p, int lane, const ReplySeries& series, double topMs);
+    void drawLane(QPainter& p, int lane, const ReplySeries& series, double topMs, const AttemptHistory::Percentile& p95,
+                  int firstColumn, int lastColumn, bool labels);
+    void drawLabel(QPainter& p, int lane, const AttemptHistory::Percentile& p95, double topMs);
+    void drawPlot(QPainter& p, int lane, const ReplySeries& series, double topMs, const AttemptHistory::Percentile& p95,
+                  int firstColumn, int lastColumn);
     void drawAxis(QPainter& p);
 
     const BusHistory& m_history;
@@ -118,6 +126,10 @@ private:
     qint64 m_chosenSpanMs = 10 * 60 * 1000; // what Home goes back to
     bool m_live = true;
     qint64 m_endMs = 0; // when held
+    // What the last whole repaint drew: its right edge, and each lane's scale and percentile.
+    qint64 m_paintedEnd = 0;
+    std::vector<double> m_paintedTop;
+    std::vector<AttemptHistory::Percentile> m_paintedP95;
     std::optional<QPoint> m_pressAt;
     QPoint m_lastDrag;
     bool m_dragged = false;

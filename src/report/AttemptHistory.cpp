@@ -202,15 +202,17 @@ void AttemptHistory::mergeBuckets()
     m_buckets = std::move(merged);
 }
 
-ReplySeries AttemptHistory::thin(qint64 fromMs, qint64 toMs, int columns, SeriesMeasure measure) const
+ReplySeries AttemptHistory::thin(qint64 fromMs, qint64 toMs, int columns, SeriesMeasure measure,
+                                 qint64 onlyFromMs) const
 {
     ReplySeries series(fromMs, toMs, columns, measure);
+    const qint64 start = std::max(fromMs, onlyFromMs);
     for (const Bucket& b : m_buckets) {
-        if (b.toMs <= fromMs || b.fromMs > toMs)
+        if (b.toMs <= start || b.fromMs > toMs)
             continue;
         series.addSummary(b.fromMs, b.toMs, b.minMs(measure), b.maxMs(measure), b.counts);
     }
-    auto it = std::lower_bound(m_raw.begin(), m_raw.end(), fromMs, [](const Raw& r, qint64 t) { return r.ms() < t; });
+    auto it = std::lower_bound(m_raw.begin(), m_raw.end(), start, [](const Raw& r, qint64 t) { return r.ms() < t; });
     for (; it != m_raw.end() && it->ms() <= toMs; ++it) {
         const Attempt a = it->unpack();
         series.add(a.ms, a.replyMs, a.firstByteMs, a.verdict);

@@ -64,8 +64,9 @@ public:
     qint64 lastMs() const { return m_lastMs; }
     qint64 attempts() const { return m_attempts; }
 
-    // The columns of [fromMs, toMs]: what a chart of that stretch draws.
-    ReplySeries thin(qint64 fromMs, qint64 toMs, int columns, SeriesMeasure measure) const;
+    // The columns of [fromMs, toMs]: what a chart of that stretch draws. With `onlyFromMs`, the
+    // columns before it are left empty (a chart that draws its newest part again).
+    ReplySeries thin(qint64 fromMs, qint64 toMs, int columns, SeriesMeasure measure, qint64 onlyFromMs = 0) const;
     // The 95th percentile (nearest rank) of the times in [fromMs, toMs]; estimated when buckets take
     // part or when more than kP95Sample attempts do (an even sample of them is taken).
     Percentile p95(qint64 fromMs, qint64 toMs, SeriesMeasure measure) const;
