@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace tarvo {
 
@@ -124,6 +125,8 @@ TimelineView::TimelineView(const BusHistory& history, QWidget* parent) : QWidget
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     now = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    m_drawSoon.setSingleShot(true);
+    connect(&m_drawSoon, &QTimer::timeout, this, &TimelineView::drawNewAttempts);
 }
 
 QSize TimelineView::minimumSizeHint() const
@@ -187,6 +190,22 @@ qint64 TimelineView::liveEnd() const
 void TimelineView::attemptsCame(qint64 earliestMs)
 {
     if (!m_live || !isVisible())
+        return;
+    // Drawn at most every kDrawEveryMs while attempts keep coming, as the Journal dock shows its rows:
+    // a view following a busy bus faster than that cannot be read anyway, and each repaint costs
+    // about the same whatever it adds.
+    m_dirtyFromMs = std::min(m_dirtyFromMs, earliestMs);
+    if (!m_drawSoon.isActive())
+        m_drawSoon.start(m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < kDrawEveryMs
+                             ? static_cast<int>(kDrawEveryMs - m_sinceDrawn.elapsed())
+                             : 0);
+}
+
+void TimelineView::drawNewAttempts()
+{
+    const qint64 earliestMs = std::exchange(m_dirtyFromMs, std::numeric_limits<qint64>::max());
+    m_sinceDrawn.start();
+    if (!m_live || !isVisible() || earliestMs == std::numeric_limits<qint64>::max())
         return;
     const QRect plot = plotRect();
     if (toMs() != m_paintedEnd || m_paintedTop.size() != static_cast<size_t>(m_lanes.size())) {

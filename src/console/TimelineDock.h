@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -45,6 +46,7 @@ public:
     static constexpr int kMinLaneHeight = 20;
     static constexpr int kMaxReach = 24; // pixels a mark reaches towards the next attempt, at least
     static constexpr qint64 kMinSpanMs = 2000;
+    static constexpr qint64 kDrawEveryMs = 2000;
     static constexpr qint64 kMaxSpanMs = 400LL * 24 * 3600 * 1000;
 
     explicit TimelineView(const BusHistory& history, QWidget* parent = nullptr);
@@ -62,7 +64,8 @@ public:
     bool live() const { return m_live; }
     // Live again, at the stretch chosen (Home).
     void goLive();
-    // New attempts from `earliestMs` on: a live view draws again what they change.
+    // New attempts from `earliestMs` on: a live view draws again what they change (soon; at once
+    // after a quiet spell).
     void attemptsCame(qint64 earliestMs);
     // The clock moved on: a live view whose right edge steps on is drawn again.
     void tick();
@@ -107,6 +110,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void drawNewAttempts();
     int laneHeight() const;
     qint64 liveEnd() const;
     QString tipFor(const QPoint& pos) const;
@@ -128,6 +132,9 @@ private:
     qint64 m_endMs = 0; // when held
     // What the last whole repaint drew: its right edge, and each lane's scale and percentile.
     qint64 m_paintedEnd = 0;
+    qint64 m_dirtyFromMs = std::numeric_limits<qint64>::max();
+    QTimer m_drawSoon;
+    QElapsedTimer m_sinceDrawn;
     std::vector<double> m_paintedTop;
     std::vector<AttemptHistory::Percentile> m_paintedP95;
     std::optional<QPoint> m_pressAt;
