@@ -457,7 +457,10 @@ void TimelineView::drawPlot(QPainter& p, int lane, const ReplySeries& series, do
     // (polling stopped) stays blank.
     const int maxReach = std::max(kMaxReach, w / 8);
     std::vector<int> reach(static_cast<size_t>(w), 1);
-    for (int x = w - 1, next = w; x >= 0; --x) {
+    // The newest attempt's mark reaches no further than now.
+    const int nowColumn = series.columnOf(now());
+    const int end = nowColumn < 0 ? w : nowColumn + 1;
+    for (int x = w - 1, next = end; x >= 0; --x) {
         if (cols[x].worst < 0)
             continue;
         reach[static_cast<size_t>(x)] = std::clamp(next - x, 1, maxReach);
