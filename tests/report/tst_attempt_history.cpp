@@ -180,8 +180,8 @@ void TestAttemptHistory::p95OfAStretch_data()
     QTest::newRow("a stretch of the raw ones") << 1000 << qint64(100'000) << qint64(299'999) << false;
     QTest::newRow("no attempt in the stretch") << 1000 << qint64(2'000'000) << qint64(3'000'000) << false;
     QTest::newRow("buckets and raw") << 3 * 3600 << qint64(0) << qint64(3 * 3600'000) << true;
-    QTest::newRow("a sample of many raw") << int(AttemptHistory::kP95Sample) * 3 / 2 << qint64(0)
-                                          << qint64(3600'000) << true;
+    QTest::newRow("a sample of many raw")
+        << int(AttemptHistory::kP95Sample) * 3 / 2 << qint64(0) << qint64(3600'000) << true;
 }
 
 void TestAttemptHistory::p95OfAStretch()
