@@ -340,22 +340,25 @@ void TimelineView::paintEvent(QPaintEvent* event)
     QList<ReplySeries> series;
     series.reserve(m_lanes.size());
     double shared = 0;
-    // A part repaint needs the columns from its left edge on, and those that reach into it.
+    // A part repaint draws to the time scale on screen, even if the edge has stepped on meanwhile
+    // (then the whole view is drawn again next); it needs the columns from its left edge on, and
+    // those that reach into it.
+    const qint64 to = whole ? toMs() : m_paintedEnd;
+    const qint64 from = whole ? fromMs() : m_paintedFrom;
     const int first = whole ? 0 : event->rect().left() - plot.left();
     const int last = whole ? plot.width() : std::min(plot.width(), event->rect().right() + 1 - plot.left());
-    const qint64 onlyFrom = whole ? 0
-                                  : fromMs() + (toMs() - fromMs()) *
-                                                   std::max(0, first - std::max(kMaxReach, plot.width() / 8)) /
-                                                   plot.width();
+    const qint64 onlyFrom =
+        whole ? 0 : from + (to - from) * std::max(0, first - std::max(kMaxReach, plot.width() / 8)) / plot.width();
     for (int i = 0; i < m_lanes.size(); ++i) {
-        series << m_history.slot(m_lanes[i].slot).thin(fromMs(), toMs(), plot.width(), m_measure, onlyFrom);
+        series << m_history.slot(m_lanes[i].slot).thin(from, to, plot.width(), m_measure, onlyFrom);
         if (!std::isnan(series.last().maxMs()))
             shared = std::max(shared, series.last().maxMs());
     }
     const auto n = static_cast<size_t>(m_lanes.size());
-    bool rescale = false;
+    bool rescale = !whole && (toMs() != m_paintedEnd || fromMs() != m_paintedFrom);
     if (whole) {
-        m_paintedEnd = toMs();
+        m_paintedEnd = to;
+        m_paintedFrom = from;
         m_paintedTop.assign(n, 1.0);
         m_paintedP95.assign(n, {});
     }
@@ -365,7 +368,7 @@ void TimelineView::paintEvent(QPaintEvent* event)
         top = top <= 0 ? 1.0 : top * 1.15;
         if (whole) {
             m_paintedTop[i] = top;
-            m_paintedP95[i] = m_history.slot(m_lanes[lane].slot).p95(fromMs(), toMs(), m_measure);
+            m_paintedP95[i] = m_history.slot(m_lanes[lane].slot).p95(from, to, m_measure);
         } else if (top > m_paintedTop[i]) {
             rescale = true; // a time above the scale: drawn clipped now, the whole view again next
         }

@@ -132,6 +132,7 @@ private:
     qint64 m_endMs = 0; // when held
     // What the last whole repaint drew: its right edge, and each lane's scale and percentile.
     qint64 m_paintedEnd = 0;
+    qint64 m_paintedFrom = 0;
     qint64 m_dirtyFromMs = std::numeric_limits<qint64>::max();
     QTimer m_drawSoon;
     QElapsedTimer m_sinceDrawn;
