@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QPalette>
 #include <QTimer>
 
 #include <algorithm>
@@ -35,6 +36,7 @@ struct Settings {
     int toggled = 6;         // stretches each way (0: no such run)
     int show = 0;            // --show: lanes of the screenshot run (0: no such run)
     int timeoutMs = 1500;
+    bool dark = false; // --show with a dark palette
     QString simPath;
 };
 
@@ -298,6 +300,21 @@ void toggledRun(const Settings& st, const Endpoint& ep)
 int showRun(Settings st, const Endpoint& ep)
 {
     st.controllers = st.show;
+    if (st.dark) {
+        // A dark palette of the kind desktop themes give, to see that the colours still read.
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+        dark.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
+        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+        dark.setColor(QPalette::AlternateBase, QColor(0x28, 0x28, 0x28));
+        dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+        dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a));
+        dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+        dark.setColor(QPalette::ButtonText, QColor(0xe0, 0xe0, 0xe0));
+        dark.setColor(QPalette::Mid, QColor(0x50, 0x50, 0x50));
+        QApplication::setPalette(dark);
+    }
     Console console(st, ep, true);
     console.stack.model.ini.slotNames[0] = QStringLiteral("Entrance reader");
     console.stack.model.ini.slotNames[1] = QStringLiteral("Boiler room (silent)");
@@ -342,9 +359,10 @@ bool parse(const QCoreApplication& app, Settings& st)
         QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("TimeOutDelay in ms (default 1500)."),
                                      QStringLiteral("ms"), QStringLiteral("1500"));
+    const QCommandLineOption dark(QStringLiteral("dark"), QStringLiteral("With --show: a dark palette."));
     const QCommandLineOption sim(QStringLiteral("sim"), QStringLiteral("tarvo-sim to use."), QStringLiteral("path"),
                                  QStringLiteral(TARVO_SIM_PATH));
-    p.addOptions({controllers, hours, repaints, seconds, toggled, show, timeout, sim});
+    p.addOptions({controllers, hours, repaints, seconds, toggled, show, timeout, dark, sim});
     p.process(app);
     bool ok = true;
     bool all = true;
@@ -363,6 +381,7 @@ bool parse(const QCoreApplication& app, Settings& st)
     st.timeoutMs = p.value(timeout).toInt(&ok);
     all = all && ok && st.timeoutMs > 0;
     st.simPath = p.value(sim);
+    st.dark = p.isSet(dark);
     return all;
 }
 
