@@ -140,6 +140,8 @@ signals:
     void readMemoryClicked();
     // A commissioning report was written to this file.
     void reportWritten(const QString& path);
+    // The console moved to another site folder, whose settings are now the model's.
+    void siteOpened();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

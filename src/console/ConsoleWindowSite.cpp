@@ -154,6 +154,7 @@ bool ConsoleWindow::openSite(const QString& folder)
             m_bus->toFile->setChecked(false);
     }
     statusBar()->showMessage(tr("Working at %1").arg(QDir::toNativeSeparators(m_site)), 10000);
+    emit siteOpened();
     return true;
 }
 

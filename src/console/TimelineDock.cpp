@@ -825,13 +825,7 @@ TimelineDock::TimelineDock(ConsoleModel& model, FileDialogs* dialogs, QWidget* p
     setWidget(content);
 
     // The settings' choices first, then whatever the operator picks is kept in them.
-    const ConsoleModel::Ini::Timeline& t = m_model.ini.timeline;
-    const qsizetype spanIndex = spans().indexOf(static_cast<qint64>(t.spanSeconds) * 1000);
-    m_span->setCurrentIndex(spanIndex < 0 ? 1 : static_cast<int>(spanIndex));
-    m_measure->setCurrentIndex(t.firstByte ? 1 : 0);
-    m_style->setCurrentIndex(t.line ? 1 : 0);
-    m_scale->setCurrentIndex(t.scalePerLane ? 1 : 0);
-    choicesChanged();
+    showChoices();
     for (QComboBox* box : {m_span, m_measure, m_style, m_scale})
         connect(box, &QComboBox::currentIndexChanged, this, &TimelineDock::choicesChanged);
     connect(m_live, &QToolButton::clicked, m_view, &TimelineView::goLive);
@@ -846,6 +840,28 @@ TimelineDock::TimelineDock(ConsoleModel& model, FileDialogs* dialogs, QWidget* p
         if (ref.field == Field::CheckAdr || ref.field == Field::Address)
             refreshLanes();
     });
+    refreshLanes();
+}
+
+void TimelineDock::showChoices()
+{
+    const ConsoleModel::Ini::Timeline t = m_model.ini.timeline;
+    const qsizetype spanIndex = spans().indexOf(static_cast<qint64>(t.spanSeconds) * 1000);
+    for (QComboBox* box : {m_span, m_measure, m_style, m_scale})
+        box->blockSignals(true);
+    m_span->setCurrentIndex(spanIndex < 0 ? 1 : static_cast<int>(spanIndex));
+    m_measure->setCurrentIndex(t.firstByte ? 1 : 0);
+    m_style->setCurrentIndex(t.line ? 1 : 0);
+    m_scale->setCurrentIndex(t.scalePerLane ? 1 : 0);
+    for (QComboBox* box : {m_span, m_measure, m_style, m_scale})
+        box->blockSignals(false);
+    choicesChanged();
+}
+
+void TimelineDock::siteOpened()
+{
+    m_history.clear();
+    showChoices();
     refreshLanes();
 }
 
@@ -1032,6 +1048,7 @@ TimelineDock* addTimelineDock(ConsoleWindow& window, FileDialogs* dialogs)
                     .arg(journalDock->table().capacity()),
                 10000);
     });
+    QObject::connect(&window, &ConsoleWindow::siteOpened, dock, &TimelineDock::siteOpened);
     QObject::connect(dock, &TimelineDock::problem, &window,
                      [w](const QString& text) { w->statusBar()->showMessage(text); });
     QObject::connect(dock, &TimelineDock::exported, &window,

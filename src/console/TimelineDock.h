@@ -160,6 +160,9 @@ public:
     TimelineView* view() const { return m_view; }
     // The lanes again from the slots selected now (their names and addresses).
     void refreshLanes();
+    // Another site: its settings' choices, its slots, and a history that starts from nothing (its
+    // controllers are others).
+    void siteOpened();
 
     // The view as a picture, and its series (a row per lane and pixel column with attempts) as CSV.
     QImage picture() const;
@@ -185,6 +188,7 @@ private:
         TimelineDock& dock;
     };
     void choicesChanged();
+    void showChoices();
     void drawLiveState();
 
     ConsoleModel& m_model;

@@ -1,9 +1,11 @@
 // The Timeline dock in an offscreen window: it draws what the series hold, its marks lead to their
 // journal rows, it zooms, pans and comes back to live, and it exports its picture and its series.
 
+#include "ConfigFile.h"
 #include "ConsoleWindow.h"
 #include "FakeFileDialogs.h"
 #include "FakeStack.h"
+#include "IniFile.h"
 #include "JournalDock.h"
 #include "JournalTable.h"
 #include "TestFiles.h"
@@ -109,6 +111,7 @@ private slots:
     void hoverAndClickLeadToTheJournalRow();
     void zoomPanAndBackToLive();
     void exportsPictureAndSeries();
+    void anotherSiteStartsAfresh();
 };
 
 void TestTimeline::inTheViewMenu()
@@ -286,6 +289,32 @@ void TestTimeline::exportsPictureAndSeries()
     c.dialogs.answer = dir.filePath(QStringLiteral("no/such/folder/timeline.csv"));
     c.dock->findChild<QAction*>(QStringLiteral("actionTimelineCsv"))->trigger();
     QVERIFY(c.window.statusBar()->currentMessage().contains(QStringLiteral("were not written")));
+}
+
+void TestTimeline::anotherSiteStartsAfresh()
+{
+    // Another site's controllers are others: its history starts from nothing, with its own choices.
+    QTemporaryDir root;
+    const QString here = QDir::currentPath();
+    const QString a = root.filePath(QStringLiteral("a"));
+    const QString b = root.filePath(QStringLiteral("b"));
+    QDir().mkpath(a);
+    QDir().mkpath(b);
+    ConsoleModel other;
+    other.ini.timeline = {3600, false, true, false};
+    QVERIFY(config::SaveConfig(other, QDir(b).filePath(QStringLiteral("Tarvo.cfg"))));
+    QVERIFY(config::SaveIni(other, QDir(b).filePath(QStringLiteral("Tarvo.ini"))));
+    QVERIFY(QDir::setCurrent(a));
+    {
+        TimelineConsole c;
+        QVERIFY(!c.dock->history().slot(1).empty());
+        QVERIFY(c.window.openSite(b));
+        QVERIFY(c.dock->history().slot(1).empty());
+        QCOMPARE(c.dock->findChild<QComboBox*>(QStringLiteral("TimelineSpan"))->currentText(), QStringLiteral("1 h"));
+        QCOMPARE(c.dock->findChild<QComboBox*>(QStringLiteral("TimelineStyle"))->currentIndex(), 1);
+        QCOMPARE(c.view()->lanes().size(), 0); // no slot is ticked there
+    }
+    QDir::setCurrent(here);
 }
 
 QTEST_MAIN(TestTimeline)
