@@ -9,6 +9,7 @@
 #include "Exchange.h"
 #include "JournalDock.h"
 #include "Stack.h"
+#include "TerminationSignals.h"
 #include "TimelineDock.h"
 
 #include <QApplication>
@@ -326,7 +327,9 @@ int showRun(Settings st, const Endpoint& ep)
     dock.show();
     dock.refreshLanes();
     dock.findChild<QComboBox*>(QStringLiteral("TimelineSpan"))->setCurrentIndex(0);
-    console.window.CmdStart_Click(); // until the process is ended
+    // Until the process is ended: then polling stops, and the simulator with the helper.
+    const auto signalWatch = watchTerminationSignals([&console] { console.window.CmdStop_Click(); });
+    console.window.CmdStart_Click();
     return 0;
 }
 
