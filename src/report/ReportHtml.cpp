@@ -4,6 +4,9 @@
 
 #include <QFileInfo>
 #include <QLocale>
+#include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace tarvo {
 
@@ -82,8 +85,8 @@ const char* verdictColour(int verdict)
     }
 }
 
-// Reply time over the run as min-max bars, one per pixel column, over a strip of each column's worst
-// verdict (runs of one colour drawn as one rectangle, to keep the file small).
+// Reply time over the run as min-max bars, one per pixel column, over a strip of each column's verdicts
+// (runs of alike columns drawn as one rectangle, to keep the file small).
 QString chartSvg(const ReplySeries& series)
 {
     const QList<ReplySeries::Column>& cols = series.columns();
@@ -111,17 +114,39 @@ QString chartSvg(const ReplySeries& series)
     }
     if (!path.isEmpty())
         svg += QStringLiteral("<path d=\"%1\" stroke=\"#1f5fa8\" stroke-width=\"2\" fill=\"none\"/>\n").arg(path);
+    // Each column's strip: its failed attempts' share drawn from the bottom in the worst verdict's
+    // colour, at least two pixels, over green for the rest. A controller that loses a try now and then
+    // shows slivers, a dead one a full bar: coloured by the worst alone, a day's chart of the first
+    // would be as red as the second.
+    const auto stripOf = [&](const ReplySeries::Column& c) {
+        using V = JournalRecord::Verdict;
+        int total = 0;
+        for (int n : c.counts)
+            total += n;
+        const int good = c.counts[static_cast<size_t>(V::Ok)] + c.counts[static_cast<size_t>(V::NoReplyExpected)];
+        if (c.worst < 0 || total == 0 || good == total || good == 0)
+            return std::pair{c.worst, strip};
+        const int failed = static_cast<int>(std::lround(double(strip) * (total - good) / total));
+        return std::pair{c.worst, std::clamp(failed, 2, strip - 2)};
+    };
     for (int x = 0; x < width;) {
+        const auto [worst, failedHeight] = stripOf(cols[x]);
         int end = x + 1;
-        while (end < width && cols[end].worst == cols[x].worst)
+        while (end < width && stripOf(cols[end]) == std::pair{worst, failedHeight})
             ++end;
-        if (cols[x].worst >= 0)
+        const auto rect = [&](int y, int height, const char* colour) {
             svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"%5\"/>\n")
                        .arg(x)
-                       .arg(plot + 2)
+                       .arg(y)
                        .arg(end - x)
-                       .arg(strip)
-                       .arg(QLatin1String(verdictColour(cols[x].worst)));
+                       .arg(height)
+                       .arg(QLatin1String(colour));
+        };
+        if (worst >= 0) {
+            if (failedHeight < strip)
+                rect(plot + 2, strip - failedHeight, verdictColour(static_cast<int>(JournalRecord::Verdict::Ok)));
+            rect(plot + 2 + strip - failedHeight, failedHeight, verdictColour(worst));
+        }
         x = end;
     }
     svg += QStringLiteral("<text x=\"%1\" y=\"10\" font-size=\"10\">%2 ms</text>\n").arg(width + 4).arg(ms(top));

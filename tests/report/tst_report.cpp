@@ -13,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -153,6 +154,8 @@ private slots:
     void htmlVerdictAndSlots_data();
     void htmlVerdictAndSlots();
     void htmlIsSelfContainedEscapedAndRepeatable();
+    void stripShowsTheShareOfFailures_data();
+    void stripShowsTheShareOfFailures();
     void failuresBeyondTheAppendixAreCounted();
     void seriesThinsToColumns_data();
     void seriesThinsToColumns();
@@ -432,6 +435,54 @@ void TestReport::htmlIsSelfContainedEscapedAndRepeatable()
     QVERIFY(text.contains(u"journal-20261210-090000.csv"));
     QVERIFY(text.contains(QString::fromLatin1(c.files[0].sha256Hex)));
     QVERIFY(text.contains(isoTime(c.firstTime)) && text.contains(isoTime(c.lastTime)));
+}
+
+void TestReport::stripShowsTheShareOfFailures_data()
+{
+    QTest::addColumn<int>("good");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<int>("verdict");
+    QTest::addColumn<QStringList>("strip"); // height:colour, top to bottom
+    const int noAnswer = static_cast<int>(V::NoAnswer);
+    QTest::newRow("all good") << 10 << 0 << noAnswer << QStringList{"10:#3a9a3a"};
+    QTest::newRow("one in ten lost: a sliver") << 9 << 1 << noAnswer << QStringList{"8:#3a9a3a", "2:#c82828"};
+    QTest::newRow("half lost") << 5 << 5 << noAnswer << QStringList{"5:#3a9a3a", "5:#c82828"};
+    QTest::newRow("bad checks in amber") << 7 << 3 << static_cast<int>(V::BadCheck)
+                                         << QStringList{"7:#3a9a3a", "3:#e0a000"};
+    QTest::newRow("nearly all lost: green still seen") << 1 << 99 << noAnswer << QStringList{"2:#3a9a3a", "8:#c82828"};
+    QTest::newRow("silent") << 0 << 4 << noAnswer << QStringList{"10:#c82828"};
+}
+
+// A controller that loses a try now and then is not drawn as red as a dead one: the strip under its
+// chart shows the failed attempts' share.
+void TestReport::stripShowsTheShareOfFailures()
+{
+    QFETCH(int, good);
+    QFETCH(int, failed);
+    QFETCH(int, verdict);
+    QFETCH(QStringList, strip);
+    SlotStatsBuilder builder;
+    ReplySeries series(kStart, kStart.addSecs(60), 1);
+    for (int i = 0; i < good + failed; ++i) {
+        const JournalRecord r = row(i * 100, 1, "5", 1, i < good ? V::Ok : static_cast<V>(verdict), 12);
+        builder.add(r);
+        series.add(r);
+    }
+    ReportContent c;
+    c.controllers = builder.finish();
+    c.series = {series};
+    const QString html = QString::fromUtf8(reportHtml(c));
+    static const QRegularExpression rect(
+        QStringLiteral(R"re(<rect x="0" y="(\d+)" width="1" height="(\d+)" fill="(#[0-9a-f]+)"/>)re"));
+    QStringList shown;
+    int y = 102; // just under the plot, and each part right under the one before
+    for (auto m = rect.globalMatch(html); m.hasNext();) {
+        const QRegularExpressionMatch part = m.next();
+        QCOMPARE(part.captured(1).toInt(), y);
+        y += part.captured(2).toInt();
+        shown << part.captured(2) + ":" + part.captured(3);
+    }
+    QCOMPARE(shown, strip);
 }
 
 void TestReport::failuresBeyondTheAppendixAreCounted()
