@@ -149,7 +149,11 @@ QString chartSvg(const ReplySeries& series)
         }
         x = end;
     }
-    svg += QStringLiteral("<text x=\"%1\" y=\"10\" font-size=\"10\">%2 ms</text>\n").arg(width + 4).arg(ms(top));
+    // A scale only where there is something to measure: a controller that never answered has none.
+    const bool replies = !std::isnan(series.maxMs()) && series.maxMs() > 0;
+    svg += QStringLiteral("<text x=\"%1\" y=\"10\" font-size=\"10\">%2</text>\n")
+               .arg(width + 4)
+               .arg(replies ? ms(top) + QStringLiteral(" ms") : QStringLiteral("no reply"));
     svg += QStringLiteral("<text x=\"%1\" y=\"%2\" font-size=\"10\">0</text>\n").arg(width + 4).arg(plot);
     return svg + QStringLiteral("</svg>\n");
 }

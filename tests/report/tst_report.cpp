@@ -430,8 +430,9 @@ void TestReport::htmlIsSelfContainedEscapedAndRepeatable()
     for (const char* fetchOrRun : {"<script", "src=", "href=", "url(", "@import", "http:", "https:"})
         QVERIFY2(!text.contains(QLatin1String(fetchOrRun), Qt::CaseInsensitive), fetchOrRun);
     QVERIFY(text.contains(u"@page") && text.contains(u"break-inside:avoid"));
-    QCOMPARE(text.count(u"<svg "), 3);           // a chart per controller
-    QVERIFY(text.contains(u"fill=\"#c82828\"")); // the silent one's red strip
+    QCOMPARE(text.count(u"<svg "), 3);            // a chart per controller
+    QVERIFY(text.contains(u"fill=\"#c82828\""));  // the silent one's red strip
+    QCOMPARE(text.count(u">no reply</text>"), 1); // and no scale of times it never had
     QVERIFY(text.contains(u"journal-20261210-090000.csv"));
     QVERIFY(text.contains(QString::fromLatin1(c.files[0].sha256Hex)));
     QVERIFY(text.contains(isoTime(c.firstTime)) && text.contains(isoTime(c.lastTime)));
