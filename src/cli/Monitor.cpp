@@ -64,18 +64,8 @@ int listenToTheBus(BusRun& run)
     };
     monitor.run(options, run.stopToken(), heard, tend);
     link.Disconnect();
-    run.closeJournal();
-    run.progress.clear();
-    if (o.format == Format::Text)
-        say(heardLine(tally, QStringLiteral("frame")));
-    if (run.interrupted()) {
-        say(QStringLiteral("interrupted"));
-        return status::kInterrupted;
-    }
-    if (run.link().down()) {
-        run.sayLinkDown();
-        return status::kLinkDown;
-    }
+    if (const std::optional<int> early = run.close(heardLine(tally, QStringLiteral("frame"))))
+        return *early;
     return tally.badCheck > 0 ? status::kBadCheck : status::kOk;
 }
 

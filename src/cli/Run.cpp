@@ -389,10 +389,17 @@ void BusRun::sayLinkDown()
 
 int BusRun::finish(const Tally& tally)
 {
+    if (const std::optional<int> early = close(tally.total > 0 ? tally.line() : QString()))
+        return *early;
+    return tally.exitStatus();
+}
+
+std::optional<int> BusRun::close(const QString& summary)
+{
     closeJournal();
     progress.clear();
-    if (options.format == Format::Text && tally.total > 0)
-        say(tally.line());
+    if (options.format == Format::Text && !summary.isEmpty())
+        say(summary);
     if (m_interrupted) {
         say(QStringLiteral("interrupted"));
         return status::kInterrupted;
@@ -401,7 +408,7 @@ int BusRun::finish(const Tally& tally)
         sayLinkDown();
         return status::kLinkDown;
     }
-    return tally.exitStatus();
+    return std::nullopt;
 }
 
 } // namespace tarvo::cli

@@ -117,6 +117,10 @@ public:
     void sayLinkDown();
     // Closes the journal, says the summary and gives the exit status of the verdicts.
     int finish(const Tally& tally);
+    // The end of a run: the journal closed, the progress line cleared and, in text, the summary line
+    // said (none when empty). Then the status of an end that was not the run's own, said: 130 when
+    // interrupted, 3 when the link is down; nothing when the run went its course.
+    std::optional<int> close(const QString& summary);
 
 private:
     std::optional<QString> openJournal();

@@ -146,18 +146,8 @@ int steps(BusRun& run, const plans::TestPlan& plan, const QString& junit)
             code = status::kLinkDown; // what was asked for is not there: never a success
         }
     }
-    run.closeJournal();
-    run.progress.clear();
-    if (o.format == Format::Text && tally.total() > 0)
-        say(tally.line());
-    if (run.interrupted()) {
-        say(QStringLiteral("interrupted"));
-        return status::kInterrupted;
-    }
-    if (run.link().down()) {
-        run.sayLinkDown();
-        return status::kLinkDown;
-    }
+    if (const std::optional<int> early = run.close(tally.total() > 0 ? tally.line() : QString()))
+        return *early;
     if (tally.failed > 0)
         return status::kPlanFailed;
     return code;
