@@ -193,11 +193,13 @@ void TimelineView::attemptsCame(qint64 earliestMs)
         return;
     // Drawn at most every kDrawEveryMs while attempts keep coming, as the Journal dock shows its rows:
     // a view following a busy bus faster than that cannot be read anyway, and each repaint costs
-    // about the same whatever it adds.
+    // about the same whatever it adds. A wide span draws less often still: a pixel column of the
+    // last hour holds seconds of attempts, and drawing it again sooner shows next to nothing.
     m_dirtyFromMs = std::min(m_dirtyFromMs, earliestMs);
+    const qint64 every = std::clamp<qint64>((toMs() - fromMs()) / 120, kDrawEveryMs, kDrawEveryMaxMs);
     if (!m_drawSoon.isActive())
-        m_drawSoon.start(m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < kDrawEveryMs
-                             ? static_cast<int>(kDrawEveryMs - m_sinceDrawn.elapsed())
+        m_drawSoon.start(m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < every
+                             ? static_cast<int>(every - m_sinceDrawn.elapsed())
                              : 0);
 }
 

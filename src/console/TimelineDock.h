@@ -46,7 +46,8 @@ public:
     static constexpr int kMinLaneHeight = 20;
     static constexpr int kMaxReach = 24; // pixels a mark reaches towards the next attempt, at least
     static constexpr qint64 kMinSpanMs = 2000;
-    static constexpr qint64 kDrawEveryMs = 2000;
+    static constexpr qint64 kDrawEveryMs = 2000;      // new attempts drawn at most this often...
+    static constexpr qint64 kDrawEveryMaxMs = 10'000; // ...or every 1/120 of the span, up to this
     static constexpr qint64 kMaxSpanMs = 400LL * 24 * 3600 * 1000;
 
     explicit TimelineView(const BusHistory& history, QWidget* parent = nullptr);
